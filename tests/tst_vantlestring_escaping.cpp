@@ -3,6 +3,7 @@
 
 #include "VantleString.h"
 #include "reference/LiteralEntityDecoder.h"
+#include "reference/LiteralPathEscaper.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
@@ -73,6 +74,7 @@ private slots:
     void initTestCase();
     void legalFilePath_data();
     void legalFilePath();
+    void pathEscapingMatchesLiteralSteps();
     void shellReadsEscapedPathBack_data();
     void shellReadsEscapedPathBack();
     void exactnessHoldsInTheShell_data();
@@ -127,6 +129,15 @@ void TestVantleStringEscaping::legalFilePath() {
     QFETCH(QString, path);
     QFETCH(QString, expected);
     QCOMPARE(vt_stringAsLegalFilePath(path), expected);
+}
+
+void TestVantleStringEscaping::pathEscapingMatchesLiteralSteps() {
+    const QString alphabet = kWideAlphabet + QStringLiteral("\\\\\\''  ");
+    QRandomGenerator random(5);
+    for (int i = 0; i < 3000; ++i) {
+        const QString path = randomText(random, alphabet, 24);
+        QCOMPARE(vt_stringAsLegalFilePath(path), literal::escapePath(path));
+    }
 }
 
 void TestVantleStringEscaping::shellReadsEscapedPathBack_data() {
