@@ -96,6 +96,9 @@ enum VTStringCompareOptions : uint32_t {
 // URL and domain parsing
 // ---------------------------------------------------------------------------------------------
 
+
+
+
 // ---------------------------------------------------------------------------------------------
 // HTML, script and path escaping
 // ---------------------------------------------------------------------------------------------
@@ -108,7 +111,8 @@ enum VTStringCompareOptions : uint32_t {
 
 // True when a shell reads vt_stringAsLegalFilePath(s) back as exactly one word equal to s: s is
 // not empty, holds no ":" and none of the characters the escaping leaves active (backslash,
-// * ? [ ] | ! # ~, tab, line feed, U+0000), and has no unpaired surrogate.
+// * ? [ ] | ! # ~, tab, line feed, U+0000), and has no unpaired surrogate. Then the escaped
+// "NAME=" + s (NAME a plain variable name) also reads back exactly.
 [[nodiscard]] bool vt_stringAsLegalFilePathIsExact(const QString& s);
 
 // s in single quotes (each ' written as '\''), which every POSIX shell reads as exactly s.

@@ -22,19 +22,22 @@ const QStringList kLocales = {QStringLiteral("C"), QStringLiteral("de_DE.UTF-8")
 // Runs under another user's locale: the C library's (as QCoreApplication sets it from LANG) and Qt's.
 class LocaleScope {
 public:
-    explicit LocaleScope(const QString& name) {
+    explicit LocaleScope(const QString& name)
+        : previousC_(std::setlocale(LC_ALL, nullptr)), previousQt_(QLocale()) {
         ok_ = std::setlocale(LC_ALL, name.toLatin1().constData()) != nullptr;
         QLocale::setDefault(name == u"C" ? QLocale::c() : QLocale(name.section(u'.', 0, 0)));
     }
     ~LocaleScope() {
-        std::setlocale(LC_ALL, "C");
-        QLocale::setDefault(QLocale::c());
+        std::setlocale(LC_ALL, previousC_.constData());
+        QLocale::setDefault(previousQt_);
     }
     LocaleScope(const LocaleScope&) = delete;
     LocaleScope& operator=(const LocaleScope&) = delete;
     [[nodiscard]] bool ok() const { return ok_; }
 
 private:
+    QByteArray previousC_;
+    QLocale previousQt_;
     bool ok_ = false;
 };
 
