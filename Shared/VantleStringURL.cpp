@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QUrl>
 
+#include <algorithm>
+#include <array>
 #include <string_view>
 
 namespace {
@@ -34,6 +36,21 @@ qsizetype hostEnd(QStringView text, qsizetype from) {
             return i;
     }
     return text.size();
+}
+
+// Where the registrable domain of a lower-case host starts, in UTF-16 units. A host of ASCII, the
+// usual case, is narrowed on the stack; any other goes through a full UTF-8 conversion.
+qsizetype registrableDomainStart(const QString& host) {
+    std::array<char, 256> narrow;
+    const bool ascii = host.size() <= qsizetype(narrow.size()) &&
+                       std::all_of(host.begin(), host.end(), [](QChar c) { return c.unicode() < 0x80; });
+    if (ascii) {
+        std::transform(host.begin(), host.end(), narrow.begin(), [](QChar c) { return char(c.unicode()); });
+        return qsizetype(vt_registrableDomainStart({narrow.data(), std::size_t(host.size())}));
+    }
+    const QByteArray bytes = host.toUtf8();
+    const std::string_view view(bytes.constData(), std::size_t(bytes.size()));
+    return utf16LengthOfUtf8(view.substr(0, vt_registrableDomainStart(view)));
 }
 
 bool isSpaceAt(const QString& text, qsizetype i) {
@@ -111,17 +128,15 @@ bool vt_isIPAddress(const QString& s) {
 QString vt_stringByExtracting2ndTLD(const QString& s) {
     if (s.isEmpty())
         return s;
-    const QString domain = vt_stringByExtractingFullDomain(s);
+    QString domain = vt_stringByExtractingFullDomain(s);
     if (vt_isIPAddress(domain))
         return domain;
     // The suffix rules compare UTF-8 bytes. The domain always starts at 0 or just after a ".", so the
     // answer is cut from the text itself: nothing is lost to a round trip through bytes.
-    const QByteArray bytes = domain.toUtf8();
-    const std::string_view host(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    const std::size_t start = vt_registrableDomainStart(host);
-    if (start == 0)
-        return domain;
-    return domain.sliced(utf16LengthOfUtf8(host.substr(0, start)));
+    const qsizetype start = registrableDomainStart(domain);
+    if (start > 0)
+        domain.remove(0, start);
+    return domain;
 }
 
 QString vt_urlAsLoginTitle(const QString& s) {

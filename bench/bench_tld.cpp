@@ -12,6 +12,8 @@
 #include <map>
 #include <string>
 
+#include <unistd.h>
+
 namespace {
 
 struct Host {
@@ -69,16 +71,18 @@ void libpsl(benchmark::State& state, const char* text) {
 // Prints the usual table, then each measurement's time as a multiple of libpsl's for the same host.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+                times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
         }
     }
 
     void printRatios() const {
-        std::printf("\nTime per call as a multiple of libpsl's (same host, same run):\n");
+        std::printf("\nCPU time per call as a multiple of libpsl's (same host, same run):\n");
         for (const Host& host : kHosts) {
             const auto baseline = times_.find(std::string("libpsl/") + host.label);
             if (baseline == times_.end() || baseline->second <= 0)

@@ -219,6 +219,8 @@ void TestVantleStringURL::registrableDomain_data() {
         << QString::fromUtf8("X.\xC3\x9CN\xC3\x8F.CO.UK") << QString::fromUtf8("\xC3\xBCn\xC3\xAF.co.uk");
     QTest::newRow("lone surrogate kept") << "x.y" + kLoneHigh + ".com"
                                          << "y" + kLoneHigh + ".com";
+    QTest::newRow("long host") << QString(300, u'a') + ".x.co.uk"
+                               << "x.co.uk";
     QTest::newRow("digits and dots with port") << "1.2.3:80"
                                                << "1.2.3";
 }
