@@ -221,6 +221,8 @@ void TestVantleStringURL::registrableDomain_data() {
                                          << "y" + kLoneHigh + ".com";
     QTest::newRow("long host") << QString(300, u'a') + ".x.co.uk"
                                << "x.co.uk";
+    QTest::newRow("embedded NUL does not cut")
+        << QStringLiteral("x.y") + QChar(0) + "z.co.uk" << QStringLiteral("y") + QChar(0) + "z.co.uk";
     QTest::newRow("digits and dots with port") << "1.2.3:80"
                                                << "1.2.3";
 }
