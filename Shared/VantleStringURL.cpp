@@ -57,7 +57,7 @@ bool isSpaceAt(const QString& text, qsizetype i) {
     return i > 0 && text[i - 1].isSpace();
 }
 
-// Upper-cases the first character of each white-space separated word and lower-cases all others
+// Title-cases the first character of each white-space separated word and lower-cases all others
 // (locale-independent), keeping surrogate pairs whole and leaving a lone surrogate as it is.
 QString capitalized(const QString& text) {
     QString result = text.toLower();
