@@ -44,7 +44,8 @@ void checkEncoding(const QString& text) {
     if (!bytes)
         return;
     fuzz::require(!bytes->contains('\0') && bytes->isValidUtf8(), "encoding gives UTF-8 without NUL", text);
-    const QString upToNul = text.left(text.indexOf(QChar(u'\0')) >= 0 ? text.indexOf(QChar(u'\0')) : text.size());
+    const QString upToNul =
+        text.left(text.indexOf(QChar(u'\0')) >= 0 ? text.indexOf(QChar(u'\0')) : text.size());
     const QString expected = upToNul.startsWith(QChar(0xFEFF)) ? upToNul.mid(1) : upToNul;
     fuzz::require(vt_utf8stringWithData(*bytes) == expected, "text survives encoding and decoding", text);
 }

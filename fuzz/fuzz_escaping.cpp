@@ -65,7 +65,8 @@ void checkFlattening(const QString& s) {
                   "predicate text keeps its length and loses its breaks", s);
     const QString tag = vt_validTagString(s);
     fuzz::require(tag == predicate.left(2048), "a tag is the predicate text cut to 2048 units", s);
-    fuzz::require(vt_stringByStrippingAccentMarks(s).size() == s.size(), "accent folding keeps the length", s);
+    fuzz::require(vt_stringByStrippingAccentMarks(s).size() == s.size(), "accent folding keeps the length",
+                  s);
 }
 
 void checkRangeReplacement(const QString& s, const uint8_t* data, size_t size) {
