@@ -1,8 +1,7 @@
-#include "DRLogger.h"
+#include "MainInterface.h"
 #include "Platform/Localization.h"
 
 #include <QApplication>
-#include <QLabel>
 
 #include <csignal>
 
@@ -11,11 +10,15 @@ int main(int argc, char* argv[]) {
     std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Keyloft Troubleshooting"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("keyloft-troubleshooting"));
     vt_installTranslations(app);
 
-    QLabel window(QStringLiteral("Keyloft Troubleshooting"));
-    window.setWindowTitle(QStringLiteral("Keyloft Troubleshooting"));
-    window.setMargin(40);
-    window.show();
+    MainInterface interface;
+    QApplication::setWindowIcon(MainInterface::applicationIcon());
+    QApplication::setQuitOnLastWindowClosed(
+        interface.delegate().applicationShouldTerminateAfterLastWindowClosed());
+    interface.controller().awakeFromNib();
+    interface.window().show();
+    interface.delegate().applicationDidFinishLaunching();
     return QApplication::exec();
 }
