@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QStandardPaths>
 
 #include <thread>
@@ -16,8 +15,6 @@ namespace {
 
 constexpr const char* kProductFolder = "Keyloft 4";
 constexpr const char* kReportFolder = "Diagnostics";
-constexpr const char* kArtworkResource = ":/artwork/Diagnostics.svg";
-constexpr int kArtworkSide = 128;
 
 // The user's data home, or absent when it names no usable folder: empty, relative, or Qt's "//.local/share"
 // for an unset HOME (a path below the root's empty name, not a home folder).
@@ -106,14 +103,4 @@ std::optional<QUrl> DiagnosticsController::newestReportInFolder(const QString& f
         return std::nullopt;
     const auto newest = std::min_element(entries.cbegin(), entries.cend(), isNewer);
     return QUrl::fromLocalFile(newest->absoluteFilePath());
-}
-
-QImage DiagnosticsController::reportArtwork(qreal devicePixelRatio) {
-    const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
-    QImageReader reader(QString::fromLatin1(kArtworkResource));
-    const int side = qRound(kArtworkSide * ratio);
-    reader.setScaledSize(QSize(side, side));
-    QImage image = reader.read();
-    image.setDevicePixelRatio(ratio);
-    return image;
 }

@@ -14,7 +14,6 @@
 #include "VTError.h"
 
 #include <QByteArray>
-#include <QImage>
 #include <QLabel>
 #include <QObject>
 #include <QPushButton>
@@ -66,10 +65,6 @@ public:
     [[nodiscard]] static std::optional<QUrl> generatedReportZipURL();
     // The newest-report rule applied to a given folder (absent when it holds no candidate).
     [[nodiscard]] static std::optional<QUrl> newestReportInFolder(const QString& folder);
-
-    // The "Diagnostics" artwork that stands for the report, rendered for the given device pixel ratio
-    // (128 × 128 device-independent pixels). Main thread or worker thread.
-    [[nodiscard]] static QImage reportArtwork(qreal devicePixelRatio = 1.0);
 
     // Makes the report: runs the shipped diagnostics script and updates the window. Runs on the worker
     // thread started by the first press of the action button; posts its window changes to the main thread.

@@ -1,35 +1,21 @@
 #include "MainInterface.h"
 
+#include "AppResources.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
 #include <QIcon>
 
-// The embedded artwork lives in this static library; it must be registered by name before first use.
-static void registerResources() {
-    static const bool registered = [] {
-        Q_INIT_RESOURCE(resources);
-        return true;
-    }();
-    (void)registered;
-}
-
 MainInterface::MainInterface()
     : window_(std::make_unique<QMainWindow>()), ui_(std::make_unique<Ui::MainWindow>()) {
-    registerResources();
     ui_->setupUi(window_.get());
-    window_->setWindowIcon(applicationIcon());
+    window_->setWindowIcon(vt_applicationIcon());
     // The tool has one size that fits its text; no need to let it grow into a large empty window.
     window_->layout()->setSizeConstraint(QLayout::SetFixedSize);
     connectControls();
 }
 
 MainInterface::~MainInterface() = default;
-
-QIcon MainInterface::applicationIcon() {
-    registerResources();
-    return QIcon(QStringLiteral(":/artwork/AppIcon.svg"));
-}
 
 void MainInterface::connectControls() {
     delegate_.setWindow(window_.get());

@@ -30,9 +30,6 @@ public:
     // The window's named controls and menu actions.
     [[nodiscard]] Ui::MainWindow& ui() { return *ui_; }
 
-    // The application's icon (also the window's).
-    [[nodiscard]] static QIcon applicationIcon();
-
 private:
     void connectControls();
 

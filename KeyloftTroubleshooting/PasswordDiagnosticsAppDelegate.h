@@ -19,11 +19,19 @@ public:
     // The application ends when its one window closes, also after a failed report run closes it.
     [[nodiscard]] bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
 
+    // Makes SIGTERM, SIGINT and SIGHUP (the session ending, Ctrl+C in a terminal) close the window, so the
+    // tool ends the usual way with status 0. Without a window it quits the event loop. Call on the main
+    // thread once the window is shown; a signal that arrives before the event loop runs is kept for it.
+    // False (and nothing changed) when the wake-up pipe cannot be made. Once per process.
+    bool closeWindowOnTerminationSignals();
+
     // The main window; not owned (whoever loads the main interface owns it). Null once destroyed.
     [[nodiscard]] QWidget* window() const { return window_; }
     void setWindow(QWidget* window) { window_ = window; }
 
 private:
+    void terminationRequested();
+
     QPointer<QWidget> window_;
 };
 

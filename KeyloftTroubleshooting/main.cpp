@@ -1,3 +1,4 @@
+#include "AppResources.h"
 #include "MainInterface.h"
 #include "Platform/Localization.h"
 
@@ -14,11 +15,12 @@ int main(int argc, char* argv[]) {
     vt_installTranslations(app);
 
     MainInterface interface;
-    QApplication::setWindowIcon(MainInterface::applicationIcon());
+    QApplication::setWindowIcon(vt_applicationIcon());
     QApplication::setQuitOnLastWindowClosed(
         interface.delegate().applicationShouldTerminateAfterLastWindowClosed());
     interface.controller().awakeFromNib();
     interface.window().show();
+    interface.delegate().closeWindowOnTerminationSignals();
     interface.delegate().applicationDidFinishLaunching();
     return QApplication::exec();
 }

@@ -267,8 +267,9 @@ void DraggableFileImageView::startDrag(const QPoint& pressPoint) {
         drag->setPixmap(pixmap);
         drag->setHotSpot(pressPoint - placed.topLeft());
     }
+    // Copy is the only operation offered, so no modifier key can turn the drop into a move or a link.
     if (dragRunner_)
-        dragRunner_(*drag);
+        dragRunner_(*drag, draggingSourceOperationMask(), Qt::CopyAction);
     else
         drag->exec(draggingSourceOperationMask(), Qt::CopyAction);
 }

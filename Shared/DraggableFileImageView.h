@@ -49,9 +49,10 @@ protected:
 class DraggableFileImageView : public QLabel {
     Q_OBJECT
 public:
-    // Runs a prepared drag to its end and answers the operation the target chose. The default runs
-    // QDrag::exec with the copy operation alone; a test puts a stand-in for the drop target here.
-    using DragRunner = std::function<Qt::DropAction(QDrag& drag)>;
+    // Runs a prepared drag to its end, offering the given operations, and answers the operation the
+    // target chose. The default is QDrag::exec; a test puts a stand-in for the drop target here.
+    using DragRunner =
+        std::function<Qt::DropAction(QDrag& drag, Qt::DropActions offered, Qt::DropAction defaultAction)>;
 
     explicit DraggableFileImageView(QWidget* parent = nullptr);
     ~DraggableFileImageView() override;
