@@ -75,7 +75,9 @@ DiagnosticsController::fileDataForDraggableFileImageView(DraggableFileImageView*
 }
 
 void DiagnosticsController::showDiagnostics() {
-    if (const auto folder = outputFolderURL())
+    // A folder the script has not made yet would only earn an error from the file browser.
+    const auto folder = outputFolderURL();
+    if (folder && QFileInfo(folder->toLocalFile()).isDir())
         QDesktopServices::openUrl(*folder);
 }
 

@@ -81,7 +81,7 @@ public slots:
     // The action button: first press starts the report worker (disabling the pressed button), every
     // press after a report creates a mail message.
     void diagnosticsActionButtonPressed();
-    // The report icon's click: opens the report folder in the file browser; nothing when there is none.
+    // The report icon's click: opens the report folder in the file browser; nothing when it does not exist.
     void showDiagnostics();
     // The repair commands, each run with administrator rights after a password prompt.
     void resetFolderPermissions();
