@@ -3,8 +3,38 @@
 #include "Platform/Localization.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <csignal>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+// For the startup benchmark: with KEYLOFT_REPORT_FIRST_FRAME set, prints "first-frame <ns>" (wall clock,
+// nanoseconds since the epoch) on standard output once the window's first frame has been painted.
+class FirstFrameReporter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            // Painting ends with the frame going to the screen; report on the next turn of the loop.
+            QTimer::singleShot(0, this, [] {
+                timespec now{};
+                clock_gettime(CLOCK_REALTIME, &now);
+                std::printf("first-frame %lld\n",
+                            static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
+                std::fflush(stdout);
+            });
+        }
+        return false;
+    }
+};
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     // A child that stops reading its input must not end the tool.
@@ -19,6 +49,8 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(
         interface.delegate().applicationShouldTerminateAfterLastWindowClosed());
     interface.controller().awakeFromNib();
+    if (qEnvironmentVariableIsSet("KEYLOFT_REPORT_FIRST_FRAME"))
+        interface.window().installEventFilter(new FirstFrameReporter(&interface.window()));
     interface.window().show();
     interface.delegate().closeWindowOnTerminationSignals();
     interface.delegate().applicationDidFinishLaunching();
