@@ -10,7 +10,9 @@ MainInterface::MainInterface()
     : window_(std::make_unique<QMainWindow>()), ui_(std::make_unique<Ui::MainWindow>()) {
     ui_->setupUi(window_.get());
     window_->setWindowIcon(vt_applicationIcon());
-    // The tool has one size that fits its text; no need to let it grow into a large empty window.
+    // The tool has one size that fits its text; no need to let it grow into a large empty window. Room for
+    // six lines of explanation keeps the window from jumping when the text changes after the report.
+    ui_->descriptionField->setMinimumHeight(ui_->descriptionField->fontMetrics().lineSpacing() * 6);
     window_->layout()->setSizeConstraint(QLayout::SetFixedSize);
     connectControls();
 }

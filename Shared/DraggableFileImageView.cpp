@@ -72,26 +72,14 @@ protected:
     }
 
 private:
-    // The staged file's URL, or an invalid URL when nothing could be staged.
     QUrl writePromisedFile() const {
         if (view_ == nullptr)
             return {};
-        const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-        if (cache.isEmpty() || !QDir().mkpath(cache))
-            return {};
-        staging_ = std::make_unique<QTemporaryDir>(cache + QLatin1String("/drag-XXXXXX"));
-        if (!staging_->isValid())
-            return {};
-        const auto names =
-            view_->namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(staging_->path()));
-        if (!names || names->isEmpty())
-            return {};
-        return QUrl::fromLocalFile(staging_->filePath(names->first()));
+        return view_->stagePromisedFile().value_or(QUrl());
     }
 
     QPointer<DraggableFileImageView> view_;
     mutable std::optional<QUrl> fileUrl_;
-    mutable std::unique_ptr<QTemporaryDir> staging_;
 };
 
 } // namespace
@@ -103,9 +91,7 @@ DraggableFileImageView::DraggableFileImageView(QWidget* parent) : QLabel(parent)
     setAccessibleName(tr("Report"));
 }
 
-DraggableFileImageView::~DraggableFileImageView() {
-    delete lastDrag_.data();
-}
+DraggableFileImageView::~DraggableFileImageView() = default;
 
 QSize DraggableFileImageView::sizeHint() const {
     return {kPlaceholderSide, kPlaceholderSide};
@@ -182,6 +168,26 @@ DraggableFileImageView::namesOfPromisedFilesDroppedAtDestination(const QUrl& fol
     return QStringList{fileName_};
 }
 
+std::optional<QUrl> DraggableFileImageView::stagePromisedFile() {
+    if (!stagingRoot_) {
+        const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+        if (cache.isEmpty() || !QDir().mkpath(cache))
+            return std::nullopt;
+        auto root = std::make_unique<QTemporaryDir>(cache + QLatin1String("/drag-XXXXXX"));
+        if (!root->isValid())
+            return std::nullopt;
+        stagingRoot_ = std::move(root);
+    }
+    // A fresh folder per drop, so one drag never hands out another drag's file.
+    const QString folder = stagingRoot_->filePath(QString::number(++stagedCount_));
+    if (!QDir().mkpath(folder))
+        return std::nullopt;
+    const auto names = namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(folder));
+    if (!names || names->isEmpty())
+        return std::nullopt;
+    return QUrl::fromLocalFile(QDir(folder).filePath(names->first()));
+}
+
 void DraggableFileImageView::showImage(const QImage& image) {
     shown_ = image;
     update();
@@ -255,9 +261,7 @@ void DraggableFileImageView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void DraggableFileImageView::startDrag(const QPoint& pressPoint) {
-    delete lastDrag_.data();
     auto* drag = new QDrag(this);
-    lastDrag_ = drag;
     drag->setMimeData(new PromisedFileMimeData(this));
     if (!dragIcon_.isNull()) {
         const QRect placed = imageRect(dragIcon_);

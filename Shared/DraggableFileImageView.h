@@ -15,7 +15,8 @@
 // - A release that ends a single click (not the second click of a double click) emits clicked().
 //
 // Ownership: the view owns its images and names; the data source is not owned (it is tracked and seen
-// as absent once destroyed). Everything here runs on the main thread.
+// as absent once destroyed). A drag object belongs to Qt, which keeps it (and the promised data) alive
+// as long as the window system may still ask for the data. Everything here runs on the main thread.
 
 #include <QByteArray>
 #include <QImage>
@@ -26,10 +27,12 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class DraggableFileImageView;
 class QDrag;
+class QTemporaryDir;
 
 // Supplies the bytes of the file a view stands for. A data source is any QObject that also derives
 // from this interface; the view checks that with dynamic_cast before it asks.
@@ -67,6 +70,11 @@ public:
     // no data source, the data source answers no bytes, or the write fails; a failed write logs
     // "Error writing report to <location>: <reason>" to the system log.
     std::optional<QStringList> namesOfPromisedFilesDroppedAtDestination(const QUrl& folder);
+
+    // Writes the promised file into a fresh folder below the cache location (as
+    // namesOfPromisedFilesDroppedAtDestination does) and answers the file's URL; absent when nothing was
+    // written. Staged files stay until the view is destroyed, so a target may copy them after the drop.
+    std::optional<QUrl> stagePromisedFile();
 
     // The operations a drag offers: copy, wherever the target is.
     [[nodiscard]] static Qt::DropActions draggingSourceOperationMask() { return Qt::CopyAction; }
@@ -116,6 +124,6 @@ private:
     bool dragStarted_ = false;
     QPoint pressPoint_;
     DragRunner dragRunner_;
-    // The last drag stays alive after it ends: a drop target may read the promised file late.
-    QPointer<QDrag> lastDrag_;
+    std::unique_ptr<QTemporaryDir> stagingRoot_;
+    int stagedCount_ = 0;
 };

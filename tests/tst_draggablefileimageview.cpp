@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QMimeData>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -69,6 +70,8 @@ class TestDraggableFileImageView : public QObject {
     };
 
 private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
     void pressedAndDragImages_data() {
         QTest::addColumn<QRgb>("pixel");
         QTest::addColumn<QRgb>("pressed");
@@ -180,24 +183,43 @@ private slots:
     }
 
     void promisedFileIsWrittenWhenTheTargetReadsIt() {
-        Fixture f;
-        QTest::mousePress(f.window(), Qt::LeftButton, {}, QPoint(60, 60));
-        QTest::mouseMove(f.window(), QPoint(70, 70));
-        QCOMPARE(f.drags.size(), 1);
-        const QMimeData* data = f.drags.first()->mimeData();
-        QVERIFY(data->hasUrls());
-        QCOMPARE(f.source.requests, 0);
+        QString staged;
+        {
+            Fixture f;
+            QTest::mousePress(f.window(), Qt::LeftButton, {}, QPoint(60, 60));
+            QTest::mouseMove(f.window(), QPoint(70, 70));
+            QCOMPARE(f.drags.size(), 1);
+            const QMimeData* data = f.drags.first()->mimeData();
+            QVERIFY(data->hasUrls());
+            QCOMPARE(f.source.requests, 0);
 
-        const QList<QUrl> urls = data->urls();
-        QCOMPARE(f.source.requests, 1);
-        QCOMPARE(f.source.askedBy, &f.view);
-        QCOMPARE(urls.size(), 1);
-        QVERIFY(urls.first().isLocalFile());
-        QCOMPARE(QFileInfo(urls.first().toLocalFile()).fileName(), QStringLiteral("Report 1.zip"));
-        QCOMPARE(readFile(urls.first().toLocalFile()), *f.source.bytes);
-        // A target that reads again gets the same file; the source is not asked twice.
-        QCOMPARE(data->urls(), urls);
-        QCOMPARE(f.source.requests, 1);
+            const QList<QUrl> urls = data->urls();
+            QCOMPARE(f.source.requests, 1);
+            QCOMPARE(f.source.askedBy, &f.view);
+            QCOMPARE(urls.size(), 1);
+            QVERIFY(urls.first().isLocalFile());
+            staged = urls.first().toLocalFile();
+            QCOMPARE(QFileInfo(staged).fileName(), QStringLiteral("Report 1.zip"));
+            QVERIFY(staged.startsWith(QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + "/"));
+            QCOMPARE(readFile(staged), *f.source.bytes);
+            // A target that reads again gets the same file; the source is not asked twice.
+            QCOMPARE(data->urls(), urls);
+            QCOMPARE(f.source.requests, 1);
+
+            // The next drag stages its own copy, with the bytes of that moment; the first one stays.
+            f.source.bytes = QByteArray("newer bytes");
+            QTest::mouseRelease(f.window(), Qt::LeftButton, {}, QPoint(70, 70));
+            QTest::mousePress(f.window(), Qt::LeftButton, {}, QPoint(60, 60), 1000);
+            QTest::mouseMove(f.window(), QPoint(70, 70));
+            QCOMPARE(f.drags.size(), 2);
+            const QList<QUrl> second = f.drags.last()->mimeData()->urls();
+            QCOMPARE(second.size(), 1);
+            QVERIFY(second.first() != urls.first());
+            QCOMPARE(readFile(second.first().toLocalFile()), QByteArray("newer bytes"));
+            QCOMPARE(readFile(staged), QByteArray("PK\x03\x04 report bytes"));
+        }
+        // Staged copies go with the view.
+        QVERIFY(!QFileInfo::exists(staged));
     }
 
     void promisedFileWithoutBytesGivesNoFile() {
