@@ -150,14 +150,6 @@ private slots:
         QVERIFY(turning != spinner->grab().toImage());
     }
 
-    void quitClosesTheWindow() {
-        MainInterface interface;
-        interface.window().show();
-        QVERIFY(QTest::qWaitForWindowExposed(&interface.window()));
-        interface.ui().actionQuit->trigger();
-        QVERIFY(!interface.window().isVisible());
-    }
-
     void closingTheWindowEndsTheApplication_data() {
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGTERM") << int(SIGTERM);

@@ -173,15 +173,6 @@ private slots:
         QCOMPARE(droppedFile.readAll(), QByteArray("first report"));
     }
 
-    void unreadableReportGivesNoBytes() {
-        // A folder named like a report cannot be read as one; it is also never chosen.
-        QVERIFY(QDir().mkpath(reportFolder() + "/newest.zip"));
-        DiagnosticsController controller;
-        DraggableFileImageView icon;
-        controller.setDraggableFileView(&icon);
-        QVERIFY(!controller.fileDataForDraggableFileImageView(&icon));
-    }
-
     void awakeFromNibStartsWithoutAReport() {
         DiagnosticsController controller;
         controller.setDiagsLoaded(true);

@@ -155,10 +155,7 @@ private slots:
     void firstMoveAfterPressStartsTheDrag_data() {
         QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
         QTest::newRow("none") << Qt::KeyboardModifiers();
-        QTest::newRow("shift") << Qt::KeyboardModifiers(Qt::ShiftModifier);
-        QTest::newRow("control") << Qt::KeyboardModifiers(Qt::ControlModifier);
         QTest::newRow("control+shift") << Qt::KeyboardModifiers(Qt::ControlModifier | Qt::ShiftModifier);
-        QTest::newRow("alt") << Qt::KeyboardModifiers(Qt::AltModifier);
     }
     void firstMoveAfterPressStartsTheDrag() {
         QFETCH(Qt::KeyboardModifiers, modifiers);
