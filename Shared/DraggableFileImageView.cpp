@@ -66,8 +66,10 @@ protected:
             fileUrl_ = writePromisedFile();
         if (!fileUrl_->isValid())
             return {};
-        if (type.id() == QMetaType::QByteArray || type.id() == QMetaType::QString)
+        if (type.id() == QMetaType::QByteArray)
             return QByteArray(fileUrl_->toEncoded() + "\r\n");
+        if (type.id() == QMetaType::QString)
+            return QString::fromUtf8(fileUrl_->toEncoded() + "\r\n");
         return QVariant(QList<QVariant>{*fileUrl_});
     }
 
@@ -107,6 +109,9 @@ void DraggableFileImageView::setDragRunner(DragRunner runner) {
 
 void DraggableFileImageView::configureWithFileIcon(const QImage& icon, const QUrl& url, QObject* dataSource) {
     fileName_ = QFileInfo(url.path()).fileName();
+    // "." and ".." name folders, not files: writing under them would land outside the drop folder.
+    if (fileName_ == QLatin1String(".") || fileName_ == QLatin1String(".."))
+        fileName_.clear();
     icon_ = icon;
     dataSource_ = dataSource;
     selectedIcon_ = pressedImageForIcon(icon_);
@@ -154,7 +159,7 @@ QImage DraggableFileImageView::dragImageForIcon(const QImage& icon) {
 std::optional<QStringList>
 DraggableFileImageView::namesOfPromisedFilesDroppedAtDestination(const QUrl& folder) {
     auto* source = dynamic_cast<DraggableFileDataSource*>(dataSource_.data());
-    if (source == nullptr)
+    if (source == nullptr || fileName_.isEmpty())
         return std::nullopt;
     const std::optional<QByteArray> bytes = source->fileDataForDraggableFileImageView(this);
     if (!bytes)

@@ -60,9 +60,10 @@ public:
     explicit DraggableFileImageView(QWidget* parent = nullptr);
     ~DraggableFileImageView() override;
 
-    // Makes the view stand for the file at url: keeps icon, the file name (url's last path component)
-    // and dataSource, derives the pressed and drag images from icon, and shows icon. May be called again
-    // to stand for another file; the derived images then follow the new icon.
+    // Makes the view stand for the file at url: keeps icon, the file name (url's last path component;
+    // none for a url ending in "/", "." or "..", and then no drag starts) and dataSource, derives the pressed
+    // and drag images from icon, and shows icon. May be called again to stand for another file; the derived
+    // images then follow the new icon.
     void configureWithFileIcon(const QImage& icon, const QUrl& url, QObject* dataSource);
 
     // Writes the data source's bytes as "<folder>/<file name>" atomically (replacing a file of that name)

@@ -279,6 +279,27 @@ private slots:
         QVERIFY(QDir(folder.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     }
 
+    void aFolderNameIsNoFileName_data() {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("parent") << "/x/..";
+        QTest::newRow("self") << "/x/.";
+        QTest::newRow("trailing slash") << "/x/reports/";
+    }
+    void aFolderNameIsNoFileName() {
+        QFETCH(QString, path);
+        Fixture f;
+        f.view.configureWithFileIcon(solidIcon(qRgb(1, 2, 3)), QUrl::fromLocalFile(path), &f.source);
+        QTemporaryDir outer;
+        QVERIFY(QDir(outer.path()).mkdir("drop"));
+        QVERIFY(
+            !f.view.namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(outer.filePath("drop"))));
+        QTest::mousePress(f.window(), Qt::LeftButton, {}, QPoint(60, 60));
+        QTest::mouseMove(f.window(), QPoint(70, 70));
+        QVERIFY(f.drags.isEmpty());
+        QCOMPARE(QDir(outer.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"drop"});
+        QCOMPARE(f.source.requests, 0);
+    }
+
     void sourceDestroyedCountsAsNone() {
         QTemporaryDir folder;
         DraggableFileImageView view;
