@@ -55,7 +55,11 @@ void DiagnosticsController::diagnosticsActionButtonPressed() {
         pressed = diagnosticsPerformActionButton();
     if (pressed != nullptr)
         pressed->setEnabled(false);
-    std::thread([this] { generateDiagnostics(); }).detach();
+    workerRunning_.store(true);
+    std::thread([this] {
+        generateDiagnostics();
+        workerRunning_.store(false);
+    }).detach();
 }
 
 std::optional<QByteArray>

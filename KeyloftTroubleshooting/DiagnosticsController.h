@@ -40,6 +40,9 @@ public:
     [[nodiscard]] bool diagsLoaded() const { return diagsLoaded_.load(); }
     void setDiagsLoaded(bool loaded) { diagsLoaded_.store(loaded); }
 
+    // True from the first press of the action button until the report worker has finished.
+    [[nodiscard]] bool isGeneratingDiagnostics() const { return workerRunning_.load(); }
+
     // Non-owning references to the window and its controls; null until set.
     [[nodiscard]] QWidget* window() const { return window_.load(); }
     void setWindow(QWidget* window) { window_.store(window); }
@@ -90,6 +93,7 @@ public slots:
 
 private:
     std::atomic<bool> diagsLoaded_{false};
+    std::atomic<bool> workerRunning_{false};
     std::atomic<QWidget*> window_{nullptr};
     std::atomic<ProgressIndicator*> indicator_{nullptr};
     std::atomic<DraggableFileImageView*> draggableFileView_{nullptr};

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 namespace {
@@ -54,5 +55,11 @@ int main(int argc, char* argv[]) {
     interface.window().show();
     interface.delegate().closeWindowOnTerminationSignals();
     interface.delegate().applicationDidFinishLaunching();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // A report worker may still run when the window closes. End the process the way the desktop ends an
+    // application, with the window and its controller still in place, so the worker never meets them
+    // destroyed; otherwise tear down in order.
+    if (interface.controller().isGeneratingDiagnostics())
+        std::exit(status);
+    return status;
 }
