@@ -86,10 +86,10 @@ void setNonBlocking(int fd) {
         ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-// A larger pipe means fewer wake-ups per megabyte; the system may refuse (per-user pipe limits),
-// and the pipe then works at its default size.
-void enlargePipe(int fd) {
-    (void)::fcntl(fd, F_SETPIPE_SZ, kVTChildProcessPipeSize);
+// The system may refuse a larger pipe (per-user pipe limits); the pipe then keeps its default size.
+void enlargePipe(int fd, int size) {
+    if (size > 0)
+        (void)::fcntl(fd, F_SETPIPE_SZ, size);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -417,7 +417,7 @@ VTChildProcessResult vt_runChildProcess(const VTChildProcessRequest& request) {
     for (OwnedFd* fd : {&input.writeEnd, &output.readEnd, &error.readEnd}) {
         if (!fd->isOpen())
             continue;
-        enlargePipe(fd->get());
+        enlargePipe(fd->get(), request.pipeSize);
         setNonBlocking(fd->get());
     }
 

@@ -35,6 +35,9 @@ struct VTChildProcessRequest {
     std::optional<QByteArray> standardInput;
     // Whether to wait for the child's exit after its output pipes are closed.
     bool waitForExit = true;
+    // The size asked for each pipe, best effort (the system may refuse it); 0 keeps the system's
+    // default. A larger pipe means fewer wake-ups per megabyte.
+    int pipeSize = 1 << 20;
 };
 
 struct VTChildProcessResult {
@@ -50,8 +53,5 @@ struct VTChildProcessResult {
     // The errno behind startFailure; 0 when a child was started.
     int startError = 0;
 };
-
-// The pipe size asked for each output pipe, best effort (the system may refuse it).
-inline constexpr int kVTChildProcessPipeSize = 1 << 20;
 
 [[nodiscard]] VTChildProcessResult vt_runChildProcess(const VTChildProcessRequest& request);
