@@ -7,8 +7,9 @@
 //            fixed text naming what was run ("Did not receive any output from running the script:\n"
 //            + command line, or "There was no output after running the task '…' with parameters …").
 //   "err"    QString, only when the child wrote to standard error (or could not be started).
-//   "status" int, only where a runner says so: the exit code, or the number of the ending signal.
-//            value("status").toInt() reads a missing status as 0.
+//   "status" int, only where a runner says so: the exit code, or the number of the ending signal
+//            (-1 when the exit could not be observed because another part of the process collected
+//            the child). value("status").toInt() reads a missing status as 0.
 // Output is decoded as UTF-8 when it is valid UTF-8 and as Latin-1 otherwise; it is kept whole, with
 // its blanks and line feeds, and there is no size limit.
 //

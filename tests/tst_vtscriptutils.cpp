@@ -22,16 +22,6 @@ QString noOutputText(const QString& commandLine) {
     return QStringLiteral("Did not receive any output from running the script:\n") + commandLine;
 }
 
-// A readable form of a result dictionary, with each value's type, for comparisons that explain
-// themselves when they fail.
-QString describe(const QVariantMap& map) {
-    QStringList lines;
-    for (auto it = map.cbegin(); it != map.cend(); ++it)
-        lines << QStringLiteral("%1 (%2) = %3")
-                     .arg(it.key(), QString::fromLatin1(it.value().typeName()), it.value().toString());
-    return lines.join(QLatin1Char('\n'));
-}
-
 QByteArray pattern(qsizetype size) {
     QByteArray bytes(size, Qt::Uninitialized);
     for (qsizetype i = 0; i < size; ++i)
@@ -143,10 +133,8 @@ void TestVTScriptUtils::shellRunner_data() {
         << QVariantMap{{"out", noOutputText("no_such_command_xyz")},
                        {"err", "/bin/bash: line 1: no_such_command_xyz: command not found\n"},
                        {"status", 127}};
-    QTest::newRow("ended by SIGTERM") << "kill -TERM $$" << absent << absent << true
-                                      << QVariantMap{{"out", noOutputText("kill -TERM $$")}, {"status", 15}};
-    QTest::newRow("ended by SIGKILL after output") << "echo before; kill -KILL $$" << absent << absent << true
-                                                   << QVariantMap{{"out", "before\n"}, {"status", 9}};
+    QTest::newRow("ended by a signal") << "kill -TERM $$" << absent << absent << true
+                                       << QVariantMap{{"out", noOutputText("kill -TERM $$")}, {"status", 15}};
     QTest::newRow("background grandchild writes after the child exited")
         << "(sleep 0.4; echo late; echo late-err >&2) & echo early" << absent << absent << true
         << QVariantMap{{"out", "early\nlate\n"}, {"err", "late-err\n"}, {"status", 0}};
@@ -167,13 +155,11 @@ void TestVTScriptUtils::shellRunner() {
     const std::optional<QByteArray> input =
         standardInput.isValid() ? std::optional<QByteArray>(standardInput.toByteArray()) : std::nullopt;
     const QVariantMap result = runScriptWaitForExit(script, params, input, wait);
-    QCOMPARE(describe(result), describe(expected));
     QCOMPARE(result, expected);
 }
 
 void TestVTScriptUtils::runScriptIsTheNoWaitRunner() {
-    const QVariantMap result =
-        runScript(QStringLiteral("cat; exit"), QStringLiteral("5"), QByteArray("in"));
+    const QVariantMap result = runScript(QStringLiteral("cat; exit"), QStringLiteral("5"), QByteArray("in"));
     QCOMPARE(result, (QVariantMap{{"out", "in"}}));
 }
 
@@ -268,19 +254,11 @@ void TestVTScriptUtils::runTaskResults_data() {
 
     QTest::newRow("arguments passed unchanged, no shell")
         << "/bin/echo" << QStringList{"a  b", "$HOME"} << QVariantMap{{"out", "a  b $HOME\n"}};
-    QTest::newRow("silent, failing: no status")
-        << "/bin/false" << QStringList{"-x", "y z"}
-        << QVariantMap{{"out", "There was no output after running the task '/bin/false' with parameters (\n  "
-                               "  -x,\n    y z\n)"}};
-    QTest::newRow("silent, no arguments")
-        << "/bin/true" << QStringList{}
-        << QVariantMap{
-               {"out", "There was no output after running the task '/bin/true' with parameters (\n)"}};
-    QTest::newRow("standard error") << "/bin/bash" << QStringList{"-c", "echo e >&2"}
-                                    << QVariantMap{{"out",
-                                                    "There was no output after running the task '/bin/bash' "
-                                                    "with parameters (\n    -c,\n    echo e >&2\n)"},
-                                                   {"err", "e\n"}};
+    QTest::newRow("silent but for standard error, failing: still no status")
+        << "/bin/bash" << QStringList{"-c", "echo e >&2; exit 1"}
+        << QVariantMap{{"out", "There was no output after running the task '/bin/bash' with parameters (\n"
+                               "    -c,\n    echo e >&2; exit 1\n)"},
+                       {"err", "e\n"}};
 }
 
 void TestVTScriptUtils::runTaskResults() {
@@ -289,7 +267,7 @@ void TestVTScriptUtils::runTaskResults() {
     QFETCH(QVariantMap, expected);
 
     const QVariantMap result = runTask(launchPath, arguments, std::nullopt);
-    QCOMPARE(describe(result), describe(expected));
+    QCOMPARE(result, expected);
 }
 
 void TestVTScriptUtils::startFailure_data() {
@@ -327,7 +305,7 @@ void TestVTScriptUtils::startFailure() {
                     .arg(path)},
         {"err", QStringLiteral("Could not start '%1': %2").arg(path, reason)},
         {"status", status}};
-    QCOMPARE(describe(result), describe(expected));
+    QCOMPARE(result, expected);
 }
 
 void TestVTScriptUtils::noZombieWithoutWaiting_data() {
