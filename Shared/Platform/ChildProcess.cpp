@@ -399,49 +399,65 @@ void collectLater(pid_t pid) {
     return result;
 }
 
+struct ChildPipes {
+    Pipe input;
+    Pipe output;
+    Pipe error;
+};
+
+// Answers 0 or the errno of the failure. Our ends are non-blocking and enlarged as asked.
+[[nodiscard]] int makePipes(ChildPipes& pipes, bool withInput, int pipeSize) {
+    int failure = withInput ? makePipe(pipes.input) : 0;
+    if (failure == 0)
+        failure = makePipe(pipes.output);
+    if (failure == 0)
+        failure = makePipe(pipes.error);
+    if (failure != 0)
+        return failure;
+    for (OwnedFd* fd : {&pipes.input.writeEnd, &pipes.output.readEnd, &pipes.error.readEnd}) {
+        if (!fd->isOpen())
+            continue;
+        enlargePipe(fd->get(), pipeSize);
+        setNonBlocking(fd->get());
+    }
+    return 0;
+}
+
+// Starts the child on the pipes. Answers the failure when no child was started.
+[[nodiscard]] std::optional<VTChildProcessResult> startChild(const VTChildProcessRequest& request,
+                                                             ChildPipes& pipes, pid_t& pid) {
+    if (const int failure = makePipes(pipes, request.standardInput.has_value(), request.pipeSize))
+        return startFailure("Could not create a pipe to run '%@': %@", request.executable, failure);
+    SpawnSetup setup;
+    if (const int failure =
+            setup.prepare(request.standardInput ? &pipes.input : nullptr, pipes.output, pipes.error))
+        return startFailure("Could not prepare to run '%@': %@", request.executable, failure);
+    const QByteArray path = QFile::encodeName(request.executable);
+    const ArgumentVector argv(path, request.arguments);
+    if (const int failure = setup.spawn(path, argv.data(), pid))
+        return startFailure("Could not start '%@': %@", request.executable, failure);
+
+    // Only the child keeps the ends it uses; ours must close so that its exit ends our reads.
+    pipes.input.readEnd.reset();
+    pipes.output.writeEnd.reset();
+    pipes.error.writeEnd.reset();
+    return std::nullopt;
+}
+
 } // namespace
 
 VTChildProcessResult vt_runChildProcess(const VTChildProcessRequest& request) {
     sweepUncollected();
 
-    Pipe input;
-    Pipe output;
-    Pipe error;
-    int failure = request.standardInput ? makePipe(input) : 0;
-    if (failure == 0)
-        failure = makePipe(output);
-    if (failure == 0)
-        failure = makePipe(error);
-    if (failure != 0)
-        return startFailure("Could not create a pipe to run '%@': %@", request.executable, failure);
-    for (OwnedFd* fd : {&input.writeEnd, &output.readEnd, &error.readEnd}) {
-        if (!fd->isOpen())
-            continue;
-        enlargePipe(fd->get(), request.pipeSize);
-        setNonBlocking(fd->get());
-    }
-
-    SpawnSetup setup;
-    failure = setup.prepare(request.standardInput ? &input : nullptr, output, error);
-    if (failure != 0)
-        return startFailure("Could not prepare to run '%@': %@", request.executable, failure);
-
-    const QByteArray path = QFile::encodeName(request.executable);
-    const ArgumentVector argv(path, request.arguments);
+    ChildPipes pipes;
     pid_t pid = -1;
-    failure = setup.spawn(path, argv.data(), pid);
-    if (failure != 0)
-        return startFailure("Could not start '%@': %@", request.executable, failure);
-
-    // Only the child keeps the ends it uses; ours must close so that its exit ends our reads.
-    input.readEnd.reset();
-    output.writeEnd.reset();
-    error.writeEnd.reset();
+    if (std::optional<VTChildProcessResult> failure = startChild(request, pipes, pid))
+        return std::move(*failure);
 
     Collector outputBytes;
     Collector errorBytes;
-    serve(Streams{input.writeEnd, output.readEnd, error.readEnd}, request.standardInput, outputBytes,
-          errorBytes);
+    serve(Streams{pipes.input.writeEnd, pipes.output.readEnd, pipes.error.readEnd}, request.standardInput,
+          outputBytes, errorBytes);
 
     VTChildProcessResult result;
     result.standardOutput = outputBytes.take();
