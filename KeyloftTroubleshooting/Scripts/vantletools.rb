@@ -158,7 +158,7 @@ module Vantletools
                   '[A-Za-z0-9_.-]*'
     NAMED_SECRET = /(["']?)\b(#{SECRET_NAME})\1(\s*[:=]\s*)("[^"]*"|'[^']*'|[^\s"',;&]+)/i.freeze
     KEY_CHARS = 'A-Za-z0-9+/_\-'
-    KEY_LIKE = %r{(?<![#{KEY_CHARS}=])[#{KEY_CHARS}]{24,}={0,2}(?![#{KEY_CHARS}=@])}.freeze
+    KEY_LIKE = %r{(?<![#{KEY_CHARS}])[#{KEY_CHARS}]{24,}={0,2}(?![#{KEY_CHARS}=@])}.freeze
     EMAIL_OR_KEY = /(#{EMAIL})|(#{KEY_LIKE})/.freeze
 
     def initialize(home)
@@ -434,7 +434,8 @@ module Vantletools
       @created = []
     end
 
-    # Creates every missing folder of the path with mode 0700; raises ReportError.
+    # Creates every missing folder of the path with mode 0700; raises ReportError after removing
+    # what it created.
     def create
       missing = []
       folder = @path
@@ -443,6 +444,9 @@ module Vantletools
         folder = File.dirname(folder)
       end
       missing.each { |dir| make(dir) }
+    rescue ReportError
+      undo_create
+      raise
     end
 
     # Removes the folders create made (only while they are still empty).
@@ -478,6 +482,8 @@ module Vantletools
       Dir.mkdir(dir, 0o700)
       @created << dir
       File.chmod(0o700, dir)
+    rescue Errno::EEXIST
+      raise ReportError, "The report folder #{@path} could not be created: #{dir} exists and is not a folder."
     rescue SystemCallError => e
       raise ReportError, "The report folder #{@path} could not be created: #{Text.reason(e)} (#{dir})."
     end
