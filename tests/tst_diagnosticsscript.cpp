@@ -144,6 +144,8 @@ public:
         write(QStringLiteral(".cache/keyloft/core"), "CanaryCoreDump8");
         write(QStringLiteral(".cache/keyloft/vault-export.log"), "CanaryVaultLog1\n");
         write(QStringLiteral("Library/LaunchAgents/com.vantlesoft.KeyloftAgent.plist"), "<plist/>");
+        write(support + QStringLiteral("ReadOnly.txt"), "r");
+        QFile::setPermissions(path(support + QStringLiteral("ReadOnly.txt")), QFile::ReadOwner);
     }
 
 private:
@@ -333,6 +335,12 @@ void TestDiagnosticsScript::reportHolds_data() {
     QTest::newRow("kernel") << "system.txt" << QByteArray("Kernel: Linux ");
     QTest::newRow("free space") << "system.txt" << QByteArray("Free space in ~: ");
     QTest::newRow("summary") << "summary.txt" << QByteArray("Keyloft 4 diagnostics report");
+    QTest::newRow("entry the repair must fix")
+        << "summary.txt"
+        << QByteArray("Keyloft support folder (folder repair): entries listed: 5; without owner read and "
+                      "write: 1\n");
+    QTest::newRow("missing repair folder")
+        << "summary.txt" << QByteArray("Scripting additions (folder repair): does not exist\n");
 }
 
 void TestDiagnosticsScript::reportHolds() {

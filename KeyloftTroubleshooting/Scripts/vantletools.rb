@@ -189,7 +189,8 @@ module Vantletools
     def home_forms(home)
       given = [home, database_home].compact.map { |form| form.sub(%r{/+\z}, '') }
       forms = given + given.map { |form| resolved(form) }.compact
-      forms.uniq.reject { |form| form.empty? || form == '/' || !form.start_with?('/') }.sort_by { |form| -form.length }
+      forms = forms.uniq.reject { |form| form.empty? || form == '/' || !form.start_with?('/') }
+      forms.sort_by { |form| -form.length }
     end
 
     def database_home
@@ -405,11 +406,12 @@ module Vantletools
     def bytes
       central = ''.b
       @entries.each do |name, method, crc, packed, size, offset|
-        central << [0x02014b50, MADE_BY_UNIX, VERSION, UTF8_NAMES, method, @dos_time, @dos_date, crc,
-                    packed, size, name.bytesize, 0, 0, 0, 0, MEMBER_MODE << 16, offset].pack('VvvvvvvVVVvvvvvVV')
+        central << [0x02014b50, MADE_BY_UNIX, VERSION, UTF8_NAMES, method, @dos_time, @dos_date, crc, packed,
+                    size, name.bytesize, 0, 0, 0, 0, MEMBER_MODE << 16, offset].pack('VvvvvvvVVVvvvvvVV')
         central << name
       end
-      raise ArgumentError, 'the report grew too large for a zip archive' if @body.bytesize + central.bytesize > 0xFFFFFFFF
+      too_large = @body.bytesize + central.bytesize > 0xFFFFFFFF || @entries.size > 0xFFFF
+      raise ArgumentError, 'the report grew too large for a zip archive' if too_large
 
       trailer = [0x06054b50, 0, 0, @entries.size, @entries.size, central.bytesize, @body.bytesize, 0]
       @body + central + trailer.pack('VvvvvVVv')
@@ -533,15 +535,17 @@ module Vantletools
   # ---------------------------------------------------------------------------------------------------
   # Collectors
 
-  # What one collector did: its archive members, its problems and its outcome.
+  # What one collector did: its archive members, its problems, its outcome, and the facts worth a line
+  # in the summary.
   class Collection
-    attr_reader :name, :files, :notes
+    attr_reader :name, :files, :notes, :highlights
     attr_accessor :outcome, :duration
 
     def initialize(name)
       @name = name
       @files = {}
       @notes = []
+      @highlights = []
       @problem = false
       @skipped = false
       @outcome = nil
@@ -567,6 +571,10 @@ module Vantletools
       @notes << text
     end
 
+    def highlight(text)
+      @highlights << text
+    end
+
     def finished_outcome
       return 'partial' if @problem || @files.values.any?(&:truncated?)
 
@@ -574,62 +582,65 @@ module Vantletools
     end
   end
 
-  # A folder the report describes: label, path, and how deep its contents are listed (0: none).
-  Root = Struct.new(:label, :path, :depth)
+  # Small reads and user and group names, shared by the collectors.
+  module Probe
+    module_function
 
-  class Collectors
-    PRODUCT_NAME = /\A(?:keyloft|vantlesoft)/i.freeze
-    LOG_NAME = /\.log(?:\.\d+|\.old)?\z/i.freeze
-    # Names whose contents never enter the report, even when they look like logs.
-    PRIVATE_NAME = /vault|keychain|secret|token|passw|credential|cookie|clipboard|\.key\b|\.pem\b|
-                    \.db\b|\.sqlite|\bcore\b|\.dmp\b/ix.freeze
-    ENVIRONMENT = %w[
-      LANG LANGUAGE LC_ALL LC_CTYPE LC_MESSAGES LC_TIME LC_NUMERIC TZ
-      HOME USER LOGNAME SHELL PATH TMPDIR
-      XDG_CURRENT_DESKTOP XDG_SESSION_DESKTOP XDG_SESSION_TYPE XDG_SESSION_CLASS DESKTOP_SESSION
-      DISPLAY WAYLAND_DISPLAY XDG_RUNTIME_DIR
-      XDG_DATA_HOME XDG_CONFIG_HOME XDG_CACHE_HOME XDG_STATE_HOME XDG_DATA_DIRS XDG_CONFIG_DIRS
-      QT_QPA_PLATFORM QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_STYLE_OVERRIDE QT_QPA_PLATFORMTHEME
-      GDK_BACKEND GTK_THEME GDK_SCALE BROWSER
-      http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY
-      RUBYOPT RUBYLIB GEM_HOME GEM_PATH
-      SUDO_ASKPASS F1 F2 F3 THEUSER
-    ].freeze
+    # At most limit bytes of a file; nil when it cannot be read. Never blocks on a FIFO.
+    def read_small(file, limit = 64 * 1024)
+      File.open(file, File::RDONLY | File::NONBLOCK) { |io| io.read(limit) }.to_s
+    rescue SystemCallError, IOError
+      nil
+    end
+
+    def first_line(file)
+      text = read_small(file, 4096)
+      text ? Text.clean(text.lines.first.to_s.strip) : nil
+    end
+
+    def user_name(uid)
+      @users ||= {}
+      @users[uid] ||= begin
+        entry = Etc.getpwuid(uid)
+        entry ? Text.clean(entry.name) : uid.to_s
+      rescue ArgumentError
+        uid.to_s
+      end
+    end
+
+    def group_name(gid)
+      @groups ||= {}
+      @groups[gid] ||= begin
+        entry = Etc.getgrgid(gid)
+        entry ? Text.clean(entry.name) : gid.to_s
+      rescue ArgumentError
+        gid.to_s
+      end
+    end
+
+    # Why a command gave no usable answer, in one line.
+    def command_problem(result)
+      result.note || Text.clean(result.err).strip.lines.first.to_s.strip
+    end
+  end
+
+  # The troubleshooting tool itself and the programs it relies on.
+  class ToolCollector
     HELPERS = %w[bash sh sudo getfacl xdg-email xdg-open xdg-mime journalctl df].freeze
-    JOURNAL_IDENTIFIERS = %w[keyloft-troubleshooting keyloft Keyloft].freeze
-    OS_RELEASE_KEYS = %w[PRETTY_NAME NAME VERSION VERSION_ID VERSION_CODENAME ID ID_LIKE VARIANT_ID
-                         BUILD_ID].freeze
 
-    def initialize(bundle_path, home, redactor, started)
+    def initialize(bundle_path, redact)
       @bundle_path = bundle_path
-      @home = home
-      @redact = redactor
-      @started = started
-      @log_candidates = []
-      @owners = {}
-      @groups = {}
+      @redact = redact
     end
 
-    # Names in the order they run, with the method that does the work.
-    def each_collector
-      yield 'tool', method(:tool)
-      yield 'system', method(:system)
-      yield 'folders', method(:folders)
-      yield 'processes', method(:processes)
-      yield 'logs', method(:logs)
-      yield 'environment', method(:environment)
-      yield 'journal', method(:journal)
-    end
-
-    # --- tool: the troubleshooting tool itself and the programs it relies on
-
-    def tool(collection)
+    def call(collection)
       out = collection.file('tool.txt', Bounds::FILE_BYTES['tool.txt'])
       out << "Keyloft Troubleshooting diagnostics, script version #{SCRIPT_VERSION}"
       out << "Script: #{@redact.path(File.expand_path(__FILE__))}"
       out << "Script SHA-256: #{script_digest}"
       bundle_facts(out, collection)
-      out << "Ruby: #{RUBY_VERSION} (#{RUBY_PLATFORM}, #{RUBY_RELEASE_DATE}) at #{@redact.path(RbConfig.ruby)}"
+      out << "Ruby: #{RUBY_VERSION} (#{RUBY_PLATFORM}, #{RUBY_RELEASE_DATE}) at " \
+             "#{@redact.path(RbConfig.ruby)}"
       out << ''
       out << 'Programs the tool relies on:'
       HELPERS.each do |name|
@@ -638,6 +649,8 @@ module Vantletools
       end
       mail_handler(out, collection)
     end
+
+    private
 
     def script_digest
       Digest::SHA256.file(__FILE__).hexdigest
@@ -651,20 +664,20 @@ module Vantletools
         collection.problem('no BUNDLE_PATH argument was given')
         return
       end
+      version = tool_version
       out << "Bundle path: #{@redact.path(@bundle_path)}"
       out << "Bundle folder exists: #{File.directory?(@bundle_path) ? 'yes' : 'no'}"
       executable = File.join(@bundle_path, 'Contents', 'bin', 'keyloft-troubleshooting')
       out << "Tool executable present: #{File.file?(executable) ? 'yes' : 'no'}"
-      out << "Tool version: #{tool_version}"
+      out << "Tool version: #{version}"
+      collection.highlight("Keyloft Troubleshooting version #{version}, at #{@redact.path(@bundle_path)}")
     end
 
+    # The first line of the bundle's version file, written there by the build.
     def tool_version
       file = File.join(@bundle_path, 'Contents', 'Resources', 'version')
-      text = File.open(file, 'rb') { |io| io.read(256) }.to_s
-      version = Text.clean(text.lines.first.to_s.strip)
-      version.empty? ? 'unknown (empty version file)' : version
-    rescue SystemCallError, IOError
-      'unknown (no version file in the bundle)'
+      version = Text.clean((Probe.read_small(file, 256) || '').lines.first.to_s.strip)
+      version.empty? ? 'unknown' : version
     end
 
     def mail_handler(out, collection)
@@ -672,28 +685,44 @@ module Vantletools
       if result.status.nil?
         out << "Default mail application: unknown (#{result.note})"
         collection.note(result.note)
-      else
-        handler = Text.clean(result.out).strip
-        out << "Default mail application: #{handler.empty? ? 'none set' : @redact.line(handler)}"
+        return
       end
+      handler = Text.clean(result.out).strip
+      handler = handler.empty? ? 'none set' : @redact.line(handler)
+      out << "Default mail application: #{handler}"
+      collection.highlight("Default mail application: #{handler}")
+    end
+  end
+
+  # The machine, the session and the user.
+  class SystemCollector
+    OS_RELEASE_KEYS = %w[PRETTY_NAME NAME VERSION VERSION_ID VERSION_CODENAME ID ID_LIKE VARIANT_ID
+                         BUILD_ID].freeze
+
+    def initialize(home, redact, started)
+      @home = home
+      @redact = redact
+      @started = started
     end
 
-    # --- system: the machine, the session and the user
-
-    def system(collection)
+    def call(collection)
       out = collection.file('system.txt', Bounds::FILE_BYTES['system.txt'])
       time_facts(out)
       os_facts(out, collection)
-      session_facts(out)
+      machine_facts(out)
+      session_facts(out, collection)
       user_facts(out)
       space_facts(out, collection)
     end
 
+    private
+
     def time_facts(out)
       out << "Report started: #{@started.strftime('%Y-%m-%d %H:%M:%S %z')} (#{Text.clean(@started.zone)})"
       out << "Report started (UTC): #{@started.getutc.strftime('%Y-%m-%dT%H:%M:%SZ')}"
-      out << "Time zone: TZ=#{ENV['TZ'] ? Text.clean(ENV['TZ']) : '(not set)'}, " \
-             "/etc/timezone=#{first_line('/etc/timezone') || '(none)'}, /etc/localtime -> #{localtime_zone}"
+      out << "Time zone: TZ=#{env_fact('TZ')}, " \
+             "/etc/timezone=#{Probe.first_line('/etc/timezone') || '(none)'}, " \
+             "/etc/localtime -> #{localtime_zone}"
     end
 
     def localtime_zone
@@ -711,17 +740,16 @@ module Vantletools
         OS_RELEASE_KEYS.each { |key| out << "OS #{key}: #{release[key]}" if release[key] }
       end
       uname = Etc.uname
-      out << "Kernel: #{Text.clean(uname[:sysname])} #{Text.clean(uname[:release])} #{Text.clean(uname[:version])}"
+      kernel = "#{Text.clean(uname[:sysname])} #{Text.clean(uname[:release])}"
+      out << "Kernel: #{kernel} #{Text.clean(uname[:version])}"
       out << "Architecture: #{Text.clean(uname[:machine])} (Ruby host: #{RbConfig::CONFIG['host_cpu']})"
-      out << "Processors: #{Etc.nprocessors}"
-      meminfo(out)
-      uptime = first_line('/proc/uptime')
-      out << "Uptime: #{uptime.split.first.to_f.round} s" if uptime
+      machine = Text.clean(uname[:machine])
+      collection.highlight("System: #{release['PRETTY_NAME'] || 'unknown'}, #{kernel}, #{machine}")
     end
 
     def os_release
       ['/etc/os-release', '/usr/lib/os-release'].each do |file|
-        text = read_small(file)
+        text = Probe.read_small(file)
         next unless text
 
         pairs = {}
@@ -736,20 +764,25 @@ module Vantletools
       {}
     end
 
-    def meminfo(out)
-      text = read_small('/proc/meminfo') || ''
-      text.each_line do |row|
+    def machine_facts(out)
+      out << "Processors: #{Etc.nprocessors}"
+      (Probe.read_small('/proc/meminfo') || '').each_line do |row|
         out << "Memory #{Text.clean(row.strip)}" if row =~ /\A(MemTotal|MemAvailable|SwapTotal|SwapFree):/
       end
+      uptime = Probe.first_line('/proc/uptime')
+      out << "Uptime: #{uptime.split.first.to_f.round} s" if uptime
     end
 
-    def session_facts(out)
-      out << "Desktop: #{env_fact('XDG_CURRENT_DESKTOP')} (session #{env_fact('XDG_SESSION_DESKTOP')}, " \
+    def session_facts(out, collection)
+      desktop = env_fact('XDG_CURRENT_DESKTOP')
+      type = env_fact('XDG_SESSION_TYPE')
+      out << "Desktop: #{desktop} (session #{env_fact('XDG_SESSION_DESKTOP')}, " \
              "DESKTOP_SESSION #{env_fact('DESKTOP_SESSION')})"
-      out << "Session type: #{env_fact('XDG_SESSION_TYPE')}; Wayland display: #{env_fact('WAYLAND_DISPLAY')}; " \
+      out << "Session type: #{type}; Wayland display: #{env_fact('WAYLAND_DISPLAY')}; " \
              "X11 display: #{env_fact('DISPLAY')}"
       locale = %w[LC_ALL LC_CTYPE LC_MESSAGES LANG LANGUAGE].map { |name| "#{name}=#{env_fact(name)}" }
       out << "Locale: #{locale.join(', ')}; Ruby external encoding: #{Encoding.default_external}"
+      collection.highlight("Desktop: #{desktop}, session type #{type}, LANG=#{env_fact('LANG')}")
     end
 
     def env_fact(name)
@@ -758,15 +791,12 @@ module Vantletools
     end
 
     def user_facts(out)
-      entry = Etc.getpwuid(Process.uid)
-      out << "User: #{entry ? Text.clean(entry.name) : '(no password entry)'} (uid #{Process.uid}, " \
-             "euid #{Process.euid}, gid #{Process.gid})"
-      groups = ([Process.gid] + Process.groups).uniq.map { |gid| group_name(gid) }
+      out << "User: #{Probe.user_name(Process.uid)} (uid #{Process.uid}, euid #{Process.euid}, " \
+             "gid #{Process.gid})"
+      groups = ([Process.gid] + Process.groups).uniq.map { |gid| Probe.group_name(gid) }
       out << "Groups: #{groups.join(', ')}"
-      out << "Home folder: ~ (#{@home ? 'from HOME or the password database' : 'unknown'})"
+      out << "Home folder: #{@home ? '~' : 'unknown'}"
       out << "umask: #{format('%04o', File.umask)}"
-    rescue ArgumentError
-      out << 'User: (no password entry)'
     end
 
     def space_facts(out, collection)
@@ -777,49 +807,74 @@ module Vantletools
       result = Command.run(['df', '-P', '-k', '--', @home])
       row = Text.clean(result.out).lines[1].to_s.split
       if result.status != 0 || row.size < 6
-        collection.problem("free space unknown: #{result.note || Text.clean(result.err).strip[0, 200]}")
+        collection.problem("free space unknown: #{@redact.line(Probe.command_problem(result))}")
         return
       end
-      total = row[1].to_i * 1024
-      available = row[3].to_i * 1024
-      out << "Free space in ~: #{Text.bytes(available)} of #{Text.bytes(total)} (#{row[4]} used), " \
-             "mounted at #{@redact.path(row[5..-1].join(' '))} (#{mount_type(row[5..-1].join(' '))})"
+      mount_point = row[5..-1].join(' ')
+      free = "#{Text.bytes(row[3].to_i * 1024)} of #{Text.bytes(row[1].to_i * 1024)}"
+      out << "Free space in ~: #{free} (#{row[4]} used), mounted at #{@redact.path(mount_point)} " \
+             "(#{mount_type(mount_point)})"
+      collection.highlight("Free space in ~: #{free}")
     end
 
     def mount_type(mount_point)
-      (read_small('/proc/self/mounts') || '').each_line do |row|
+      (Probe.read_small('/proc/self/mounts', 1024 * 1024) || '').each_line do |row|
         fields = row.split
         return Text.clean(fields[2]) if fields[1] && fields[1].gsub('\040', ' ') == mount_point
       end
       'type unknown'
     end
+  end
 
-    # --- folders: the product's folders, those the repairs touch and its XDG folders
+  # A folder the report describes: label, path, and how deep its contents are listed (0: none).
+  Root = Struct.new(:label, :path, :depth)
 
-    def folders(collection)
+  # The product's folders: those the repairs work on and those under the XDG homes. Names, sizes,
+  # owners, modes and access-control entries; never contents. Remembers the log files it sees.
+  class FolderCollector
+    PRODUCT_NAME = /\A(?:keyloft|vantlesoft)/i.freeze
+    LOG_NAME = /\.log(?:\.\d+|\.old)?\z/i.freeze
+    XDG_HOMES = [%w[XDG_CONFIG_HOME .config config], %w[XDG_DATA_HOME .local/share data],
+                 %w[XDG_CACHE_HOME .cache cache], %w[XDG_STATE_HOME .local/state state]].freeze
+    TYPES = { 'directory' => 'd', 'link' => 'l', 'characterSpecial' => 'c', 'blockSpecial' => 'b',
+              'fifo' => 'p', 'socket' => 's' }.freeze
+
+    # [path, modification time, path relative to its product folder] of each log file seen.
+    attr_reader :log_files
+
+    def initialize(home, redact)
+      @home = home
+      @redact = redact
+      @log_files = []
+      @listed_total = 0
+    end
+
+    def call(collection)
       out = collection.file('folders.txt', Bounds::FILE_BYTES['folders.txt'])
       out << 'Folders of Keyloft and of the places the repairs work on. Names and sizes only: file ' \
              'contents are never included.'
-      @listed_total = 0
+      unless @home
+        collection.problem('no home folder: HOME is not set and the user has no password entry')
+        return
+      end
       roots.each do |root|
         out << ''
         describe_root(root, out, collection)
       end
     end
 
-    def roots
-      return [] unless @home
+    private
 
-      uid = Process.uid
-      list = [Root.new('Home folder', @home, 0), Root.new('Library folder', File.join(@home, 'Library'), 0),
-              Root.new('Keyloft support folder (folder repair)',
-                       File.join(@home, 'Library', 'Application Support', 'Keyloft'), 8),
-              Root.new('Scripting additions (folder repair)', File.join(@home, 'Library', 'ScriptingAdditions'), 3),
-              Root.new('Launch agents (folder repair)', File.join(@home, 'Library', 'LaunchAgents'), 1),
+    def roots
+      library = File.join(@home, 'Library')
+      support = File.join(library, 'Application Support', 'Keyloft')
+      list = [Root.new('Home folder', @home, 0), Root.new('Library folder', library, 0),
+              Root.new('Keyloft support folder (folder repair)', support, 8),
+              Root.new('Scripting additions (folder repair)', File.join(library, 'ScriptingAdditions'), 3),
+              Root.new('Launch agents (folder repair)', File.join(library, 'LaunchAgents'), 1),
               Root.new('Service manager overrides (extended attributes repair)',
-                       "/var/db/launchd.db/com.apple.launchd.peruser.#{uid}/overrides.plist", 0)]
-      [%w[XDG_CONFIG_HOME .config config], %w[XDG_DATA_HOME .local/share data],
-       %w[XDG_CACHE_HOME .cache cache], %w[XDG_STATE_HOME .local/state state]].each do |variable, fallback, kind|
+                       "/var/db/launchd.db/com.apple.launchd.peruser.#{Process.uid}/overrides.plist", 0)]
+      XDG_HOMES.each do |variable, fallback, kind|
         base = Places.xdg(variable, fallback, @home)
         list << Root.new("XDG #{kind} home", base, 0)
         product_entries(base).each { |path| list << Root.new("Keyloft #{kind} folder", path, 8) }
@@ -829,7 +884,9 @@ module Vantletools
 
     def product_entries(base)
       found = []
-      each_name(base, Bounds::XDG_NAMES_READ) { |name| found << File.join(base, name) if name =~ PRODUCT_NAME }
+      each_name(base, Bounds::XDG_NAMES_READ) do |name|
+        found << File.join(base, name) if name =~ PRODUCT_NAME
+      end
       found.sort
     rescue SystemCallError
       []
@@ -853,67 +910,68 @@ module Vantletools
 
     def describe_root(root, out, collection)
       out << "== #{root.label}: #{@redact.path(root.path)}"
-      stat = begin
-        File.lstat(root.path)
-      rescue Errno::ENOENT, Errno::ENOTDIR
-        out << '   does not exist'
-        return
-      rescue SystemCallError => e
-        out << "   ! cannot be examined: #{Text.reason(e)}"
-        collection.problem("#{@redact.path(root.path)} cannot be examined: #{Text.reason(e)}")
-        return
-      end
-      out << "   #{entry_line(stat, root.path)}"
-      access_control(root, out, collection) if root.depth.positive? || stat.file?
-      list_tree(root, out, collection) if root.depth.positive? && stat.directory?
+      stat = File.lstat(root.path)
+      out << "   #{entry_line(stat)}#{link_target(stat, root.path)}"
+      return unless root.depth.positive? || stat.file?
+
+      tally = list_tree(root, out, collection) if stat.directory? && root.depth.positive?
+      access_control(root, out, collection)
+      summarize(root, tally, collection) if tally
+    rescue Errno::ENOENT, Errno::ENOTDIR
+      out << '   does not exist'
+      collection.highlight("#{root.label}: does not exist") if root.depth.positive?
+    rescue SystemCallError => e
+      out << "   ! cannot be examined: #{Text.reason(e)}"
+      collection.problem("#{@redact.path(root.path)} cannot be examined: #{Text.reason(e)}")
     end
 
-    def access_control(root, out, collection)
-      unless Command.find('getfacl')
-        out << '   access control entries: getfacl is not installed'
-        return
-      end
-      arguments = ['getfacl', '-p']
-      arguments += ['-R', '-s'] if root.depth.positive?
-      result = Command.run(arguments + ['--', root.path], limit: 64 * 1024)
-      text = Text.clean(result.out).strip
-      out << "   access control entries#{root.depth.positive? ? ' (only entries beyond the mode bits)' : ''}:"
-      text.each_line { |row| out << "     #{@redact.line(row.chomp)}" }
-      out << '     none beyond the mode bits' if text.empty? && result.status.to_i.zero?
-      return if result.status.to_i.zero? && result.note.nil?
-
-      reason = result.note || Text.clean(result.err).strip.lines.first.to_s.strip
-      out << "     ! getfacl: #{@redact.line(reason)}"
-      collection.problem("access control entries of #{@redact.path(root.path)} incomplete: #{@redact.line(reason)}")
+    def summarize(root, tally, collection)
+      text = "#{root.label}: entries listed: #{tally[:listed]}"
+      text += "; not owned by #{Probe.user_name(Process.uid)}: #{tally[:foreign]}" if tally[:foreign].positive?
+      text += "; without owner read and write: #{tally[:locked]}" if tally[:locked].positive?
+      collection.highlight(text)
     end
 
     # Lists each folder's entries, then descends into its subfolders (alphabetically), up to the
-    # root's depth and the entry limits. Symbolic links are shown, never followed.
+    # root's depth and the entry limits. Symbolic links are shown, never followed. Answers counts of
+    # entries listed, owned by someone else, and lacking owner read/write.
     def list_tree(root, out, collection)
-      listed = 0
+      tally = { listed: 0, foreign: 0, locked: 0 }
       stack = [['', 1]]
       until stack.empty?
         relative, depth = stack.pop
         subfolders = []
         read_children(root.path, relative, out, collection).each do |name|
-          if listed >= Bounds::FOLDER_ENTRIES || @listed_total >= Bounds::TOTAL_ENTRIES
-            out << "   ... more entries not listed (at most #{Bounds::FOLDER_ENTRIES} per folder and " \
-                   "#{Bounds::TOTAL_ENTRIES} in all)"
-            collection.note("listing of #{@redact.path(root.path)} shortened")
-            return
-          end
-          child = join(relative, name)
+          return shortened(root, out, collection, tally) if limit_reached?(tally)
+
+          child = relative.empty? ? name : File.join(relative, name)
           stat = list_entry(root.path, child, out, collection)
-          listed += 1
-          @listed_total += 1
+          count(stat, tally)
           subfolders << child if stat && stat.directory? && depth < root.depth
         end
         subfolders.reverse_each { |child| stack << [child, depth + 1] }
       end
+      tally
     end
 
-    def join(relative, name)
-      relative.empty? ? name : File.join(relative, name)
+    def limit_reached?(tally)
+      tally[:listed] >= Bounds::FOLDER_ENTRIES || @listed_total >= Bounds::TOTAL_ENTRIES
+    end
+
+    def shortened(root, out, collection, tally)
+      out << "   ... more entries not listed (at most #{Bounds::FOLDER_ENTRIES} per folder and " \
+             "#{Bounds::TOTAL_ENTRIES} in all)"
+      collection.note("listing of #{@redact.path(root.path)} shortened")
+      tally
+    end
+
+    def count(stat, tally)
+      tally[:listed] += 1
+      @listed_total += 1
+      return unless stat && !stat.symlink?
+
+      tally[:foreign] += 1 if stat.uid != Process.uid
+      tally[:locked] += 1 if stat.mode & 0o600 != 0o600
     end
 
     def read_children(base, relative, out, collection)
@@ -926,8 +984,7 @@ module Vantletools
       end
       names.sort
     rescue SystemCallError => e
-      shown = @redact.line(relative.empty? ? '.' : "#{relative}/")
-      out << "   ! cannot read #{shown}: #{Text.reason(e)}"
+      out << "   ! cannot read #{@redact.line(relative.empty? ? '.' : "#{relative}/")}: #{Text.reason(e)}"
       collection.problem("#{@redact.path(path)} cannot be read: #{Text.reason(e)}")
       []
     end
@@ -935,8 +992,9 @@ module Vantletools
     def list_entry(base, relative, out, collection)
       path = File.join(base, relative)
       stat = File.lstat(path)
-      out << "   #{entry_line(stat, path)}  #{@redact.line(relative)}#{stat.directory? ? '/' : ''}"
-      remember_log(path, relative, stat)
+      name = "#{@redact.line(relative)}#{stat.directory? ? '/' : ''}"
+      out << "   #{entry_line(stat)}  #{name}#{link_target(stat, path)}"
+      @log_files << [path, stat.mtime, relative] if stat.file? && File.basename(relative) =~ LOG_NAME
       stat
     rescue SystemCallError => e
       out << "   ! #{@redact.line(relative)}: #{Text.reason(e)}"
@@ -944,212 +1002,238 @@ module Vantletools
       nil
     end
 
-    def entry_line(stat, path)
-      line = format('%s  %s:%s  %12d  %s', mode_string(stat), owner_name(stat.uid), group_name(stat.gid),
-                    stat.size, stat.mtime.strftime('%Y-%m-%d %H:%M'))
-      return line unless stat.symlink?
+    def entry_line(stat)
+      format('%s  %s:%s  %12d  %s', mode_string(stat), Probe.user_name(stat.uid), Probe.group_name(stat.gid),
+             stat.size, stat.mtime.strftime('%Y-%m-%d %H:%M'))
+    end
 
-      target = begin
-        File.readlink(path)
-      rescue SystemCallError
-        '?'
-      end
-      "#{line}  -> #{@redact.line(target)}"
+    def link_target(stat, path)
+      stat.symlink? ? " -> #{@redact.line(File.readlink(path))}" : ''
+    rescue SystemCallError
+      ' -> ?'
     end
 
     def mode_string(stat)
-      type = { 'directory' => 'd', 'link' => 'l', 'characterSpecial' => 'c', 'blockSpecial' => 'b',
-               'fifo' => 'p', 'socket' => 's' }.fetch(stat.ftype, '-')
       mode = stat.mode
       bits = %w[r w x r w x r w x].each_with_index.map { |char, index| mode[8 - index] == 1 ? char : '-' }
       special(bits, 2, mode[11] == 1, 's')
       special(bits, 5, mode[10] == 1, 's')
       special(bits, 8, mode[9] == 1, 't')
-      format('%04o %s%s', mode & 0o7777, type, bits.join)
+      format('%04o %s%s', mode & 0o7777, TYPES.fetch(stat.ftype, '-'), bits.join)
     end
 
     def special(bits, index, set, char)
       bits[index] = bits[index] == 'x' ? char : char.upcase if set
     end
 
-    def owner_name(uid)
-      @owners[uid] ||= begin
-        entry = Etc.getpwuid(uid)
-        entry ? Text.clean(entry.name) : uid.to_s
-      rescue ArgumentError
-        uid.to_s
+    def access_control(root, out, collection)
+      unless Command.find('getfacl')
+        out << '   access control entries: getfacl is not installed'
+        return
       end
+      arguments = root.depth.positive? ? %w[getfacl -p -R -s --] : %w[getfacl -p --]
+      result = Command.run(arguments + [root.path], limit: 64 * 1024)
+      text = Text.clean(result.out).strip
+      out << "   access control entries#{root.depth.positive? ? ' beyond the mode bits' : ''}:"
+      text.each_line { |row| out << "     #{@redact.line(row.chomp)}" }
+      out << '     none' if text.empty? && result.status == 0
+      return if result.status == 0
+
+      reason = @redact.line(Probe.command_problem(result))
+      out << "     ! getfacl: #{reason}"
+      collection.problem("access control entries of #{@redact.path(root.path)} incomplete: #{reason}")
+    end
+  end
+
+  # The product's running processes, from /proc: program, state and size, never their arguments.
+  class ProcessCollector
+    PRODUCT_PROGRAM = /keyloft|vantle/i.freeze
+
+    def initialize(redact)
+      @redact = redact
     end
 
-    def group_name(gid)
-      @groups[gid] ||= begin
-        entry = Etc.getgrgid(gid)
-        entry ? Text.clean(entry.name) : gid.to_s
-      rescue ArgumentError
-        gid.to_s
-      end
-    end
-
-    def remember_log(path, relative, stat)
-      return unless stat.file? && File.basename(relative) =~ LOG_NAME
-
-      @log_candidates << [path, stat.mtime, relative]
-    end
-
-    # --- processes: the product's running processes, from /proc (never their arguments)
-
-    def processes(collection)
+    def call(collection)
       out = collection.file('processes.txt', Bounds::FILE_BYTES['processes.txt'])
       out << 'Running Keyloft processes (program and state only; arguments are never included).'
+      @clock_ticks = Etc.sysconf(Etc::SC_CLK_TCK) || 100
+      @uptime = (Probe.first_line('/proc/uptime') || '0').split.first.to_f
       found = 0
-      clock_ticks = Etc.sysconf(Etc::SC_CLK_TCK) || 100
-      uptime = (first_line('/proc/uptime') || '0').split.first.to_f
-      each_name('/proc', 100_000) do |pid|
-        next unless pid =~ /\A\d+\z/ && pid.to_i != Process.pid
+      Dir.open('/proc') do |proc_dir|
+        proc_dir.each do |pid|
+          next unless pid =~ /\A\d+\z/ && pid.to_i != Process.pid
 
-        facts = process_facts(pid)
-        next unless facts
+          facts = product_process(pid)
+          next unless facts
+          if found >= Bounds::PROCESSES
+            collection.note("more than #{Bounds::PROCESSES} Keyloft processes; the rest are not listed")
+            break
+          end
 
-        if found >= Bounds::PROCESSES
-          collection.note("more than #{Bounds::PROCESSES} Keyloft processes; the rest are not listed")
-          break
+          found += 1
+          out << process_line(pid, facts)
         end
-        found += 1
-        out << process_line(pid, facts, clock_ticks, uptime)
       end
       out << '(none)' if found.zero?
+      collection.highlight("Keyloft processes running: #{found}")
     end
 
-    def process_facts(pid)
-      comm = (first_line("/proc/#{pid}/comm") || '').strip
+    private
+
+    def product_process(pid)
+      comm = (Probe.first_line("/proc/#{pid}/comm") || '').strip
       exe = begin
         File.readlink("/proc/#{pid}/exe")
       rescue SystemCallError
         nil
       end
-      argv0 = (read_small("/proc/#{pid}/cmdline") || '').split("\0").first.to_s
+      argv0 = (Probe.read_small("/proc/#{pid}/cmdline", 4096) || '').split("\0").first.to_s
       names = [comm, File.basename(exe.to_s), File.basename(argv0)]
-      return nil unless names.any? { |name| name =~ /keyloft|vantle/i }
+      return nil unless names.any? { |name| name =~ PRODUCT_PROGRAM }
 
-      { comm: comm, exe: exe, status: read_small("/proc/#{pid}/status") || '',
-        stat: first_line("/proc/#{pid}/stat") || '' }
+      { comm: comm, exe: exe, status: Probe.read_small("/proc/#{pid}/status") || '',
+        stat: Probe.first_line("/proc/#{pid}/stat") || '' }
     end
 
-    def process_line(pid, facts, clock_ticks, uptime)
+    def process_line(pid, facts)
       status = {}
       facts[:status].each_line do |row|
         key, value = row.split(':', 2)
         status[key] = value.to_s.strip if %w[State PPid Uid VmRSS Threads].include?(key)
       end
-      uid = status['Uid'].to_s.split.first.to_i
-      fields = facts[:stat].sub(/\A.*\) /m, '').split
-      started = fields[19].to_i / clock_ticks.to_f
-      running = uptime.positive? && started.positive? ? "#{(uptime - started).round} s" : 'unknown'
       program = facts[:exe] ? @redact.line(facts[:exe]) : "(#{@redact.line(facts[:comm])})"
-      "pid #{pid}  ppid #{status['PPid']}  user #{owner_name(uid)}  state #{status['State']}  " \
-        "rss #{status['VmRSS'] || '-'}  threads #{status['Threads']}  running #{running}  #{program}"
+      "pid #{pid}  ppid #{status['PPid']}  user #{Probe.user_name(status['Uid'].to_s.split.first.to_i)}  " \
+        "state #{status['State']}  rss #{status['VmRSS'] || '-'}  threads #{status['Threads']}  " \
+        "running #{running_time(facts[:stat])}  #{program}"
     end
 
-    # --- logs: the last part of the product's own log files, redacted
+    def running_time(stat_line)
+      started = stat_line.sub(/\A.*\) /m, '').split[19].to_i / @clock_ticks.to_f
+      @uptime.positive? && started.positive? ? "#{(@uptime - started).round} s" : 'unknown'
+    end
+  end
 
-    def logs(collection)
-      candidates = @log_candidates.sort_by { |_, mtime, relative| [-mtime.to_f, relative] }
-      if candidates.empty?
-        collection.skip('no Keyloft log files were found in the product folders')
-        return
-      end
+  # The last part of the product's own log files, each line redacted.
+  class LogCollector
+    # Names whose contents never enter the report, even when they look like logs.
+    PRIVATE_NAME = /vault|keychain|secret|token|passw|credential|cookie|clipboard|\.key\b|\.pem\b|
+                    \.db\b|\.sqlite|\bcore\b|\.dmp\b/ix.freeze
+
+    # log_files: called when the collector runs, answers [path, mtime, relative path] triples.
+    def initialize(redact, log_files)
+      @redact = redact
+      @log_files = log_files
+    end
+
+    def call(collection)
+      candidates = @log_files.call.sort_by { |_, mtime, relative| [-mtime.to_f, relative] }
+      return collection.skip('no Keyloft log files were found in the product folders') if candidates.empty?
+
       private_ones, readable = candidates.partition { |_, _, relative| relative =~ PRIVATE_NAME }
-      private_ones.each { |_, _, relative| collection.note("#{@redact.line(relative)} left out: its name suggests private data") }
-      readable.first(Bounds::LOG_FILES).each_with_index { |(path, _, _), index| log_tail(path, index + 1, collection) }
-      left = readable.size - Bounds::LOG_FILES
+      private_ones.each do |_, _, relative|
+        collection.note("#{@redact.line(relative)} left out: its name suggests private data")
+      end
+      chosen = readable.first(Bounds::LOG_FILES)
+      chosen.each_with_index { |(path, _, _), index| tail(path, index + 1, collection) }
+      left = readable.size - chosen.size
       collection.note("#{left} older log files left out (at most #{Bounds::LOG_FILES})") if left.positive?
+      collection.highlight("Keyloft log files included: #{chosen.size} of #{candidates.size} found")
     end
 
-    def log_tail(path, number, collection)
-      member = format('logs/%02d-%s.txt', number, member_name(path))
+    # Redacted first, cut afterwards, so a cut never leaves half a secret unmasked.
+    def self.bounded_line(redact, row)
+      redacted = redact.line(row.byteslice(0, 8 * Bounds::LINE_CHARS))
+      return redacted if redacted.length <= Bounds::LINE_CHARS
+
+      "#{redacted[0, Bounds::LINE_CHARS]} [line shortened]"
+    end
+
+    private
+
+    def tail(path, number, collection)
+      safe_name = @redact.line(File.basename(path)).gsub(/[^A-Za-z0-9._-]/, '_')[0, 60]
+      member = format('logs/%02d-%s.txt', number, safe_name)
       out = collection.file(member, Bounds::FILE_BYTES['log'])
       File.open(path, File::RDONLY | File::NONBLOCK) do |io|
         stat = io.stat
         raise Errno::EINVAL, 'not a regular file' unless stat.file?
 
-        out << "# #{@redact.line(path)}: #{stat.size} bytes, modified #{stat.mtime.strftime('%Y-%m-%d %H:%M:%S %z')}"
-        lines = tail_lines(io, stat.size)
+        out << "# #{@redact.line(path)}: #{stat.size} bytes, " \
+               "modified #{stat.mtime.strftime('%Y-%m-%d %H:%M:%S %z')}"
+        lines = last_lines(io, stat.size)
         out << "# the last #{lines.size} lines, passed through redaction"
-        lines.each { |row| out << bounded_line(row) }
+        lines.each { |row| out << LogCollector.bounded_line(@redact, row) }
       end
     rescue SystemCallError, IOError => e
       collection.problem("#{@redact.path(path)} could not be read: #{Text.reason(e)}")
     end
 
-    def tail_lines(io, size)
+    def last_lines(io, size)
       start = [size - Bounds::LOG_TAIL_BYTES, 0].max
       io.seek(start)
       text = io.read(Bounds::LOG_TAIL_BYTES).to_s
       text = text.sub(/\A[^\n]*\n/, '') if start.positive?
       text.split("\n").last(Bounds::LOG_LINES)
     end
+  end
 
-    # Redacted first, cut afterwards, so a cut never leaves half a secret unmasked.
-    def bounded_line(row)
-      redacted = @redact.line(row.byteslice(0, 8 * Bounds::LINE_CHARS))
-      return redacted if redacted.length <= Bounds::LINE_CHARS
+  # Environment variables from a fixed list, values redacted; the rest only counted.
+  class EnvironmentCollector
+    NAMES = %w[
+      LANG LANGUAGE LC_ALL LC_CTYPE LC_MESSAGES LC_TIME LC_NUMERIC TZ
+      HOME USER LOGNAME SHELL PATH TMPDIR
+      XDG_CURRENT_DESKTOP XDG_SESSION_DESKTOP XDG_SESSION_TYPE XDG_SESSION_CLASS DESKTOP_SESSION
+      DISPLAY WAYLAND_DISPLAY XDG_RUNTIME_DIR
+      XDG_DATA_HOME XDG_CONFIG_HOME XDG_CACHE_HOME XDG_STATE_HOME XDG_DATA_DIRS XDG_CONFIG_DIRS
+      QT_QPA_PLATFORM QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_STYLE_OVERRIDE QT_QPA_PLATFORMTHEME
+      GDK_BACKEND GTK_THEME GDK_SCALE BROWSER
+      http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY
+      RUBYOPT RUBYLIB GEM_HOME GEM_PATH
+      SUDO_ASKPASS F1 F2 F3 THEUSER
+    ].freeze
 
-      "#{redacted[0, Bounds::LINE_CHARS]} [line shortened]"
+    def initialize(redact)
+      @redact = redact
     end
 
-    def member_name(path)
-      name = @redact.line(File.basename(path)).gsub(/[^A-Za-z0-9._-]/, '_')
-      name[0, 60]
-    end
-
-    # --- environment: listed variables only
-
-    def environment(collection)
+    def call(collection)
       out = collection.file('environment.txt', Bounds::FILE_BYTES['environment.txt'])
       out << 'Environment variables from a fixed list; all others are left out.'
-      ENVIRONMENT.each do |name|
-        next unless ENV.key?(name)
-
+      present = NAMES.select { |name| ENV.key?(name) }
+      present.each do |name|
         value = ENV[name].to_s
-        value = "#{value[0, Bounds::ENV_VALUE_CHARS]} [value shortened]" if value.length > Bounds::ENV_VALUE_CHARS
+        limit = Bounds::ENV_VALUE_CHARS
+        value = "#{value[0, limit]} [value shortened]" if value.length > limit
         out << "#{name}=#{@redact.line(value)}"
       end
-      others = ENV.keys.size - ENVIRONMENT.count { |name| ENV.key?(name) }
+      others = ENV.keys.size - present.size
       out << "(#{others} other variables not included)"
       collection.note("#{others} variables outside the list left out")
     end
+  end
 
-    # --- journal: the tool's own system-log lines, redacted
+  # The tool's own lines in the system journal, redacted.
+  class JournalCollector
+    IDENTIFIERS = %w[keyloft-troubleshooting keyloft Keyloft].freeze
 
-    def journal(collection)
+    def initialize(redact)
+      @redact = redact
+    end
+
+    def call(collection)
+      return collection.skip('journalctl is not installed') unless Command.find('journalctl')
+
       out = collection.file('journal.txt', Bounds::FILE_BYTES['journal.txt'])
-      unless Command.find('journalctl')
-        collection.skip('journalctl is not installed')
-        return
-      end
+
       arguments = %w[journalctl --no-pager -q -o short-iso -n 300]
-      JOURNAL_IDENTIFIERS.each { |name| arguments += ['-t', name] }
+      IDENTIFIERS.each { |name| arguments += ['-t', name] }
       result = Command.run(arguments, seconds: 6)
       lines = Text.clean(result.out).split("\n")
       out << "System log lines of the Keyloft programs (the last #{lines.size}, passed through redaction)"
-      lines.each { |row| out << bounded_line(row) }
-      return if result.status.to_i.zero? && result.note.nil?
+      lines.each { |row| out << LogCollector.bounded_line(@redact, row) }
+      return if result.status == 0
 
-      reason = result.note || Text.clean(result.err).strip.lines.first.to_s.strip
-      collection.problem("journalctl: #{@redact.line(reason)}")
-    end
-
-    # --- small file reads
-
-    def read_small(file, limit = 64 * 1024)
-      File.open(file, File::RDONLY | File::NONBLOCK) { |io| io.read(limit) }.to_s
-    rescue SystemCallError, IOError
-      nil
-    end
-
-    def first_line(file)
-      text = read_small(file, 4096)
-      text ? Text.clean(text.lines.first.to_s.strip) : nil
+      collection.problem("journalctl: #{@redact.line(Probe.command_problem(result))}")
     end
   end
 
@@ -1197,13 +1281,20 @@ module Vantletools
       "#{REPORT_PREFIX} #{@started.strftime('%Y-%m-%d %H-%M-%S')}"
     end
 
+    # Each collector with its name, in the order they run.
+    def collectors
+      folders = FolderCollector.new(@home, @redact)
+      [['tool', ToolCollector.new(@bundle_path, @redact)],
+       ['system', SystemCollector.new(@home, @redact, @started)],
+       ['folders', folders],
+       ['processes', ProcessCollector.new(@redact)],
+       ['logs', LogCollector.new(@redact, -> { folders.log_files })],
+       ['environment', EnvironmentCollector.new(@redact)],
+       ['journal', JournalCollector.new(@redact)]]
+    end
+
     def collect
-      collectors = Collectors.new(@bundle_path, @home, @redact, @started)
-      collections = []
-      collectors.each_collector do |name, work|
-        collections << run_collector(name, Bounds::COLLECTOR_SECONDS.fetch(name), work)
-      end
-      collections
+      collectors.map { |name, work| run_collector(name, Bounds::COLLECTOR_SECONDS.fetch(name), work) }
     end
 
     def run_collector(name, seconds, work)
@@ -1256,10 +1347,12 @@ module Vantletools
 
     def summary(collections)
       lines = ["Keyloft 4 diagnostics report, #{@started.strftime('%Y-%m-%d %H:%M:%S %z')}",
-               "Made by #{PROGRAM} #{SCRIPT_VERSION} with Ruby #{RUBY_VERSION}.", '',
-               'What was gathered:']
+               "Made by #{PROGRAM} #{SCRIPT_VERSION} with Ruby #{RUBY_VERSION}.", '', 'At a glance:']
+      collections.each { |collection| collection.highlights.each { |text| lines << "  #{Text.clean(text)}" } }
+      lines.concat(['', 'What was gathered (collector, outcome, time):'])
       collections.each do |collection|
-        lines << format('  %-12s %-10s %8s', collection.name, collection.outcome, Text.seconds(collection.duration))
+        lines << format('  %-12s %-10s %8s', collection.name, collection.outcome,
+                        Text.seconds(collection.duration))
         collection.notes.first(10).each { |note| lines << "      #{Text.clean(note)}" }
       end
       lines.concat(['', 'Never included: vault, key and database files, other file contents except the',
