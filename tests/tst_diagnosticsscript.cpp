@@ -328,7 +328,7 @@ void TestDiagnosticsScript::reportHolds_data() {
         << QByteArray("== Keyloft support folder (folder repair): ~/Library/Application Support/Keyloft\n");
     QTest::newRow("agent") << "folders.txt" << QByteArray("com.vantlesoft.KeyloftAgent.plist");
     QTest::newRow("XDG folder") << "folders.txt"
-                                << QByteArray("== Keyloft config folder: ~/.config/Keyloft\n");
+                                << QByteArray("== Keyloft config folder \"Keyloft\": ~/.config/Keyloft\n");
     QTest::newRow("home variable") << "environment.txt" << QByteArray("\nHOME=~\n");
     QTest::newRow("proxy host kept") << "environment.txt"
                                      << QByteArray("http_proxy=http://[REDACTED]@proxy.example.com:3128");

@@ -39,7 +39,7 @@ module Vantletools
     FOLDER_ENTRIES = 1000          # entries listed per product folder
     TOTAL_ENTRIES = 5000           # entries listed over all product folders
     NAMES_READ_PER_FOLDER = 2000   # names read from any one directory before giving up on the rest
-    XDG_NAMES_READ = 5000          # names looked at in each XDG home when looking for product folders
+    XDG_NAMES_READ = 100_000       # names looked at in each XDG home when looking for product folders
     LOG_FILES = 5                  # newest product log files included
     LOG_TAIL_BYTES = 256 * 1024    # read from the end of each log file
     LOG_LINES = 2000               # lines kept per log file
@@ -575,8 +575,15 @@ module Vantletools
       @highlights << text
     end
 
+    # A text cut at its size limit is no failure, but the reader should know.
+    def note_truncations
+      @files.each do |member, text|
+        @notes << "#{member} stopped at its limit of #{Text.bytes(text.limit)}" if text.truncated?
+      end
+    end
+
     def finished_outcome
-      return 'partial' if @problem || @files.values.any?(&:truncated?)
+      return 'partial' if @problem
 
       @skipped ? 'skipped' : 'ok'
     end
@@ -833,6 +840,7 @@ module Vantletools
   # owners, modes and access-control entries; never contents. Remembers the log files it sees.
   class FolderCollector
     PRODUCT_NAME = /\A(?:keyloft|vantlesoft)/i.freeze
+    KNOWN_NAMES = ['Keyloft', 'Keyloft 4', 'keyloft', 'keyloft4', 'Vantlesoft', 'vantlesoft'].freeze
     LOG_NAME = /\.log(?:\.\d+|\.old)?\z/i.freeze
     XDG_HOMES = [%w[XDG_CONFIG_HOME .config config], %w[XDG_DATA_HOME .local/share data],
                  %w[XDG_CACHE_HOME .cache cache], %w[XDG_STATE_HOME .local/state state]].freeze
@@ -877,19 +885,32 @@ module Vantletools
       XDG_HOMES.each do |variable, fallback, kind|
         base = Places.xdg(variable, fallback, @home)
         list << Root.new("XDG #{kind} home", base, 0)
-        product_entries(base).each { |path| list << Root.new("Keyloft #{kind} folder", path, 8) }
+        product_entries(base).each do |path|
+          list << Root.new("Keyloft #{kind} folder \"#{@redact.line(File.basename(path))}\"", path, 8)
+        end
       end
       list
     end
 
+    # The product's folders in an XDG home: the usual names, looked up directly, and any other name
+    # starting with the product's or the maker's name among the first names of the folder.
     def product_entries(base)
-      found = []
-      each_name(base, Bounds::XDG_NAMES_READ) do |name|
-        found << File.join(base, name) if name =~ PRODUCT_NAME
+      found = KNOWN_NAMES.map { |name| File.join(base, name) }.select { |path| exists?(path) }
+      begin
+        each_name(base, Bounds::XDG_NAMES_READ) do |name|
+          found << File.join(base, name) if name =~ PRODUCT_NAME
+        end
+      rescue SystemCallError
+        nil
       end
-      found.sort
+      found.uniq.sort
+    end
+
+    def exists?(path)
+      File.lstat(path)
+      true
     rescue SystemCallError
-      []
+      false
     end
 
     # Yields at most limit names of a directory (without "." and ".."); answers true when names were
@@ -915,7 +936,8 @@ module Vantletools
       return unless root.depth.positive? || stat.file?
 
       tally = list_tree(root, out, collection) if stat.directory? && root.depth.positive?
-      access_control(root, out, collection)
+      @acl_lines = 0
+      access_control(root, tally ? tally[:paths] : [], out, collection)
       summarize(root, tally, collection) if tally
     rescue Errno::ENOENT, Errno::ENOTDIR
       out << '   does not exist'
@@ -936,7 +958,7 @@ module Vantletools
     # root's depth and the entry limits. Symbolic links are shown, never followed. Answers counts of
     # entries listed, owned by someone else, and lacking owner read/write.
     def list_tree(root, out, collection)
-      tally = { listed: 0, foreign: 0, locked: 0 }
+      tally = { listed: 0, foreign: 0, locked: 0, paths: [] }
       stack = [['', 1]]
       until stack.empty?
         relative, depth = stack.pop
@@ -947,6 +969,7 @@ module Vantletools
           child = relative.empty? ? name : File.join(relative, name)
           stat = list_entry(root.path, child, out, collection)
           count(stat, tally)
+          tally[:paths] << File.join(root.path, child) if stat && !stat.symlink?
           subfolders << child if stat && stat.directory? && depth < root.depth
         end
         subfolders.reverse_each { |child| stack << [child, depth + 1] }
@@ -1026,22 +1049,34 @@ module Vantletools
       bits[index] = bits[index] == 'x' ? char : char.upcase if set
     end
 
-    def access_control(root, out, collection)
+    # The access-control entries of the root and of the entries listed under it (never of more, so a
+    # huge folder costs no more than its listing); for a listed folder only entries beyond the mode bits.
+    def access_control(root, paths, out, collection)
       unless Command.find('getfacl')
         out << '   access control entries: getfacl is not installed'
         return
       end
-      arguments = root.depth.positive? ? %w[getfacl -p -R -s --] : %w[getfacl -p --]
-      result = Command.run(arguments + [root.path], limit: 64 * 1024)
-      text = Text.clean(result.out).strip
+      options = root.depth.positive? ? %w[getfacl -p -s --] : %w[getfacl -p --]
       out << "   access control entries#{root.depth.positive? ? ' beyond the mode bits' : ''}:"
-      text.each_line { |row| out << "     #{@redact.line(row.chomp)}" }
-      out << '     none' if text.empty? && result.status == 0
-      return if result.status == 0
+      failures = ([root.path] + paths).each_slice(200).map { |chunk| getfacl(options + chunk, out) }.compact
+      out << '     none' if failures.empty? && @acl_lines.zero?
+      return if failures.empty?
 
-      reason = @redact.line(Probe.command_problem(result))
+      reason = @redact.line(failures.first)
       out << "     ! getfacl: #{reason}"
       collection.problem("access control entries of #{@redact.path(root.path)} incomplete: #{reason}")
+    end
+
+    # Runs one getfacl and copies its lines; answers why it failed, or nil.
+    def getfacl(arguments, out)
+      result = Command.run(arguments, limit: 64 * 1024)
+      Text.clean(result.out).each_line do |row|
+        next if row.strip.empty? && @acl_lines.zero?
+
+        @acl_lines += 1
+        out << "     #{@redact.line(row.chomp)}"
+      end
+      result.status == 0 ? nil : Probe.command_problem(result)
     end
   end
 
@@ -1310,6 +1345,7 @@ module Vantletools
         collection.outcome = 'failed'
         collection.note("#{e.class}: #{@redact.line(Text.reason(e))}")
       end
+      collection.note_truncations
       collection.duration = Process.clock_gettime(Process::CLOCK_MONOTONIC) - began
       collection
     end
