@@ -83,6 +83,18 @@ module Vantletools
       clean(message)
     end
 
+    # Whether a name from the file system (any bytes) matches a pattern.
+    def match?(name, pattern)
+      clean(name) =~ pattern ? true : false
+    end
+
+    # The path without trailing slashes ("/" stays "/").
+    def strip_slashes(path)
+      result = path
+      result = result[0..-2] while result.length > 1 && result.end_with?('/')
+      result
+    end
+
     def bytes(count)
       units = %w[bytes KiB MiB GiB TiB]
       value = count.to_f
@@ -187,8 +199,8 @@ module Vantletools
     # The home folder as given, as the password database has it, and both resolved; longest first so a
     # longer form is replaced before a shorter one that is its prefix.
     def home_forms(home)
-      given = [home, database_home].compact.map { |form| form.sub(%r{/+\z}, '') }
-      forms = given + given.map { |form| resolved(form) }.compact
+      given = [home, database_home].compact.map { |form| Text.strip_slashes(form) }
+      forms = (given + given.map { |form| resolved(form) }.compact).map { |form| Text.clean(form) }
       forms = forms.uniq.reject { |form| form.empty? || form == '/' || !form.start_with?('/') }
       forms.sort_by { |form| -form.length }
     end
@@ -338,7 +350,7 @@ module Vantletools
     # from it alone, as the tool does, so the report lands where the tool looks for it.
     def env_home
       value = ENV['HOME'].to_s
-      value.start_with?('/') ? value.sub(%r{(.)/+\z}, '\1') : nil
+      value.start_with?('/') ? Text.strip_slashes(value) : nil
     end
 
     # The home folder the product uses: $HOME, else the password database's; nil when neither.
@@ -465,7 +477,7 @@ module Vantletools
     # Writes the bytes under a hidden name, then gives them the first free name of
     # "<base>.zip", "<base>_2.zip", ... ; answers the final path; raises ReportError.
     def write(base, bytes)
-      temporary = File.join(@path, ".#{base}.zip.#{Process.pid}.part")
+      temporary = File.join(@path, ".#{base}.zip.#{Process.pid}-#{rand(1 << 32).to_s(16)}.part")
       begin
         write_private(temporary, bytes)
         final = place(temporary, base)
@@ -898,7 +910,7 @@ module Vantletools
       found = KNOWN_NAMES.map { |name| File.join(base, name) }.select { |path| exists?(path) }
       begin
         each_name(base, Bounds::XDG_NAMES_READ) do |name|
-          found << File.join(base, name) if name =~ PRODUCT_NAME
+          found << File.join(base, name) if Text.match?(name, PRODUCT_NAME)
         end
       rescue SystemCallError
         nil
@@ -949,7 +961,8 @@ module Vantletools
 
     def summarize(root, tally, collection)
       text = "#{root.label}: entries listed: #{tally[:listed]}"
-      text += "; not owned by #{Probe.user_name(Process.uid)}: #{tally[:foreign]}" if tally[:foreign].positive?
+      user = Probe.user_name(Process.uid)
+      text += "; not owned by #{user}: #{tally[:foreign]}" if tally[:foreign].positive?
       text += "; without owner read and write: #{tally[:locked]}" if tally[:locked].positive?
       collection.highlight(text)
     end
@@ -1017,7 +1030,8 @@ module Vantletools
       stat = File.lstat(path)
       name = "#{@redact.line(relative)}#{stat.directory? ? '/' : ''}"
       out << "   #{entry_line(stat)}  #{name}#{link_target(stat, path)}"
-      @log_files << [path, stat.mtime, relative] if stat.file? && File.basename(relative) =~ LOG_NAME
+      log = stat.file? && Text.match?(File.basename(relative), LOG_NAME)
+      @log_files << [path, stat.mtime, relative] if log
       stat
     rescue SystemCallError => e
       out << "   ! #{@redact.line(relative)}: #{Text.reason(e)}"
@@ -1124,7 +1138,7 @@ module Vantletools
       end
       argv0 = (Probe.read_small("/proc/#{pid}/cmdline", 4096) || '').split("\0").first.to_s
       names = [comm, File.basename(exe.to_s), File.basename(argv0)]
-      return nil unless names.any? { |name| name =~ PRODUCT_PROGRAM }
+      return nil unless names.any? { |name| Text.match?(name, PRODUCT_PROGRAM) }
 
       { comm: comm, exe: exe, status: Probe.read_small("/proc/#{pid}/status") || '',
         stat: Probe.first_line("/proc/#{pid}/stat") || '' }
@@ -1164,7 +1178,7 @@ module Vantletools
       candidates = @log_files.call.sort_by { |_, mtime, relative| [-mtime.to_f, relative] }
       return collection.skip('no Keyloft log files were found in the product folders') if candidates.empty?
 
-      private_ones, readable = candidates.partition { |_, _, relative| relative =~ PRIVATE_NAME }
+      private_ones, readable = candidates.partition { |_, _, relative| Text.match?(relative, PRIVATE_NAME) }
       private_ones.each do |_, _, relative|
         collection.note("#{@redact.line(relative)} left out: its name suggests private data")
       end
