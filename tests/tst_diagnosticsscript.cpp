@@ -156,6 +156,9 @@ public:
         write(QStringLiteral(".cache/keyloft/vault-export.log"), "CanaryVaultLog1\n");
         write(QStringLiteral("Library/LaunchAgents/com.vantlesoft.KeyloftAgent.plist"), "<plist/>");
         write(support + QStringLiteral("ReadOnly.txt"), "r");
+        write(QStringLiteral("KeyloftState/state.json"), "{}");
+        QDir().mkpath(path(QStringLiteral(".local/state")));
+        QFile::link(QStringLiteral("../../KeyloftState"), path(QStringLiteral(".local/state/Keyloft")));
         writeRaw(support.toUtf8() + "Logs/b\xff"
                                     "d.log",
                  "MARKER-ODD-NAME\n");
@@ -366,6 +369,12 @@ void TestDiagnosticsScript::reportHolds_data() {
         << "summary.txt"
         << QByteArray("Keyloft support folder (folder repair): entries listed: 6; without owner read and "
                       "write: 1\n");
+    QTest::newRow("linked product folder followed once") << "folders.txt" << QByteArray("  state.json\n");
+    QTest::newRow("agent the repair names")
+        << "summary.txt"
+        << QByteArray("Launch agent com.vantlesoft.KeyloftAgent.plist: present (0644 -rw-r--r--");
+    QTest::newRow("missing addition")
+        << "summary.txt" << QByteArray("Scripting addition Keyloft Addition.osax: missing\n");
     QTest::newRow("missing repair folder")
         << "summary.txt" << QByteArray("Scripting additions (folder repair): does not exist\n");
 }

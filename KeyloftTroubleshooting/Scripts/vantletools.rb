@@ -881,6 +881,7 @@ module Vantletools
         out << ''
         describe_root(root, out, collection)
       end
+      repair_items(out, collection)
     end
 
     private
@@ -941,10 +942,16 @@ module Vantletools
       false
     end
 
+    # A root that is a symbolic link is shown as one and its target described (the repairs follow it);
+    # links further down are never followed.
     def describe_root(root, out, collection)
       out << "== #{root.label}: #{@redact.path(root.path)}"
       stat = File.lstat(root.path)
       out << "   #{entry_line(stat)}#{link_target(stat, root.path)}"
+      if stat.symlink?
+        stat = File.stat(root.path)
+        out << "   #{entry_line(stat)}  (the link's target)"
+      end
       return unless root.depth.positive? || stat.file?
 
       tally = list_tree(root, out, collection) if stat.directory? && root.depth.positive?
@@ -957,6 +964,31 @@ module Vantletools
     rescue SystemCallError => e
       out << "   ! cannot be examined: #{Text.reason(e)}"
       collection.problem("#{@redact.path(root.path)} cannot be examined: #{Text.reason(e)}")
+    end
+
+    # The single files the repairs name, whose absence changes what a repair reports.
+    def repair_items(out, collection)
+      agents = File.join(@home, 'Library', 'LaunchAgents')
+      additions = File.join(@home, 'Library', 'ScriptingAdditions')
+      items = [['Launch agent', File.join(agents, 'com.vantlesoft.KeyloftAgent.plist')],
+               ['Scripting addition', File.join(additions, 'Keyloft Addition.osax')],
+               ['Scripting addition', File.join(additions, 'Keyloft Addition Leopard.osax')]]
+      out << ''
+      out << '== Items the folder repair names'
+      items.each do |label, path|
+        text = "#{label} #{File.basename(path)}: #{item_state(path)}"
+        out << "   #{text}"
+        collection.highlight(text)
+      end
+    end
+
+    def item_state(path)
+      stat = File.lstat(path)
+      "present (#{mode_string(stat)}, #{Probe.user_name(stat.uid)}:#{Probe.group_name(stat.gid)})"
+    rescue Errno::ENOENT, Errno::ENOTDIR
+      'missing'
+    rescue SystemCallError => e
+      "cannot be examined: #{Text.reason(e)}"
     end
 
     def summarize(root, tally, collection)
