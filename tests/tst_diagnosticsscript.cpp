@@ -4,6 +4,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -251,6 +252,7 @@ private slots:
     void failureLeavesNothingBehind();
     void hugeFoldersAndLogsStayBounded();
     void hangingHelperIsStoppedAndRecorded();
+    void slowCollectorIsCutOffAndRecorded();
 
 private:
     FakeHome m_fake;
@@ -687,6 +689,34 @@ void TestDiagnosticsScript::hangingHelperIsStoppedAndRecorded() {
     QVERIFY(helperPid > 0);
     QCOMPARE(::kill(helperPid, 0), -1); // killed and collected, not left running
     QCOMPARE(errno, ESRCH);
+}
+
+// Access-control lookups that each take almost as long as a command may: the folder collector runs
+// out of time, keeps what it listed, and the report still comes out.
+void TestDiagnosticsScript::slowCollectorIsCutOffAndRecorded() {
+    FakeHome fake;
+    fake.plantInstallation();
+    const QString bin = fake.root() + QStringLiteral("/bin");
+    QVERIFY(QDir().mkpath(bin));
+    QFile helper(bin + QStringLiteral("/getfacl"));
+    QVERIFY(helper.open(QIODevice::WriteOnly));
+    helper.write("#!/bin/sh\nexec sleep 4.5\n");
+    helper.close();
+    QVERIFY(helper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QProcessEnvironment environment = fake.environment();
+    environment.insert(QStringLiteral("PATH"), bin + u':' + environment.value(QStringLiteral("PATH")));
+
+    QElapsedTimer clock;
+    clock.start();
+    const ScriptRun run = runScript(environment);
+    QVERIFY2(run.finished && run.exitCode == 0, run.err.constData());
+    QVERIFY(clock.elapsed() < 40000);
+    const Report report = unpack(QString::fromUtf8(run.out).trimmed());
+    const QJsonObject folders = report.collector(QStringLiteral("folders"));
+    QCOMPARE(folders.value(QStringLiteral("outcome")).toString(), QStringLiteral("timed out"));
+    QVERIFY(report.members.value(QStringLiteral("folders.txt")).contains("Vaults/Personal.kvault"));
+    QCOMPARE(report.collector(QStringLiteral("environment")).value(QStringLiteral("outcome")).toString(),
+             QStringLiteral("ok"));
 }
 
 QTEST_GUILESS_MAIN(TestDiagnosticsScript)
