@@ -170,6 +170,9 @@ private slots:
         setVariable("F2", QByteArray("/home/x/it's \"quoted\" $HOME"));
         setVariable("F3", QByteArray("/home/x/Library/LaunchAgents"));
         setVariable("THEUSER", QByteArray("x"));
+        // A password program the desktop session names for itself is neither used nor changed.
+        const QByteArray sessionAskpass = (helpers_ + QStringLiteral("/askpass_cancel")).toUtf8();
+        setVariable("SUDO_ASKPASS", sessionAskpass);
         const QString command =
             QStringLiteral("umask 022; { id -u; printf '%s\\n' \"$PATH\" \"$F1\" \"$F2\" \"$F3\" "
                            "\"$THEUSER\"; } > ") +
@@ -184,7 +187,8 @@ private slots:
         // One password request covers the authorization and the run.
         QCOMPARE(promptsShown(), QStringList{prompt});
         QCOMPARE(logLinesStartingWith(QStringLiteral("Failed")), QStringList());
-        QVERIFY(!qEnvironmentVariableIsSet("SUDO_ASKPASS"));
+        QCOMPARE(variable("SUDO_ASKPASS"), std::optional<QByteArray>(sessionAskpass));
+        ::unsetenv("SUDO_ASKPASS");
     }
 
     void failureLeavesProcessStateAlone_data() {
