@@ -185,6 +185,33 @@ private slots:
                                             "contact Vantlesoft support.")});
     }
 
+    // Every text the person sees has its German translation (the keys match the texts exactly).
+    void germanTexts() {
+        QTranslator german;
+        QVERIFY(german.load(QStringLiteral(":/i18n/keyloft_de.qm")));
+        QCoreApplication::removeTranslator(&translator_);
+        QCoreApplication::installTranslator(&german);
+        for (const Repair repair :
+             {Repair::FolderPermissions, Repair::ExtendedAttributes, Repair::LaunchServices})
+            run(repair);
+        account_.reset();
+        run(Repair::ExtendedAttributes);
+        QCoreApplication::removeTranslator(&german);
+        QCoreApplication::installTranslator(&translator_);
+
+        QStringList shown;
+        for (const QString& event : eventsOfKind(QStringLiteral("shell")))
+            shown.append(event.section(QLatin1Char('|'), 1, 1));
+        for (const QString& event : eventsOfKind(QStringLiteral("alert")))
+            shown.append(event.section(QLatin1Char('|'), 1));
+        QCOMPARE(shown.size(), 7);
+        for (const QString& text : shown)
+            QVERIFY2(!text.contains(QLatin1String("Please")) && !text.contains(QLatin1String(" have been")) &&
+                         !text.contains(QLatin1String(" has been")) &&
+                         !text.contains(QLatin1String("Failed")),
+                     qPrintable(text));
+    }
+
     void folderVariables_data() {
         QTest::addColumn<QByteArray>("home");
         QTest::newRow("plain") << QByteArray("/home/jdoe");
