@@ -3,14 +3,16 @@
 # group sudo, allowed one password try, without a terminal (as the tool runs from a desktop session).
 # Only root can set this up; anyone else gets exit code 77, which ctest reports as skipped.
 #
-# usage: run_as_sudo_user.sh TEST_PROGRAM HELPERS_DIR [test arguments...]
-# The test program sees KEYLOFT_SUDO_TEST_PASSWORD and KEYLOFT_SUDO_TEST_HELPERS. The user, its sudoers
+# usage: run_as_sudo_user.sh TEST_PROGRAM HELPERS_DIR BUNDLE_PROGRAMS_DIR [test arguments...]
+# The programs of both folders are copied into one folder, which the test program finds in
+# KEYLOFT_SUDO_TEST_HELPERS; the password is in KEYLOFT_SUDO_TEST_PASSWORD. The user, its sudoers
 # file and every copied file are removed at the end, also when the test fails or is interrupted.
 set -euo pipefail
 
 program=$1
 helpers=$2
-shift 2
+bundle_programs=$3
+shift 3
 
 if [ "$(id -u)" != 0 ]; then
   echo "SKIP: the administrator-rights test creates a sudo user and must run as root"
@@ -51,7 +53,7 @@ install -m 0440 -o root -g root "$work/sudoers" "$sudoers"
 chmod 0755 "$work"
 install -m 0755 "$program" "$work/"
 mkdir -m 0755 "$work/helpers"
-for helper in "$helpers"/*; do
+for helper in "$helpers"/* "$bundle_programs"/*; do
   [ -f "$helper" ] && [ -x "$helper" ] && install -m 0755 "$helper" "$work/helpers/"
 done
 

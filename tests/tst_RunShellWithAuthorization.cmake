@@ -5,6 +5,7 @@
 set_tests_properties(${KEYLOFT_TEST} PROPERTIES DISABLED TRUE)
 add_test(NAME ${KEYLOFT_TEST}_as_admin
          COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/run_as_sudo_user.sh" "$<TARGET_FILE:${KEYLOFT_TEST}>"
-                 "${CMAKE_CURRENT_BINARY_DIR}/helpers")
+                 "${CMAKE_CURRENT_BINARY_DIR}/helpers" "${KEYLOFT_BUNDLE_DIR}/Contents/libexec")
+add_dependencies(${KEYLOFT_TEST} keyloft-askpass)
 set_tests_properties(${KEYLOFT_TEST}_as_admin PROPERTIES
                      ENVIRONMENT "${KEYLOFT_TEST_ENVIRONMENT}" TIMEOUT 300 SKIP_RETURN_CODE 77)

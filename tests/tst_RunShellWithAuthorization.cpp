@@ -191,6 +191,48 @@ private slots:
         ::unsetenv("SUDO_ASKPASS");
     }
 
+    void bundledPasswordProgram_data() {
+        QTest::addColumn<QByteArray>("keys");
+        QTest::addColumn<bool>("granted");
+        QTest::newRow("password typed")
+            << QByteArray("xdotool type --delay 5 \"$KEYLOFT_SUDO_TEST_PASSWORD\"; "
+                          "xdotool key Return")
+            << true;
+        QTest::newRow("cancelled") << QByteArray("xdotool key Escape") << false;
+    }
+
+    // The shipped password dialog, typed into on a real X server, grants the rights or cancels them.
+    void bundledPasswordProgram() {
+        QFETCH(QByteArray, keys);
+        QFETCH(bool, granted);
+        const QByteArray display = qgetenv("KEYLOFT_TEST_DISPLAY");
+        if (display.isEmpty())
+            QSKIP("needs the X server that scripts/test starts (KEYLOFT_TEST_DISPLAY)");
+        if (!QFile::exists(QStringLiteral("/usr/bin/xdotool")))
+            QSKIP("needs xdotool to type into the password dialog");
+        const std::optional<QByteArray> platform = variable("QT_QPA_PLATFORM");
+        setVariable("DISPLAY", display);
+        setVariable("QT_QPA_PLATFORM", QByteArray("xcb"));
+        const QString marker = path(QStringLiteral("ran"));
+        QFile::remove(marker);
+        const pid_t person =
+            spawnShell("w=$(timeout 60 xdotool search --sync --onlyvisible --classname "
+                       "keyloft-askpass | head -n 1) && xdotool windowfocus --sync \"$w\" && " +
+                       keys);
+        QVERIFY(person > 0);
+
+        const bool result = runShellWithAuthorization(services(QStringLiteral("keyloft-askpass")),
+                                                      QStringLiteral("Please enter your password.\n\nTest. "),
+                                                      QStringLiteral("touch ") + singleQuoted(marker));
+
+        const int personStatus = waitFor(person);
+        setVariable("QT_QPA_PLATFORM", platform);
+        ::unsetenv("DISPLAY");
+        QVERIFY(WIFEXITED(personStatus) && WEXITSTATUS(personStatus) == 0);
+        QCOMPARE(result, granted);
+        QCOMPARE(QFile::exists(marker), granted);
+    }
+
     void failureLeavesProcessStateAlone_data() {
         QTest::addColumn<QString>("askpass");
         QTest::addColumn<QString>("commandTail");
