@@ -21,7 +21,7 @@ void setVariable(const char* name, const QString& value) {
 void showAlertPanel(const QString& title, const QString& message) {
     QMessageBox box;
     box.setWindowModality(Qt::ApplicationModal);
-    box.setIcon(QMessageBox::Warning);
+    box.setIcon(QMessageBox::Information);
     box.setText(title);
     box.setInformativeText(message);
     box.setStandardButtons(QMessageBox::Ok);
