@@ -2,15 +2,16 @@
 
 // Running one shell command line as administrator (the repairs' only way to change the system).
 //
-// runShellWithAuthorization asks for an administrator password with `prompt` (through sudo and the
-// bundled password program), runs "/bin/sh -c command" as administrator with this process's
-// environment and PATH "/bin:/usr/bin", waits for exactly that shell, and answers true only when it
-// exited with status 0. Problems are logged through DRLogger, never shown.
+// runShellWithAuthorization (declared with the application delegate) asks for an administrator password with
+// `prompt` (through sudo and the bundled password program), runs "/bin/sh -c command" as administrator with
+// this process's environment and PATH "/bin:/usr/bin", waits for exactly that shell, and answers true only
+// when it exited with status 0. Problems are logged through DRLogger, never shown.
 //
 // Blocks the calling thread (the main thread) while the password is asked for and the shell runs.
 // For that long it changes process-wide state and puts it back: the SIGCHLD disposition, PATH (left at
 // "/bin:/usr/bin" when it had no value before) and, when the temporary folder is unusable, TMPDIR.
 
+#include "PasswordDiagnosticsAppDelegate.h"
 #include "Platform/SudoAuthorization.h"
 
 #include <QByteArray>
@@ -29,7 +30,7 @@ struct PrivilegedShellServices {
     [[nodiscard]] static PrivilegedShellServices standard();
 };
 
-bool runShellWithAuthorization(const QString& prompt, const QString& command);
+// runShellWithAuthorization with other services (another password program or other fallback folders).
 bool runShellWithAuthorization(const PrivilegedShellServices& services, const QString& prompt,
                                const QString& command);
 
