@@ -215,10 +215,14 @@ private slots:
         setVariable("QT_QPA_PLATFORM", QByteArray("xcb"));
         const QString marker = path(QStringLiteral("ran"));
         QFile::remove(marker);
-        const pid_t person =
-            spawnShell("w=$(timeout 60 xdotool search --sync --onlyvisible --classname "
-                       "keyloft-askpass | head -n 1) && xdotool windowfocus --sync \"$w\" && " +
-                       keys);
+        // The dialog must be gone soon after the keys; one that stays is closed, so the case fails
+        // instead of hanging.
+        const pid_t person = spawnShell(
+            "w=$(timeout 60 xdotool search --sync --onlyvisible --classname keyloft-askpass | "
+            "head -n 1) && xdotool windowfocus --sync \"$w\" && " +
+            keys +
+            "; for i in $(seq 50); do xdotool search --classname keyloft-askpass >/dev/null || "
+            "exit 0; sleep 0.1; done; xdotool search --classname keyloft-askpass windowkill; exit 1");
         QVERIFY(person > 0);
 
         const bool result = runShellWithAuthorization(services(QStringLiteral("keyloft-askpass")),
