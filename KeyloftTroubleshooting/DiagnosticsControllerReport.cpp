@@ -20,6 +20,8 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <sys/stat.h>
 
@@ -168,6 +170,20 @@ void showFailureAlert(QWidget* window, const QString& message) {
            vt_humanReadableSizeStringForBytes(static_cast<uint64_t>(std::max<qint64>(file.size(), 0)));
 }
 
+// For the report benchmark and the end-to-end test, which watch the tool from outside: with
+// KEYLOFT_REPORT_MAIL_BUTTON set, prints "mail-button <ns> <enabled> <title>" on standard output (wall
+// clock in nanoseconds since the epoch, 1 or 0, the button's title) once the report run has handed the
+// button back.
+void reportMailButtonIfAsked(const QPushButton& button) {
+    if (!qEnvironmentVariableIsSet("KEYLOFT_REPORT_MAIL_BUTTON"))
+        return;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::printf("mail-button %lld %d %s\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec,
+                button.isEnabled() ? 1 : 0, button.text().toUtf8().constData());
+    std::fflush(stdout);
+}
+
 } // namespace
 
 void DiagnosticsController::setBundlePathForTesting(const std::optional<QString>& bundlePath) {
@@ -213,6 +229,8 @@ void DiagnosticsController::generateDiagnostics() {
     });
     postToMainThread(descriptionField(),
                      [field = descriptionField()] { field->setText(QLatin1String(kReportMadeDescription)); });
-    postToMainThread(diagnosticsPerformActionButton(),
-                     [button = diagnosticsPerformActionButton()] { button->setEnabled(true); });
+    postToMainThread(diagnosticsPerformActionButton(), [button = diagnosticsPerformActionButton()] {
+        button->setEnabled(true);
+        reportMailButtonIfAsked(*button);
+    });
 }
