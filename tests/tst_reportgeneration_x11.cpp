@@ -79,6 +79,20 @@ class TestReportGenerationX11 : public QObject {
             .has_value();
     }
 
+    // A visible window of app other than window, or empty.
+    QByteArray otherVisibleWindow(const QProcess& app, const QByteArray& window) {
+        const QByteArray found =
+            runTool(QStringLiteral("xdotool"),
+                    {"search", "--onlyvisible", "--pid", QString::number(app.processId())}, display_)
+                .value_or(QByteArray());
+        for (const QByteArray& line : found.split('\n')) {
+            const QByteArray id = line.trimmed();
+            if (!id.isEmpty() && id != window)
+                return id;
+        }
+        return {};
+    }
+
     // Ends the application the way the desktop does and checks it went cleanly.
     static void endApplication(QProcess& app) {
         app.terminate();
@@ -129,6 +143,41 @@ private slots:
         QVERIFY(unzip.waitForFinished(30000));
         QVERIFY2(unzip.exitCode() == 0, unzip.readAll().constData());
         endApplication(app);
+    }
+
+    // A copy of the tool whose script fails: the alert shows, and dismissing it ends the application.
+    void aFailedRunEndsTheApplicationAfterTheAlert() {
+        QTemporaryDir home;
+        QTemporaryDir place;
+        const QString bundle = place.filePath(QStringLiteral("Keyloft (copy): \"failing\""));
+        const QString executable = bundle + QStringLiteral("/Contents/bin/keyloft-troubleshooting");
+        const QString script = bundle + QStringLiteral("/Contents/Resources/Scripts/vantletools.rb");
+        QVERIFY(QDir().mkpath(QFileInfo(executable).path()) && QDir().mkpath(QFileInfo(script).path()));
+        QVERIFY(QFile::copy(QStringLiteral(KEYLOFT_APP_EXECUTABLE), executable));
+        QFile failing(script);
+        QVERIFY(failing.open(QIODevice::WriteOnly));
+        failing.write("$stderr.puts('The report folder is full (100%).')\nexit 2\n");
+        failing.close();
+
+        QProcess app;
+        const QByteArray window = startApplication(app, executable, home);
+        QVERIFY2(!window.isEmpty(), "the window did not appear");
+        QVERIFY(pressActionButton(window));
+
+        // The alert is the tool's second visible window; the person at the keyboard confirms it.
+        QByteArray alert;
+        QTRY_VERIFY_WITH_TIMEOUT(!(alert = otherVisibleWindow(app, window)).isEmpty(), 60000);
+        QVERIFY(app.state() == QProcess::Running);
+        QVERIFY(runTool(QStringLiteral("xdotool"),
+                        {"windowfocus", "--sync", QString::fromLatin1(alert), "key", "Return"}, display_)
+                    .has_value());
+        QVERIFY(app.waitForFinished(30000));
+        const QByteArray errors = app.readAllStandardError();
+        QVERIFY2(!errors.contains("ERROR: AddressSanitizer") && !errors.contains("runtime error"),
+                 errors.constData());
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+        QVERIFY(!app.readAllStandardOutput().contains("mail-button "));
     }
 };
 
