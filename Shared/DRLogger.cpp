@@ -101,8 +101,8 @@ void DRLogger::openLogFile(const std::optional<QString>& path) {
         filename_ = path ? std::optional<QString>(expandTilde(*path)) : std::nullopt;
         if (filename_ && !filename_->isEmpty()) {
             std::error_code error;
-            std::filesystem::create_directories(QFile::encodeName(QFileInfo(*filename_).absolutePath()).toStdString(),
-                                                error);
+            std::filesystem::create_directories(
+                QFile::encodeName(QFileInfo(*filename_).absolutePath()).toStdString(), error);
             if (error) {
                 vt_systemLogFormat("Failed to create directory for '%@': %@", *filename_,
                                    QString::fromLocal8Bit(error.message()));

@@ -13,8 +13,8 @@
 // never interleave. shutdown() while another thread still logs through an old pointer is not allowed
 // (it happens only at process exit).
 
-#include "VantleFormat.h"
 #include "Platform/SystemLog.h"
+#include "VantleFormat.h"
 
 #include <QString>
 #include <QStringList>
@@ -43,12 +43,10 @@ public:
     void openLogFile(const std::optional<QString>& path);
     void closeLogFile();
 
-    template <class... Args>
-    void log(int32_t level, const char* format, const Args&... args) {
+    template <class... Args> void log(int32_t level, const char* format, const Args&... args) {
         logMessage(level, vt_format(format, args...));
     }
-    template <class... Args>
-    void log2(int32_t level, const char* format, const Args&... args) {
+    template <class... Args> void log2(int32_t level, const char* format, const Args&... args) {
         const QString message = vt_format(format, args...);
         vt_systemLog(message);
         logMessage(level, message);

@@ -26,8 +26,7 @@ private:
     locale_t previous_;
 };
 
-template <class T>
-QString printfNumber(const QByteArray& spec, T value) {
+template <class T> QString printfNumber(const QByteArray& spec, T value) {
     CLocaleScope scope;
     std::array<char, 128> small{};
     const int needed = std::snprintf(small.data(), small.size(), spec.constData(), value);
@@ -114,7 +113,8 @@ QString formatConversion(const Spec& spec, const VTFormatArg& arg) {
             return padded(arg.text(), spec);
         return formatUnsigned(spec, arg);
     case 'c':
-        return padded(QString(QChar(static_cast<char16_t>(static_cast<unsigned char>(arg.asUnsigned())))), spec);
+        return padded(QString(QChar(static_cast<char16_t>(static_cast<unsigned char>(arg.asUnsigned())))),
+                      spec);
     case 'C':
         // A UTF-16 unit, as the system's texts use it for bullets and ellipses.
         return padded(QString(QChar(static_cast<char16_t>(arg.asUnsigned()))), spec);
@@ -220,7 +220,8 @@ private:
         }
         while (QByteArrayView("hlqjztL").contains(peek()) && peek() != 0)
             spec.length += format_[pos_++].toLatin1();
-        if (spec.length == "q" || spec.length == "j" || spec.length == "z" || spec.length == "t" || spec.length == "l")
+        if (spec.length == "q" || spec.length == "j" || spec.length == "z" || spec.length == "t" ||
+            spec.length == "l")
             spec.length = "ll";
         if (spec.length == "L")
             spec.length.clear();

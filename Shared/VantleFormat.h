@@ -36,16 +36,12 @@ public:
     VTFormatArg(const QVariant& value);
     VTFormatArg(QChar c) : kind_(Kind::Unsigned), unsigned_(c.unicode()) {}
     VTFormatArg(bool b) : kind_(Kind::Signed), signed_(b ? 1 : 0) {}
-    template <std::signed_integral T>
-    VTFormatArg(T v) : kind_(Kind::Signed), signed_(v) {}
-    template <std::unsigned_integral T>
-    VTFormatArg(T v) : kind_(Kind::Unsigned), unsigned_(v) {}
-    template <std::floating_point T>
-    VTFormatArg(T v) : kind_(Kind::Real), real_(static_cast<double>(v)) {}
+    template <std::signed_integral T> VTFormatArg(T v) : kind_(Kind::Signed), signed_(v) {}
+    template <std::unsigned_integral T> VTFormatArg(T v) : kind_(Kind::Unsigned), unsigned_(v) {}
+    template <std::floating_point T> VTFormatArg(T v) : kind_(Kind::Real), real_(static_cast<double>(v)) {}
     VTFormatArg(const void* p)
         : kind_(p ? Kind::Pointer : Kind::Absent), unsigned_(reinterpret_cast<uintptr_t>(p)) {}
-    template <class T>
-    VTFormatArg(const std::optional<T>& value) {
+    template <class T> VTFormatArg(const std::optional<T>& value) {
         if (value)
             *this = VTFormatArg(*value);
     }
@@ -69,13 +65,11 @@ private:
 // Formats with arguments already wrapped; the variadic forms below are the usual entry points.
 [[nodiscard]] QString vt_formatArgs(QStringView format, std::span<const VTFormatArg> args);
 
-template <class... Args>
-[[nodiscard]] QString vt_format(const QString& format, const Args&... args) {
+template <class... Args> [[nodiscard]] QString vt_format(const QString& format, const Args&... args) {
     const std::array<VTFormatArg, sizeof...(Args)> wrapped{VTFormatArg(args)...};
     return vt_formatArgs(format, wrapped);
 }
 
-template <class... Args>
-[[nodiscard]] QString vt_format(const char* format, const Args&... args) {
+template <class... Args> [[nodiscard]] QString vt_format(const char* format, const Args&... args) {
     return vt_format(QString::fromUtf8(format), args...);
 }

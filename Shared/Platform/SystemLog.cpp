@@ -37,8 +37,9 @@ void defaultSink(const QString& message) {
     const QByteArray utf8 = message.toUtf8();
     syslog(LOG_NOTICE, "%s", utf8.constData());
 
-    const QString line = vt_systemLogLine(QDateTime::currentDateTime(), QString::fromLocal8Bit(program_invocation_short_name),
-                                          getpid(), gettid(), message);
+    const QString line =
+        vt_systemLogLine(QDateTime::currentDateTime(), QString::fromLocal8Bit(program_invocation_short_name),
+                         getpid(), gettid(), message);
     // One write, so lines from several threads never interleave.
     writeAll(STDERR_FILENO, line.toUtf8() + '\n');
 }

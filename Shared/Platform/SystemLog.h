@@ -19,8 +19,7 @@ using VTSystemLogSink = std::function<void(const QString& message)>;
 
 void vt_systemLog(const QString& message);
 
-template <class... Args>
-void vt_systemLogFormat(const char* format, const Args&... args) {
+template <class... Args> void vt_systemLogFormat(const char* format, const Args&... args) {
     vt_systemLog(vt_format(format, args...));
 }
 

@@ -8,12 +8,76 @@
         <translation>Das Diagnoseskript ist fehlgeschlagen.</translation>
     </message>
     <message>
+        <source>A Ruby interpreter is required to perform your request, however Ruby cannot be found on this system. Please contact Vantlesoft for assistance.</source>
+        <translation>Für diese Anfrage wird ein Ruby-Interpreter benötigt, Ruby wurde auf diesem System jedoch nicht gefunden. Bitte wenden Sie sich an Vantlesoft.</translation>
+    </message>
+    <message>
         <source>%llu bytes</source>
         <translation>%llu Byte</translation>
     </message>
     <message>
+        <source>%llu KB</source>
+        <translation>%llu KB</translation>
+    </message>
+    <message>
         <source>%.1f MB</source>
         <translation>%.1f MB</translation>
+    </message>
+    <message>
+        <source>%.1f GB</source>
+        <translation>%.1f GB</translation>
+    </message>
+    <message>
+        <source>Please enter your Mac OS X password.
+
+Folder permissions will be reset. </source>
+        <translation>Bitte geben Sie Ihr Kennwort ein.
+
+Die Ordnerberechtigungen werden zurückgesetzt. </translation>
+    </message>
+    <message>
+        <source>The folder permissions have been reset successfully.</source>
+        <translation>Die Ordnerberechtigungen wurden erfolgreich zurückgesetzt.</translation>
+    </message>
+    <message>
+        <source>Please restart Keyloft.</source>
+        <translation>Bitte starten Sie Keyloft neu.</translation>
+    </message>
+    <message>
+        <source>Please enter your Mac OS X password.
+
+Extended Attributes will be repaired. </source>
+        <translation>Bitte geben Sie Ihr Kennwort ein.
+
+Die erweiterten Attribute werden repariert. </translation>
+    </message>
+    <message>
+        <source>The extended attributes have been repaired successfully.</source>
+        <translation>Die erweiterten Attribute wurden erfolgreich repariert.</translation>
+    </message>
+    <message>
+        <source>Please enter your Mac OS X password.
+
+The Launch Services database will be reset,</source>
+        <translation>Bitte geben Sie Ihr Kennwort ein.
+
+Die Launch-Services-Datenbank wird zurückgesetzt,</translation>
+    </message>
+    <message>
+        <source>The Launch Services database has been successfully reset.</source>
+        <translation>Die Launch-Services-Datenbank wurde erfolgreich zurückgesetzt.</translation>
+    </message>
+    <message>
+        <source>You can now install Keyloft from the App Store.</source>
+        <translation>Sie können Keyloft jetzt aus dem App Store installieren.</translation>
+    </message>
+    <message>
+        <source>Failed to obtain user attributes.</source>
+        <translation>Die Benutzerattribute konnten nicht ermittelt werden.</translation>
+    </message>
+    <message>
+        <source>Please contact Vantlesoft support.</source>
+        <translation>Bitte wenden Sie sich an den Vantlesoft-Support.</translation>
     </message>
 </context>
 </TS>

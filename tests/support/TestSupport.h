@@ -1,0 +1,124 @@
+#pragma once
+
+// Small scoped helpers shared by the test programs.
+
+#include "Platform/SystemLog.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QLocale>
+#include <QStringList>
+#include <QTemporaryFile>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unistd.h>
+
+// Switches the C library and Qt to a user locale (as QCoreApplication does from LANG) and back.
+class ScopedLocale {
+public:
+    explicit ScopedLocale(const char* name)
+        : previousC_(std::setlocale(LC_ALL, nullptr)), previousQt_(QLocale()) {
+        active_ = std::setlocale(LC_ALL, name) != nullptr;
+        QLocale::setDefault(QLocale(QString::fromLatin1(name).section(QLatin1Char('.'), 0, 0)));
+    }
+    ~ScopedLocale() {
+        std::setlocale(LC_ALL, previousC_.c_str());
+        QLocale::setDefault(previousQt_);
+    }
+    ScopedLocale(const ScopedLocale&) = delete;
+    ScopedLocale& operator=(const ScopedLocale&) = delete;
+    // False when the machine lacks the locale (the test then proves nothing and should say so).
+    [[nodiscard]] bool active() const { return active_; }
+
+private:
+    std::string previousC_;
+    QLocale previousQt_;
+    bool active_ = false;
+};
+
+// Sets or unsets an environment variable for the scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<QByteArray>& value) : name_(name) {
+        if (const char* old = std::getenv(name))
+            previous_ = QByteArray(old);
+        if (value)
+            setenv(name, value->constData(), 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (previous_)
+            setenv(name_.c_str(), previous_->constData(), 1);
+        else
+            unsetenv(name_.c_str());
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<QByteArray> previous_;
+};
+
+// Sends the process's standard output to a file for the scope; text() reads what arrived.
+class CapturedStdout {
+public:
+    CapturedStdout() {
+        file_.open();
+        std::fflush(stdout);
+        saved_ = dup(STDOUT_FILENO);
+        dup2(file_.handle(), STDOUT_FILENO);
+    }
+    ~CapturedStdout() { restore(); }
+    CapturedStdout(const CapturedStdout&) = delete;
+    CapturedStdout& operator=(const CapturedStdout&) = delete;
+
+    QByteArray text() {
+        restore();
+        QFile f(file_.fileName());
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }
+
+private:
+    void restore() {
+        if (saved_ < 0)
+            return;
+        std::fflush(stdout);
+        dup2(saved_, STDOUT_FILENO);
+        close(saved_);
+        saved_ = -1;
+    }
+    QTemporaryFile file_;
+    int saved_ = -1;
+};
+
+// Collects what reaches the system log for the scope instead of sending it to syslog.
+class SystemLogCapture {
+public:
+    SystemLogCapture() {
+        previous_ = vt_setSystemLogSink([this](const QString& message) {
+            std::lock_guard lock(mutex_);
+            messages_ << message;
+        });
+    }
+    ~SystemLogCapture() { vt_setSystemLogSink(std::move(previous_)); }
+    SystemLogCapture(const SystemLogCapture&) = delete;
+    SystemLogCapture& operator=(const SystemLogCapture&) = delete;
+
+    QStringList messages() const {
+        std::lock_guard lock(mutex_);
+        return messages_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    QStringList messages_;
+    VTSystemLogSink previous_;
+};

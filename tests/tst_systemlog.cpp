@@ -1,0 +1,97 @@
+#include "Platform/SystemLog.h"
+
+#include "support/TestSupport.h"
+
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+// Sends standard error to a file for the scope.
+class CapturedStderr {
+public:
+    CapturedStderr() {
+        file_.open();
+        saved_ = dup(STDERR_FILENO);
+        dup2(file_.handle(), STDERR_FILENO);
+    }
+    ~CapturedStderr() { restore(); }
+    QByteArray text() {
+        restore();
+        QFile f(file_.fileName());
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }
+
+private:
+    void restore() {
+        if (saved_ >= 0) {
+            dup2(saved_, STDERR_FILENO);
+            close(saved_);
+            saved_ = -1;
+        }
+    }
+    QTemporaryFile file_;
+    int saved_ = -1;
+};
+
+} // namespace
+
+class TestSystemLog : public QObject {
+    Q_OBJECT
+private slots:
+    void lineLayout();
+    void standardErrorGetsOneUnformattedLine();
+    void aReplacedSinkGetsTheMessageAndCanBeRestored();
+    void syslogReceivesTheMessageUnformatted();
+};
+
+void TestSystemLog::lineLayout() {
+    const QDateTime when(QDate(2026, 12, 6), QTime(18, 47, 3, 120));
+    QCOMPARE(vt_systemLogLine(when, u"keyloft-troubleshooting"_qs, 1234, 1240, u"Running %@"_qs),
+             u"2026-12-06 18:47:03.120 keyloft-troubleshooting[1234:1240] Running %@"_qs);
+}
+
+void TestSystemLog::standardErrorGetsOneUnformattedLine() {
+    CapturedStderr err;
+    vt_systemLog(u"50% done %s %@ \u00e9"_qs);
+    const QString text = QString::fromUtf8(err.text());
+    const QRegularExpression layout(
+        QStringLiteral(
+            R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} tst_systemlog\[%1:\d+\] 50% done %s %@ é\n$)")
+            .arg(QCoreApplication::applicationPid()));
+    QVERIFY2(layout.match(text).hasMatch(), qPrintable(text));
+}
+
+void TestSystemLog::aReplacedSinkGetsTheMessageAndCanBeRestored() {
+    {
+        SystemLogCapture capture;
+        vt_systemLogFormat("Error writing report to %@: %@", u"/x"_qs, u"100% %d"_qs);
+        QCOMPARE(capture.messages(), QStringList{u"Error writing report to /x: 100% %d"_qs});
+    }
+    CapturedStderr err;
+    vt_systemLog(u"back to default"_qs);
+    QVERIFY(err.text().endsWith("] back to default\n"));
+}
+
+void TestSystemLog::syslogReceivesTheMessageUnformatted() {
+    if (geteuid() != 0 || QStandardPaths::findExecutable(u"unshare"_qs).isEmpty())
+        QSKIP("needs root and unshare for a private /dev/log");
+    QProcess probe;
+    probe.start(u"unshare"_qs,
+                {u"-m"_qs, u"/bin/sh"_qs, u"-c"_qs, u"mount -t tmpfs none /dev && exec \"$0\" \"$1\""_qs,
+                 QStringLiteral(KEYLOFT_HELPERS_DIR "/syslog_probe"), u"50% %s %n done"_qs});
+    QVERIFY(probe.waitForFinished(20000));
+    if (probe.exitCode() != 0 && probe.readAllStandardError().contains("mount"))
+        QSKIP("this machine does not allow a private mount namespace");
+    QCOMPARE(probe.exitCode(), 0);
+    const QByteArray datagram = probe.readAllStandardOutput();
+    // Priority: facility user (8) + severity notice (5); the ident is the process name with its pid.
+    QVERIFY2(datagram.startsWith("<13>"), datagram.constData());
+    QVERIFY2(datagram.contains(" syslog_probe["), datagram.constData());
+    QVERIFY2(datagram.endsWith("]: 50% %s %n done"), datagram.constData());
+}
+
+QTEST_GUILESS_MAIN(TestSystemLog)
+#include "tst_systemlog.moc"
