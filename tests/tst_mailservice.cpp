@@ -13,7 +13,7 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString kName = QStringLiteral("Vantle Support Jedi");
-const QString kAddress = QStringLiteral("support@vantle.com");
+const QString kAddress = QStringLiteral("support@keyloft.example.com");
 
 VTMailMessage message(const QString& subject, const QString& body, const std::optional<QString>& path) {
     return VTMailMessage{kName, kAddress, subject, body, path};
@@ -46,25 +46,26 @@ void TestMailService::uriEncodesEveryValue_data() {
     QTest::addColumn<QString>("subject");
     QTest::addColumn<QString>("body");
     QTest::addColumn<QString>("uri");
-    QTest::newRow("plain")
-        << kName << "Hi"
-        << "Text\n\n"
-        << "mailto:Vantle%20Support%20Jedi%20%3Csupport@vantle.com%3E?subject=Hi&body=Text%0D%0A%0D%0A";
-    QTest::newRow("reserved characters") << ""
-                                         << "a&b=c?d#e%f+g/h"
-                                         << "\"x\" 'y' <z> ;,"
-                                         << "mailto:support@vantle.com?subject=a%26b%3Dc%3Fd%23e%25f%2Bg%2Fh"
-                                            "&body=%22x%22%20%27y%27%20%3Cz%3E%20%3B%2C";
+    QTest::newRow("plain") << kName << "Hi"
+                           << "Text\n\n"
+                           << "mailto:Vantle%20Support%20Jedi%20%3Csupport@keyloft.example.com%3E?subject=Hi&"
+                              "body=Text%0D%0A%0D%0A";
+    QTest::newRow("reserved characters")
+        << ""
+        << "a&b=c?d#e%f+g/h"
+        << "\"x\" 'y' <z> ;,"
+        << "mailto:support@keyloft.example.com?subject=a%26b%3Dc%3Fd%23e%25f%2Bg%2Fh"
+           "&body=%22x%22%20%27y%27%20%3Cz%3E%20%3B%2C";
     QTest::newRow("line breaks of every kind")
         << ""
         << "s"
         << "a\r\nb\rc\n"
-        << "mailto:support@vantle.com?subject=s&body=a%0D%0Ab%0D%0Ac%0D%0A";
+        << "mailto:support@keyloft.example.com?subject=s&body=a%0D%0Ab%0D%0Ac%0D%0A";
     QTest::newRow("non-ASCII as UTF-8")
         << "Zoë"
         << "日本"
         << "😀"
-        << "mailto:Zo%C3%AB%20%3Csupport@vantle.com%3E?subject=%E6%97%A5%E6%9C%AC"
+        << "mailto:Zo%C3%AB%20%3Csupport@keyloft.example.com%3E?subject=%E6%97%A5%E6%9C%AC"
            "&body=%F0%9F%98%80";
 }
 
