@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -60,8 +61,13 @@ public:
     }
 
     ~FakeMailDesktop() {
-        for (const Message& message : messages())
-            ::kill(static_cast<pid_t>(message.pid), SIGKILL);
+        // Fakes told to stay alive are ended here; the check keeps a reused pid's process safe.
+        for (const Message& message : messages()) {
+            const QString program =
+                QFileInfo(QStringLiteral("/proc/%1/exe").arg(message.pid)).symLinkTarget();
+            if (QFileInfo(program).fileName() == QLatin1String("fakemail"))
+                ::kill(static_cast<pid_t>(message.pid), SIGKILL);
+        }
         for (const auto& [name, value] : saved_) {
             if (value)
                 qputenv(name.constData(), *value);
