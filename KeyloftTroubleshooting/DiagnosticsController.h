@@ -1,0 +1,102 @@
+#pragma once
+
+// The controller of the tool's one window: it drives the two-stage action button (first press makes
+// the diagnostics report on a worker thread, every later press creates a mail message to support),
+// serves the report icon its bytes, opens the report folder, and carries the three repair commands.
+//
+// It never owns the controls: the window and its controls are set through the accessors by whoever
+// loads the main interface and must outlive the controller's use of them. The references are atomic
+// so the report worker can read them; the controls themselves are touched on the main thread only.
+// Bodies live by topic: DiagnosticsController.cpp (window, report location, icon data source),
+// DiagnosticsControllerReport.cpp, DiagnosticsControllerMail.cpp, DiagnosticsControllerRepairs.cpp.
+
+#include "DraggableFileImageView.h"
+#include "VTError.h"
+
+#include <QByteArray>
+#include <QLabel>
+#include <QObject>
+#include <QPushButton>
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+
+#include <atomic>
+#include <optional>
+
+class ProgressIndicator;
+
+class DiagnosticsController : public QObject, public DraggableFileDataSource {
+    Q_OBJECT
+public:
+    explicit DiagnosticsController(QObject* parent = nullptr);
+    ~DiagnosticsController() override;
+
+    // Called once the main interface is loaded and every reference is set: the run starts with no report.
+    void awakeFromNib();
+
+    // True once a report was made in this run; written by the report worker before it re-enables the
+    // action button, read on the main thread at the next press.
+    [[nodiscard]] bool diagsLoaded() const { return diagsLoaded_.load(); }
+    void setDiagsLoaded(bool loaded) { diagsLoaded_.store(loaded); }
+
+    // True from the first press of the action button until the report worker has finished.
+    [[nodiscard]] bool isGeneratingDiagnostics() const { return workerRunning_.load(); }
+
+    // Non-owning references to the window and its controls; null until set.
+    [[nodiscard]] QWidget* window() const { return window_.load(); }
+    void setWindow(QWidget* window) { window_.store(window); }
+    [[nodiscard]] ProgressIndicator* indicator() const { return indicator_.load(); }
+    void setIndicator(ProgressIndicator* indicator) { indicator_.store(indicator); }
+    [[nodiscard]] DraggableFileImageView* draggableFileView() const { return draggableFileView_.load(); }
+    void setDraggableFileView(DraggableFileImageView* view) { draggableFileView_.store(view); }
+    [[nodiscard]] QPushButton* diagnosticsPerformActionButton() const { return actionButton_.load(); }
+    void setDiagnosticsPerformActionButton(QPushButton* button) { actionButton_.store(button); }
+    [[nodiscard]] QLabel* descriptionField() const { return descriptionField_.load(); }
+    void setDescriptionField(QLabel* field) { descriptionField_.store(field); }
+
+    // The report file's complete content, read at the moment of asking, for the controller's own report
+    // icon only; absent for any other view, when there is no report, or when it cannot be read.
+    [[nodiscard]] std::optional<QByteArray>
+    fileDataForDraggableFileImageView(DraggableFileImageView* view) override;
+
+    // The report folder: "<XDG data home>/Keyloft 4/Diagnostics" as a file URL. Absent when the data home
+    // is empty or not an absolute path. Never created here. Looked up anew at each call; any thread.
+    [[nodiscard]] static std::optional<QUrl> outputFolderURL();
+    // The report file: the newest regular, non-hidden file in the report folder (equal times: the greater
+    // name). Absent when there is no folder or no such file. Lists the folder at each call; any thread.
+    [[nodiscard]] static std::optional<QUrl> generatedReportZipURL();
+    // The newest-report rule applied to a given folder (absent when it holds no candidate).
+    [[nodiscard]] static std::optional<QUrl> newestReportInFolder(const QString& folder);
+
+    // Makes the report: runs the shipped diagnostics script and updates the window. Runs on the worker
+    // thread started by the first press of the action button; posts its window changes to the main thread.
+    void generateDiagnostics();
+    // Creates a new, visible mail message to support with the report attached; main thread, blocks until
+    // the mail client has been handed the message.
+    void createMailMessage();
+    // Hands one message to the mail client. False with error filled (domain "KLTroubleshooting",
+    // code 100) when it could not; error may be null.
+    bool sendEmailWithSubject(const QString& subject, const QString& body,
+                              const std::optional<QUrl>& attachment, VTError* error);
+
+public slots:
+    // The action button: first press starts the report worker (disabling the pressed button), every
+    // press after a report creates a mail message.
+    void diagnosticsActionButtonPressed();
+    // The report icon's click: opens the report folder in the file browser; nothing when it does not exist.
+    void showDiagnostics();
+    // The repair commands, each run with administrator rights after a password prompt.
+    void resetFolderPermissions();
+    void repairExtendedAttributes();
+    void resetLaunchServicesDb();
+
+private:
+    std::atomic<bool> diagsLoaded_{false};
+    std::atomic<bool> workerRunning_{false};
+    std::atomic<QWidget*> window_{nullptr};
+    std::atomic<ProgressIndicator*> indicator_{nullptr};
+    std::atomic<DraggableFileImageView*> draggableFileView_{nullptr};
+    std::atomic<QPushButton*> actionButton_{nullptr};
+    std::atomic<QLabel*> descriptionField_{nullptr};
+};

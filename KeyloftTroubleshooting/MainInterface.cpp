@@ -1,0 +1,41 @@
+#include "MainInterface.h"
+
+#include "AppResources.h"
+#include "ui_MainWindow.h"
+
+#include <QApplication>
+#include <QIcon>
+
+MainInterface::MainInterface()
+    : window_(std::make_unique<QMainWindow>()), ui_(std::make_unique<Ui::MainWindow>()) {
+    ui_->setupUi(window_.get());
+    window_->setWindowIcon(vt_applicationIcon());
+    // The tool has one size that fits its text; no need to let it grow into a large empty window. Room for
+    // six lines of explanation keeps the window from jumping when the text changes after the report.
+    ui_->descriptionField->setMinimumHeight(ui_->descriptionField->fontMetrics().lineSpacing() * 6);
+    window_->layout()->setSizeConstraint(QLayout::SetFixedSize);
+    connectControls();
+}
+
+MainInterface::~MainInterface() = default;
+
+void MainInterface::connectControls() {
+    delegate_.setWindow(window_.get());
+    controller_.setWindow(window_.get());
+    controller_.setIndicator(ui_->indicator);
+    controller_.setDraggableFileView(ui_->draggableFileView);
+    controller_.setDiagnosticsPerformActionButton(ui_->diagnosticsPerformActionButton);
+    controller_.setDescriptionField(ui_->descriptionField);
+
+    QObject::connect(ui_->diagnosticsPerformActionButton, &QPushButton::clicked, &controller_,
+                     &DiagnosticsController::diagnosticsActionButtonPressed);
+    QObject::connect(ui_->draggableFileView, &DraggableFileImageView::clicked, &controller_,
+                     &DiagnosticsController::showDiagnostics);
+    QObject::connect(ui_->actionResetFolderPermissions, &QAction::triggered, &controller_,
+                     &DiagnosticsController::resetFolderPermissions);
+    QObject::connect(ui_->actionRepairExtendedAttributes, &QAction::triggered, &controller_,
+                     &DiagnosticsController::repairExtendedAttributes);
+    QObject::connect(ui_->actionResetLaunchServicesDb, &QAction::triggered, &controller_,
+                     &DiagnosticsController::resetLaunchServicesDb);
+    QObject::connect(ui_->actionQuit, &QAction::triggered, window_.get(), &QWidget::close);
+}

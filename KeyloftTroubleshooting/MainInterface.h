@@ -1,0 +1,40 @@
+#pragma once
+
+// The main interface: the window built from MainWindow.ui, the application delegate and the window's
+// controller, with every reference and action connected. Stands in for loading the interface resource.
+//
+// Owns all three for its lifetime. Build it on the main thread after the QApplication exists; the caller
+// then calls controller().awakeFromNib() and shows the window.
+
+#include "DiagnosticsController.h"
+#include "PasswordDiagnosticsAppDelegate.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+namespace Ui {
+class MainWindow;
+}
+
+class MainInterface {
+public:
+    MainInterface();
+    ~MainInterface();
+    MainInterface(const MainInterface&) = delete;
+    MainInterface& operator=(const MainInterface&) = delete;
+
+    [[nodiscard]] QMainWindow& window() { return *window_; }
+    [[nodiscard]] PasswordDiagnosticsAppDelegate& delegate() { return delegate_; }
+    [[nodiscard]] DiagnosticsController& controller() { return controller_; }
+    // The window's named controls and menu actions.
+    [[nodiscard]] Ui::MainWindow& ui() { return *ui_; }
+
+private:
+    void connectControls();
+
+    PasswordDiagnosticsAppDelegate delegate_;
+    DiagnosticsController controller_;
+    std::unique_ptr<QMainWindow> window_;
+    std::unique_ptr<Ui::MainWindow> ui_;
+};

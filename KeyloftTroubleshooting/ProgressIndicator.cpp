@@ -1,0 +1,66 @@
+#include "ProgressIndicator.h"
+
+#include <QPainter>
+#include <QTimerEvent>
+
+namespace {
+constexpr int kSpokes = 12;
+constexpr int kFrameMilliseconds = 80;
+} // namespace
+
+ProgressIndicator::ProgressIndicator(QWidget* parent) : QWidget(parent) {
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAccessibleName(tr("Progress"));
+}
+
+void ProgressIndicator::startAnimation() {
+    if (timer_.isActive())
+        return;
+    step_ = 0;
+    timer_.start(kFrameMilliseconds, this);
+    update();
+}
+
+void ProgressIndicator::stopAnimation() {
+    if (!timer_.isActive())
+        return;
+    timer_.stop();
+    update();
+}
+
+void ProgressIndicator::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != timer_.timerId()) {
+        QWidget::timerEvent(event);
+        return;
+    }
+    step_ = (step_ + 1) % kSpokes;
+    update();
+}
+
+void ProgressIndicator::paintEvent(QPaintEvent*) {
+    if (!timer_.isActive())
+        return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal side = qMin(width(), height());
+    const qreal outer = side / 2.0;
+    const qreal inner = outer * 0.45;
+    const QColor base = palette().color(QPalette::WindowText);
+    QPen pen(base);
+    pen.setWidthF(qMax(1.5, side / 10.0));
+    pen.setCapStyle(Qt::RoundCap);
+    painter.translate(width() / 2.0, height() / 2.0);
+    for (int i = 0; i < kSpokes; ++i) {
+        // The newest spoke is darkest; the ones behind it fade out.
+        const int age = (step_ - i + kSpokes) % kSpokes;
+        QColor color = base;
+        color.setAlphaF(1.0 - 0.75 * age / (kSpokes - 1));
+        pen.setColor(color);
+        painter.setPen(pen);
+        painter.save();
+        painter.rotate(360.0 * i / kSpokes);
+        painter.drawLine(QPointF(0, -inner), QPointF(0, -outer + pen.widthF() / 2));
+        painter.restore();
+    }
+}

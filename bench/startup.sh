@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Startup benchmark: time to the first painted frame and peak memory of the application against the
+# smallest Qt Widgets window (one button), started alternately under a private Xvfb, warm.
+#
+#   bench/startup.sh [runs]          (default 10 runs of each, after one warm-up run of each)
+#
+# Uses the Release bundle in build/release (built here when missing) and compiles the baseline program
+# with the same compiler and optimisation. Prints medians and the two ratios with their targets:
+# first frame at most 2x the baseline's, peak memory (VmHWM) at most 1.5x. Exit status 1 when a target
+# is missed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+runs=${1:-10}
+app=build/release/keyloft-troubleshooting/Contents/bin/keyloft-troubleshooting
+if [ ! -x "$app" ]; then
+  cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+  cmake --build build/release -j2 --target keyloft-troubleshooting >/dev/null
+fi
+
+work=$(mktemp -d)
+xvfb_pid=
+cleanup() {
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+baseline="$work/minimal_window"
+# shellcheck disable=SC2046
+g++ -std=c++20 -O2 -fPIC bench/minimal_window.cpp -o "$baseline" $(pkg-config --cflags --libs Qt6Widgets)
+
+display=
+for n in $(seq 170 199); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
+done
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+
+# One run: prints "<ms to first frame> <peak KiB>". A fresh HOME each time; the same environment for both.
+measure() {
+  local program=$1 home out pid start frame line peak
+  home=$(mktemp -d "$work/home.XXXXXX")
+  out="$work/out.$$"
+  : >"$out"
+  start=$(date +%s%N)
+  env -i PATH="$PATH" HOME="$home" DISPLAY="$display" QT_QPA_PLATFORM=xcb KEYLOFT_REPORT_FIRST_FRAME=1 \
+    XDG_RUNTIME_DIR="$home" "$program" >"$out" 2>/dev/null &
+  pid=$!
+  frame=
+  for _ in $(seq 1000); do
+    line=$(grep -m1 '^first-frame ' "$out" || true)
+    if [ -n "$line" ]; then frame=${line#first-frame }; break; fi
+    sleep 0.01
+  done
+  # Let the first frame settle (late initialisation counts towards the peak), then read the peak.
+  sleep 0.3
+  peak=$(awk '/^VmHWM:/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  if [ -z "$frame" ]; then echo "no first frame from $program" >&2; exit 2; fi
+  echo "$(( (frame - start) / 1000000 )) $peak"
+}
+
+median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
+
+measure "$baseline" >/dev/null
+measure "$app" >/dev/null
+: >"$work/base" ; : >"$work/app"
+for _ in $(seq "$runs"); do
+  measure "$baseline" >>"$work/base"
+  measure "$app" >>"$work/app"
+done
+
+base_ms=$(cut -d' ' -f1 "$work/base" | median)
+app_ms=$(cut -d' ' -f1 "$work/app" | median)
+base_kb=$(cut -d' ' -f2 "$work/base" | median)
+app_kb=$(cut -d' ' -f2 "$work/app" | median)
+
+awk -v bm="$base_ms" -v am="$app_ms" -v bk="$base_kb" -v ak="$app_kb" -v n="$runs" 'BEGIN {
+  tr = am / bm; mr = ak / bk
+  printf "runs: %d of each, alternating, after one warm-up each (medians)\n", n
+  printf "first frame:  baseline %6.1f ms   application %6.1f ms   ratio %.2f (target <= 2.00) %s\n", bm, am, tr, (tr <= 2.0 ? "ok" : "MISSED")
+  printf "peak memory:  baseline %6.0f KiB  application %6.0f KiB  ratio %.2f (target <= 1.50) %s\n", bk, ak, mr, (mr <= 1.5 ? "ok" : "MISSED")
+  exit (tr <= 2.0 && mr <= 1.5) ? 0 : 1
+}'

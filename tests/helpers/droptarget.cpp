@@ -1,0 +1,63 @@
+// A drop target in a process of its own, for the end-to-end drag test under X11.
+//
+//   droptarget X Y   opens a 300×300 window at X,Y and prints, one line each:
+//   "ready" once shown; "enter" when a drag enters; "dropped <url> <bytes as hex>" at the drop, reading the
+//   dropped file at that moment, then ends with status 0. A drop without a file prints "dropped none".
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
+
+namespace {
+
+void say(const QByteArray& line) {
+    std::fputs(line.constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+class DropTarget : public QWidget {
+public:
+    DropTarget() { setAcceptDrops(true); }
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override {
+        // Only the list of offered formats is looked at here, as a file manager does before the drop.
+        say("enter");
+        if (event->mimeData()->formats().contains(QStringLiteral("text/uri-list")))
+            event->acceptProposedAction();
+    }
+    void dropEvent(QDropEvent* event) override {
+        const QList<QUrl> urls = event->mimeData()->urls();
+        if (urls.isEmpty() || !urls.first().isLocalFile()) {
+            say("dropped none");
+        } else {
+            QFile file(urls.first().toLocalFile());
+            const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+            say("dropped " + urls.first().toEncoded() + ' ' + bytes.toHex());
+        }
+        event->acceptProposedAction();
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    }
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    if (argc < 3)
+        return 2;
+    DropTarget target;
+    target.setWindowTitle(QStringLiteral("Drop target"));
+    target.setGeometry(QString::fromLocal8Bit(argv[1]).toInt(), QString::fromLocal8Bit(argv[2]).toInt(), 300,
+                       300);
+    target.show();
+    QTimer::singleShot(200, [] { say("ready"); });
+    return QApplication::exec();
+}

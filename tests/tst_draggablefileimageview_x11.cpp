@@ -1,0 +1,96 @@
+// The report icon's drag through a real X server: a drop into another application's window.
+// Runs when the test environment names a private X server (KEYLOFT_TEST_DISPLAY); skipped otherwise.
+
+#include "DraggableFileImageView.h"
+
+#include <QApplication>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+class CountingSource : public QObject, public DraggableFileDataSource {
+public:
+    QByteArray bytes = QByteArray("PK\x03\x04 dropped report");
+    int requests = 0;
+    std::optional<QByteArray> fileDataForDraggableFileImageView(DraggableFileImageView*) override {
+        ++requests;
+        return bytes;
+    }
+};
+
+class TestDraggableFileImageViewX11 : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs the private X server of the test run (KEYLOFT_TEST_DISPLAY)");
+        if (QStandardPaths::findExecutable("xdotool").isEmpty())
+            QSKIP("needs xdotool");
+        QStandardPaths::setTestModeEnabled(true);
+    }
+
+    void dropIntoAnotherApplication() {
+        QProcess target;
+        target.start(QStringLiteral(KEYLOFT_HELPERS_DIR "/droptarget"), {"600", "100"});
+        QVERIFY(target.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(target.canReadLine(), 20000);
+        QCOMPARE(target.readLine().trimmed(), QByteArray("ready"));
+
+        CountingSource source;
+        DraggableFileImageView view;
+        view.setGeometry(100, 100, 128, 128);
+        QImage icon(64, 64, QImage::Format_ARGB32_Premultiplied);
+        icon.fill(qRgb(40, 120, 200));
+        view.configureWithFileIcon(icon, QUrl::fromLocalFile("/nowhere/Diagnostics Report.zip"), &source);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+        // What the source had answered when the drag entered the other window: nothing yet.
+        int requestsAtEnter = -1;
+        QList<QByteArray> lines;
+        connect(&target, &QProcess::readyReadStandardOutput, this, [&] {
+            while (target.canReadLine()) {
+                const QByteArray line = target.readLine().trimmed();
+                if (line == "enter" && requestsAtEnter < 0)
+                    requestsAtEnter = source.requests;
+                lines.append(line);
+            }
+        });
+
+        // The person at the mouse: press on the icon, move across to the other window, let go.
+        QProcess hand;
+        hand.start("xdotool",
+                   {"mousemove", "164",       "164", "sleep",     "0.3",   "mousedown", "1",         "sleep",
+                    "0.3",       "mousemove", "170", "170",       "sleep", "0.3",       "mousemove", "400",
+                    "200",       "sleep",     "0.3", "mousemove", "700",   "200",       "sleep",     "0.5",
+                    "mousemove", "710",       "210", "sleep",     "0.5",   "mouseup",   "1"});
+        QVERIFY(hand.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(target.state() == QProcess::NotRunning, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(hand.state() == QProcess::NotRunning, 10000);
+
+        QCOMPARE(requestsAtEnter, 0);
+        QCOMPARE(source.requests, 1);
+        QVERIFY(!lines.isEmpty());
+        const QList<QByteArray> drop = lines.last().split(' ');
+        QCOMPARE(drop.size(), 3);
+        QCOMPARE(drop[0], QByteArray("dropped"));
+        const QUrl url = QUrl::fromEncoded(drop[1]);
+        QCOMPARE(url.fileName(), QStringLiteral("Diagnostics Report.zip"));
+        QCOMPARE(QByteArray::fromHex(drop[2]), source.bytes);
+        QCOMPARE(view.shownImage(), view.icon());
+    }
+};
+
+int main(int argc, char* argv[]) {
+    // This test needs a real X server; the widget tests around it run offscreen.
+    const QByteArray display = qgetenv("KEYLOFT_TEST_DISPLAY");
+    if (!display.isEmpty()) {
+        qputenv("DISPLAY", display);
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+    QApplication app(argc, argv);
+    TestDraggableFileImageViewX11 test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_draggablefileimageview_x11.moc"
