@@ -2,6 +2,7 @@
 // the real xdg-mime, and the X11 request on a real X server (Xvfb) where this test plays the window manager.
 
 #include "FakeMailDesktop.h"
+#include "MailMessage.h"
 #include "Platform/MailClientActivation.h"
 
 #include <QApplication>
@@ -109,6 +110,7 @@ private slots:
     void defaultHandlerFromXdgMime();
     void activatesTheLastWindowOfTheMailClient();
     void mailClientFoundByItsProcess();
+    void activationComesAFifthOfASecondLater();
     void nothingWithoutAMatchingWindow();
     void nothingWithoutAWindowManager();
 };
@@ -236,6 +238,18 @@ void TestMailClientActivation::mailClientFoundByItsProcess() {
     client.waitForFinished();
     QVERIFY(requested);
     QCOMPARE(manager.activationRequest(2000), std::optional<xcb_window_t>(window));
+}
+
+void TestMailClientActivation::activationComesAFifthOfASecondLater() {
+    FakeMailDesktop desktop;
+    FakeWindowManager manager;
+    const xcb_window_t window = manager.addWindow("compose", "FakeMailWindow");
+    QElapsedTimer clock;
+    clock.start();
+    scheduleMailClientActivation(); // returns at once; the request follows from the event loop
+    QVERIFY(clock.elapsed() < 200);
+    QCOMPARE(manager.activationRequest(3000), std::optional<xcb_window_t>(window));
+    QVERIFY(clock.elapsed() >= 200);
 }
 
 void TestMailClientActivation::nothingWithoutAMatchingWindow() {
