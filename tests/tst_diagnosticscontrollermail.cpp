@@ -51,7 +51,6 @@ private slots:
 
 void TestDiagnosticsControllerMail::pressCreatesTheMessage_data() {
     QTest::addColumn<QString>("report");
-    QTest::newRow("report") << "KeyloftDiagnostics-2026-12-06.zip";
     QTest::newRow("report name with quotes and non-ASCII") << "Jo \"Q\" O'Brien – Zoë.zip";
     QTest::newRow("no report") << "";
 }

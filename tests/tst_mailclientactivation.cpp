@@ -107,7 +107,6 @@ private slots:
     void windowMatching();
     void desktopEntry_data();
     void desktopEntry();
-    void defaultHandlerFromXdgMime();
     void activatesTheLastWindowOfTheMailClient();
     void mailClientFoundByItsProcess();
     void activationComesAFifthOfASecondLater();
@@ -199,15 +198,6 @@ void TestMailClientActivation::desktopEntry() {
     QCOMPARE(handler->desktopId, "m.desktop");
     QCOMPARE(handler->executableName, executable);
     QCOMPARE(handler->startupWMClass, wmClass);
-}
-
-void TestMailClientActivation::defaultHandlerFromXdgMime() {
-    FakeMailDesktop desktop;
-    const std::optional<VTMailHandler> handler = vt_defaultMailHandler();
-    QVERIFY(handler);
-    QCOMPARE(handler->desktopId, "fakemail.desktop");
-    QCOMPARE(handler->executableName, "fakemail");
-    QCOMPARE(handler->startupWMClass, "FakeMailWindow");
 }
 
 void TestMailClientActivation::activatesTheLastWindowOfTheMailClient() {
