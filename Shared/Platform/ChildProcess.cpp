@@ -1,0 +1,470 @@
+#include "ChildProcess.h"
+
+#include "VantleFormat.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+// A file descriptor this call owns; closed when it goes out of scope or is reset.
+class OwnedFd {
+public:
+    OwnedFd() = default;
+    OwnedFd(const OwnedFd&) = delete;
+    OwnedFd& operator=(const OwnedFd&) = delete;
+    ~OwnedFd() { reset(); }
+
+    [[nodiscard]] int get() const { return fd_; }
+    [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+struct Pipe {
+    OwnedFd readEnd;
+    OwnedFd writeEnd;
+};
+
+[[nodiscard]] QString errorText(int error) {
+    if (const char* text = ::strerrordesc_np(error))
+        return QString::fromUtf8(text);
+    return vt_format("error %d", error);
+}
+
+// The child's dup2 targets are 0, 1 and 2; with every end of ours above them no dup2 in the child
+// can overwrite an end before it has been copied, even when this process runs with a standard
+// stream closed.
+[[nodiscard]] int liftAboveStandardStreams(int fd) {
+    if (fd > STDERR_FILENO)
+        return fd;
+    const int lifted = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return lifted;
+}
+
+// Answers 0 or the errno of the failure.
+[[nodiscard]] int makePipe(Pipe& pipe) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return errno;
+    pipe.readEnd.reset(liftAboveStandardStreams(fds[0]));
+    pipe.writeEnd.reset(liftAboveStandardStreams(fds[1]));
+    if (!pipe.readEnd.isOpen() || !pipe.writeEnd.isOpen())
+        return errno != 0 ? errno : EMFILE;
+    return 0;
+}
+
+void setNonBlocking(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+// The system may refuse a larger pipe (per-user pipe limits); the pipe then keeps its default size.
+void enlargePipe(int fd, int size) {
+    if (size > 0)
+        (void)::fcntl(fd, F_SETPIPE_SZ, size);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Starting the child
+// ---------------------------------------------------------------------------------------------
+
+// The spawn attributes and file actions for one child, released when it goes out of scope.
+class SpawnSetup {
+public:
+    SpawnSetup() {
+        actionsReady_ = ::posix_spawn_file_actions_init(&actions_) == 0;
+        attributesReady_ = ::posix_spawnattr_init(&attributes_) == 0;
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+    ~SpawnSetup() {
+        if (actionsReady_)
+            ::posix_spawn_file_actions_destroy(&actions_);
+        if (attributesReady_)
+            ::posix_spawnattr_destroy(&attributes_);
+    }
+
+    // Answers 0 or the error number of the failing step.
+    [[nodiscard]] int prepare(const Pipe* input, const Pipe& output, const Pipe& error) {
+        if (!actionsReady_ || !attributesReady_)
+            return ENOMEM;
+        if (input && ::posix_spawn_file_actions_adddup2(&actions_, input->readEnd.get(), STDIN_FILENO) != 0)
+            return ENOMEM;
+        if (::posix_spawn_file_actions_adddup2(&actions_, output.writeEnd.get(), STDOUT_FILENO) != 0 ||
+            ::posix_spawn_file_actions_adddup2(&actions_, error.writeEnd.get(), STDERR_FILENO) != 0)
+            return ENOMEM;
+        return prepareSignals();
+    }
+
+    [[nodiscard]] int spawn(const QByteArray& path, char* const argv[], pid_t& pid) const {
+        return ::posix_spawn(&pid, path.constData(), &actions_, &attributes_, argv, environ);
+    }
+
+private:
+    // The application ignores SIGPIPE (and a privileged run may change SIGCHLD); an ignored signal
+    // stays ignored across exec, which would change how the child's own pipelines and waits behave.
+    // The serving thread blocks SIGPIPE, which must not reach the child either.
+    [[nodiscard]] int prepareSignals() {
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        sigaddset(&defaults, SIGCHLD);
+        sigset_t noneBlocked;
+        sigemptyset(&noneBlocked);
+        const short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+        if (::posix_spawnattr_setsigdefault(&attributes_, &defaults) != 0 ||
+            ::posix_spawnattr_setsigmask(&attributes_, &noneBlocked) != 0 ||
+            ::posix_spawnattr_setflags(&attributes_, flags) != 0)
+            return EINVAL;
+        return 0;
+    }
+
+    posix_spawn_file_actions_t actions_{};
+    posix_spawnattr_t attributes_{};
+    bool actionsReady_ = false;
+    bool attributesReady_ = false;
+};
+
+// argv for posix_spawn: argument 0 is the program path, then the arguments; the byte arrays own
+// the texts the pointers refer to.
+class ArgumentVector {
+public:
+    ArgumentVector(const QByteArray& program, const QStringList& arguments) {
+        texts_.reserve(static_cast<size_t>(arguments.size()) + 1);
+        texts_.push_back(program);
+        for (const QString& argument : arguments)
+            texts_.push_back(argument.toUtf8());
+        pointers_.reserve(texts_.size() + 1);
+        for (QByteArray& text : texts_)
+            pointers_.push_back(text.data());
+        pointers_.push_back(nullptr);
+    }
+
+    [[nodiscard]] char* const* data() const { return pointers_.data(); }
+
+private:
+    std::vector<QByteArray> texts_;
+    std::vector<char*> pointers_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Serving the streams
+// ---------------------------------------------------------------------------------------------
+
+// Collects one output stream into a single buffer that grows by doubling. The buffer's growth is a
+// realloc, which for large buffers moves pages instead of copying them, and pages the child never
+// filled are never touched: the memory in use stays close to the bytes received.
+class Collector {
+public:
+    // Reads what the pipe holds now. Answers false at the end of the stream (or on a read error).
+    [[nodiscard]] bool readAvailable(int fd) {
+        for (;;) {
+            ensureRoom();
+            const qsizetype room = bytes_.size() - length_;
+            const ssize_t n = ::read(fd, bytes_.data() + length_, static_cast<size_t>(room));
+            if (n > 0) {
+                length_ += n;
+                if (n < room)
+                    return true; // drained for now; a full read may mean more is waiting
+                continue;
+            }
+            if (n == 0)
+                return false;
+            if (errno == EINTR)
+                continue;
+            return errno == EAGAIN || errno == EWOULDBLOCK;
+        }
+    }
+
+    [[nodiscard]] QByteArray take() {
+        if (length_ == 0)
+            return {};
+        bytes_.resize(length_);
+        if (bytes_.capacity() - length_ > kMinimumRoom)
+            bytes_.squeeze();
+        length_ = 0;
+        return std::move(bytes_);
+    }
+
+private:
+    static constexpr qsizetype kMinimumRoom = 64 * 1024;
+
+    void ensureRoom() {
+        if (bytes_.size() - length_ >= kMinimumRoom)
+            return;
+        bytes_.resize(qMax<qsizetype>(bytes_.size() * 2, kMinimumRoom));
+    }
+
+    QByteArray bytes_;
+    qsizetype length_ = 0;
+};
+
+// Feeds the given bytes into the child's input pipe as far as the pipe takes them.
+class Feeder {
+public:
+    explicit Feeder(const QByteArray& bytes) : bytes_(bytes) {}
+
+    // Answers false once everything is written or the reader is gone.
+    [[nodiscard]] bool writeAvailable(int fd) {
+        while (offset_ < bytes_.size()) {
+            const ssize_t n =
+                ::write(fd, bytes_.constData() + offset_, static_cast<size_t>(bytes_.size() - offset_));
+            if (n > 0) {
+                offset_ += n;
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return true;
+            brokePipe_ = n < 0 && errno == EPIPE;
+            return false;
+        }
+        return false;
+    }
+
+    [[nodiscard]] bool brokePipe() const { return brokePipe_; }
+
+private:
+    const QByteArray& bytes_;
+    qsizetype offset_ = 0;
+    bool brokePipe_ = false;
+};
+
+// Keeps SIGPIPE away from this process while the calling thread writes to a child that may have
+// stopped reading: blocked for the thread, and consumed again if our own write raised it.
+class SigpipeBlock {
+public:
+    SigpipeBlock() {
+        sigemptyset(&pipeOnly_);
+        sigaddset(&pipeOnly_, SIGPIPE);
+        ::pthread_sigmask(SIG_BLOCK, &pipeOnly_, &previous_);
+        sigset_t pending;
+        sigemptyset(&pending);
+        ::sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+    }
+    SigpipeBlock(const SigpipeBlock&) = delete;
+    SigpipeBlock& operator=(const SigpipeBlock&) = delete;
+    ~SigpipeBlock() {
+        if (raised_ && !wasPending_) {
+            const timespec noWait{};
+            while (::sigtimedwait(&pipeOnly_, nullptr, &noWait) < 0 && errno == EINTR) {
+            }
+        }
+        ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+
+    void noteRaised() { raised_ = true; }
+
+private:
+    sigset_t pipeOnly_{};
+    sigset_t previous_{};
+    bool wasPending_ = false;
+    bool raised_ = false;
+};
+
+struct Streams {
+    OwnedFd& input;
+    OwnedFd& output;
+    OwnedFd& error;
+};
+
+// Serves the three pipes until both outputs have ended and the input is written (or refused).
+void serve(Streams streams, const std::optional<QByteArray>& standardInput, Collector& output,
+           Collector& error) {
+    static const QByteArray noInput;
+    Feeder feeder(standardInput ? *standardInput : noInput);
+    SigpipeBlock sigpipeBlock;
+    if (streams.input.isOpen() && !feeder.writeAvailable(streams.input.get()))
+        streams.input.reset();
+
+    while (streams.input.isOpen() || streams.output.isOpen() || streams.error.isOpen()) {
+        pollfd fds[3];
+        nfds_t count = 0;
+        OwnedFd* owners[3];
+        for (OwnedFd* fd : {&streams.output, &streams.error, &streams.input}) {
+            if (!fd->isOpen())
+                continue;
+            fds[count] = pollfd{fd->get(), static_cast<short>(fd == &streams.input ? POLLOUT : POLLIN), 0};
+            owners[count++] = fd;
+        }
+        if (::poll(fds, count, -1) < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            break; // cannot wait any more: keep what arrived so far
+        }
+        for (nfds_t i = 0; i < count; ++i) {
+            if (fds[i].revents == 0)
+                continue;
+            OwnedFd& fd = *owners[i];
+            bool open = true;
+            if (&fd == &streams.input)
+                open = feeder.writeAvailable(fd.get());
+            else
+                open = (&fd == &streams.output ? output : error).readAvailable(fd.get());
+            if (!open)
+                fd.reset();
+        }
+    }
+    if (feeder.brokePipe())
+        sigpipeBlock.noteRaised();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Ending the child
+// ---------------------------------------------------------------------------------------------
+
+[[nodiscard]] int waitForExit(pid_t pid) {
+    int status = 0;
+    pid_t result = 0;
+    do {
+        result = ::waitpid(pid, &status, 0);
+    } while (result < 0 && errno == EINTR);
+    if (result != pid)
+        return -1;
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return WTERMSIG(status);
+    return -1;
+}
+
+// Children whose collector thread could not be started; swept at every later run.
+std::mutex uncollectedMutex;
+std::vector<pid_t> uncollected;
+
+void sweepUncollected() {
+    const std::lock_guard lock(uncollectedMutex);
+    std::erase_if(uncollected, [](pid_t pid) {
+        const pid_t result = ::waitpid(pid, nullptr, WNOHANG);
+        return result == pid || (result < 0 && errno == ECHILD);
+    });
+}
+
+void* collectChild(void* pid) {
+    (void)waitForExit(static_cast<pid_t>(reinterpret_cast<intptr_t>(pid)));
+    return nullptr;
+}
+
+// A child that was not waited for is collected by a small detached thread as soon as it exits.
+void collectLater(pid_t pid) {
+    pthread_attr_t attributes;
+    int result = ::pthread_attr_init(&attributes);
+    if (result == 0) {
+        ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+        pthread_t thread;
+        result = ::pthread_create(&thread, &attributes, collectChild,
+                                  reinterpret_cast<void*>(static_cast<intptr_t>(pid)));
+        ::pthread_attr_destroy(&attributes);
+    }
+    if (result != 0) {
+        const std::lock_guard lock(uncollectedMutex);
+        uncollected.push_back(pid);
+    }
+}
+
+[[nodiscard]] VTChildProcessResult startFailure(const char* format, const QString& executable, int error) {
+    VTChildProcessResult result;
+    result.startFailure = vt_format(format, executable, errorText(error));
+    result.startError = error;
+    return result;
+}
+
+struct ChildPipes {
+    Pipe input;
+    Pipe output;
+    Pipe error;
+};
+
+// Answers 0 or the errno of the failure. Our ends are non-blocking and enlarged as asked.
+[[nodiscard]] int makePipes(ChildPipes& pipes, bool withInput, int pipeSize) {
+    int failure = withInput ? makePipe(pipes.input) : 0;
+    if (failure == 0)
+        failure = makePipe(pipes.output);
+    if (failure == 0)
+        failure = makePipe(pipes.error);
+    if (failure != 0)
+        return failure;
+    for (OwnedFd* fd : {&pipes.input.writeEnd, &pipes.output.readEnd, &pipes.error.readEnd}) {
+        if (!fd->isOpen())
+            continue;
+        enlargePipe(fd->get(), pipeSize);
+        setNonBlocking(fd->get());
+    }
+    return 0;
+}
+
+// Starts the child on the pipes. Answers the failure when no child was started.
+[[nodiscard]] std::optional<VTChildProcessResult> startChild(const VTChildProcessRequest& request,
+                                                             ChildPipes& pipes, pid_t& pid) {
+    if (const int failure = makePipes(pipes, request.standardInput.has_value(), request.pipeSize))
+        return startFailure("Could not create a pipe to run '%@': %@", request.executable, failure);
+    SpawnSetup setup;
+    if (const int failure =
+            setup.prepare(request.standardInput ? &pipes.input : nullptr, pipes.output, pipes.error))
+        return startFailure("Could not prepare to run '%@': %@", request.executable, failure);
+    const QByteArray path = QFile::encodeName(request.executable);
+    const ArgumentVector argv(path, request.arguments);
+    if (const int failure = setup.spawn(path, argv.data(), pid))
+        return startFailure("Could not start '%@': %@", request.executable, failure);
+
+    // Only the child keeps the ends it uses; ours must close so that its exit ends our reads.
+    pipes.input.readEnd.reset();
+    pipes.output.writeEnd.reset();
+    pipes.error.writeEnd.reset();
+    return std::nullopt;
+}
+
+} // namespace
+
+VTChildProcessResult vt_runChildProcess(const VTChildProcessRequest& request) {
+    sweepUncollected();
+
+    ChildPipes pipes;
+    pid_t pid = -1;
+    if (std::optional<VTChildProcessResult> failure = startChild(request, pipes, pid))
+        return std::move(*failure);
+
+    Collector outputBytes;
+    Collector errorBytes;
+    serve(Streams{pipes.input.writeEnd, pipes.output.readEnd, pipes.error.readEnd}, request.standardInput,
+          outputBytes, errorBytes);
+
+    VTChildProcessResult result;
+    result.standardOutput = outputBytes.take();
+    result.standardError = errorBytes.take();
+    if (request.waitForExit)
+        result.terminationStatus = waitForExit(pid);
+    else
+        collectLater(pid);
+    return result;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+// Runs one child program and collects what it writes, serving its three standard streams at once.
+//
+// The child is started with posix_spawn (never fork, so a large application starts children as
+// cheaply as a small one) with this process's environment and current directory at that moment.
+// Its standard output and standard error are pipes that are read until every writer has closed them
+// (the child and anything it left running with the same streams); its standard input is a pipe fed
+// with the given bytes at the same time, or this process's own standard input when none is given.
+// A child that fills one pipe while the runner waits on another can therefore not block either side.
+//
+// The runner's own pipe ends are close-on-exec, so a child started meanwhile on another thread does
+// not inherit them. In the child SIGPIPE and SIGCHLD are back at their defaults and no signal is
+// blocked. A child that stops reading its input ends the feeding; it never raises SIGPIPE in this
+// process, whatever this process does with that signal.
+//
+// Blocking: vt_runChildProcess blocks the calling thread until both output pipes are closed and,
+// when asked, until the child has exited (no time-out). It keeps no state between calls and may run
+// on several threads at once. A child it does not wait for is collected in the background once it
+// exits, so no finished child is left behind.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+struct VTChildProcessRequest {
+    // Path of the program; used as it stands (no PATH search) and also passed as its argument 0.
+    QString executable;
+    // The arguments after the program's own name.
+    QStringList arguments;
+    // Absent: the child reads this process's standard input. Present (even empty): a pipe that
+    // carries exactly these bytes and then ends.
+    std::optional<QByteArray> standardInput;
+    // Whether to wait for the child's exit after its output pipes are closed.
+    bool waitForExit = true;
+    // The size asked for each pipe, best effort (the system may refuse it); 0 keeps the system's
+    // default. A larger pipe means fewer wake-ups per megabyte.
+    int pipeSize = 1 << 20;
+};
+
+struct VTChildProcessResult {
+    // Every byte the child and its descendants wrote to standard output and standard error.
+    QByteArray standardOutput;
+    QByteArray standardError;
+    // After a wait: the exit code of a child that exited, or the number of the signal that ended it;
+    // -1 when the exit could not be observed (another part of the process collected the child).
+    // Absent when the child was not waited for or was never started.
+    std::optional<int> terminationStatus;
+    // Present when no child was started: what failed and why, in one line.
+    std::optional<QString> startFailure;
+    // The errno behind startFailure; 0 when a child was started.
+    int startError = 0;
+};
+
+[[nodiscard]] VTChildProcessResult vt_runChildProcess(const VTChildProcessRequest& request);

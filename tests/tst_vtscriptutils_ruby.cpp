@@ -1,0 +1,243 @@
+// Finding the Ruby interpreter and running scripts with it: fake interpreters on a private PATH,
+// then the real interpreter.
+
+#include "VTScriptUtils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const char* const kMissingInterpreter =
+    "A Ruby interpreter is required to perform your request, however Ruby "
+    "cannot be found on this system. Please contact Vantlesoft for assistance.";
+
+// A fake interpreter: answers "--version" with the reply, otherwise prints its tag and its
+// arguments as "tag:[a][b]…" (and, for a script named "stdin.rb", the first line of its input).
+QByteArray fakeInterpreter(const QString& tag, const QString& versionReply) {
+    return QStringLiteral("#!/bin/sh\n"
+                          "if [ \"$1\" = --version ]; then printf '%s' '%1'; exit 0; fi\n"
+                          "printf '%s:' '%2'\n"
+                          "for a in \"$@\"; do printf '[%s]' \"$a\"; done\n"
+                          "case \"$*\" in *stdin.rb*) read -r line; printf '<%s>' \"$line\";; esac\n")
+        .arg(versionReply, tag)
+        .toUtf8();
+}
+
+bool writeFile(const QString& path, const QByteArray& contents, QFile::Permissions permissions) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
+        return false;
+    file.close();
+    return file.setPermissions(permissions);
+}
+
+const QFile::Permissions kExecutable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+const QFile::Permissions kPlain = QFile::ReadOwner | QFile::WriteOwner;
+
+// Absent values in the tables are invalid QVariants.
+std::optional<QString> optionalText(const QVariant& value) {
+    return value.isValid() ? std::optional<QString>(value.toString()) : std::nullopt;
+}
+
+} // namespace
+
+class TestVTScriptUtilsRuby : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void interpreterLookup_data();
+    void interpreterLookup();
+    void runnersWithoutWaiting();
+    void noInterpreterAnywhere();
+    void realInterpreter();
+
+private:
+    // A private PATH holding only `which` (real unless a fake reply is given) and, when a version
+    // reply is given, a fake `ruby`; fixed locations inside the temporary folder.
+    void prepare(const QVariant& rubyOnPath, const QVariant& whichReply, const QVariant& firstFixed,
+                 const QVariant& secondFixed);
+    QString substitute(QString text) const { return text.replace(QStringLiteral("@T@"), dir_->path()); }
+
+    QByteArray originalPath_;
+    std::unique_ptr<QTemporaryDir> dir_;
+};
+
+void TestVTScriptUtilsRuby::initTestCase() {
+    originalPath_ = qgetenv("PATH");
+}
+
+void TestVTScriptUtilsRuby::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    QVERIFY(QDir(dir_->path()).mkpath(QStringLiteral("bin")));
+    QVERIFY(QDir(dir_->path()).mkpath(QStringLiteral("fixed")));
+}
+
+void TestVTScriptUtilsRuby::cleanup() {
+    qputenv("PATH", originalPath_);
+    setRubyFixedLocationsForTesting({});
+    dir_.reset();
+}
+
+void TestVTScriptUtilsRuby::prepare(const QVariant& rubyOnPath, const QVariant& whichReply,
+                                    const QVariant& firstFixed, const QVariant& secondFixed) {
+    const QString bin = dir_->filePath(QStringLiteral("bin"));
+    if (whichReply.isValid())
+        QVERIFY(writeFile(bin + "/which",
+                          QStringLiteral("#!/bin/sh\necho '%1'\n").arg(whichReply.toString()).toUtf8(),
+                          kExecutable));
+    else
+        QVERIFY(QFile::link(QStringLiteral("/usr/bin/which"), bin + "/which"));
+    if (rubyOnPath.isValid())
+        QVERIFY(writeFile(bin + "/ruby", fakeInterpreter("path", rubyOnPath.toString()), kExecutable));
+
+    const QStringList fixed{dir_->filePath(QStringLiteral("fixed/usr-bin-ruby")),
+                            dir_->filePath(QStringLiteral("fixed/usr-local-bin-ruby"))};
+    if (firstFixed.isValid())
+        QVERIFY(writeFile(fixed[0], fakeInterpreter("first", firstFixed.toString()), kExecutable));
+    // "!" stands for a file that is there but cannot be run.
+    if (secondFixed.isValid() && secondFixed.toString() == QLatin1String("!"))
+        QVERIFY(writeFile(fixed[1], "not a program\n", kPlain));
+    else if (secondFixed.isValid())
+        QVERIFY(writeFile(fixed[1], fakeInterpreter("second", secondFixed.toString()), kExecutable));
+    setRubyFixedLocationsForTesting(fixed);
+    qputenv("PATH", QFile::encodeName(bin));
+}
+
+void TestVTScriptUtilsRuby::interpreterLookup_data() {
+    QTest::addColumn<QVariant>("rubyOnPath");  // version reply of a `ruby` on PATH, or none
+    QTest::addColumn<QVariant>("whichReply");  // what a fake `which` prints, or none for the real one
+    QTest::addColumn<QVariant>("firstFixed");  // version reply of the first fixed location, or none
+    QTest::addColumn<QVariant>("secondFixed"); // the same for the second ("!" = not runnable)
+    QTest::addColumn<QVariant>("version");     // rubyVersion("ruby")
+    QTest::addColumn<QVariant>("interpreter"); // rubyInterpreter()
+    QTest::addColumn<QVariant>("path");        // rubyPath()
+    QTest::addColumn<QVariantMap>("result");   // runRubyScriptWaitForResponse("S", "P1 P2")
+
+    const QVariant none;
+    const QVariant pathRuby(QStringLiteral("@T@/bin/ruby"));
+    const QVariantMap withOption{{"out", "path:[-E][utf-8:utf-8][S][P1][P2]"}, {"status", 0}};
+    const QVariantMap withoutOption{{"out", "path:[S][P1][P2]"}, {"status", 0}};
+
+    QTest::newRow("2.x by bare name: encoding option")
+        << QVariant("ruby 2.7.8 (2023-03-30 revision 1f4d455848) [x86_64-linux]\n") << none << none << none
+        << QVariant("2.7.8") << QVariant("ruby") << pathRuby << withOption;
+    QTest::newRow("3.x: no option")
+        << QVariant("ruby 3.1.2p20 (2022-04-12 revision 4491bb740a) [x86_64-linux-gnu]") << none << none
+        << none << QVariant("3.1.2p20") << QVariant("ruby") << pathRuby << withoutOption;
+    QTest::newRow("1.8: no option") << QVariant("ruby 1.8.7 (2013-06-27 patchlevel 374) [x86_64-linux]")
+                                    << none << none << none << QVariant("1.8.7") << QVariant("ruby")
+                                    << pathRuby << withoutOption;
+    QTest::newRow("20.1 begins with 2 but not 2.")
+        << QVariant("ruby 20.1") << none << none << none << QVariant("20.1") << QVariant("ruby") << pathRuby
+        << withoutOption;
+    QTest::newRow("bare reply is its own version")
+        << QVariant("ruby\n") << none << none << none << QVariant("ruby") << QVariant("ruby") << pathRuby
+        << withoutOption;
+    QTest::newRow("two spaces give an empty version")
+        << QVariant("ruby  2.7.8") << none << none << none << QVariant("") << QVariant("ruby") << pathRuby
+        << withoutOption;
+    QTest::newRow("blank lines before the reply")
+        << QVariant("\n\n  ruby 2.6.10p210 (2022-04-12) [x86_64-linux]\n\n") << none << none << none
+        << QVariant("2.6.10p210") << QVariant("ruby") << pathRuby << withOption;
+    QTest::newRow("capitalised reply: found through which, used without option")
+        << QVariant("Ruby 2.7.8") << none << QVariant("ruby 2.5.0") << none << none << pathRuby << pathRuby
+        << withoutOption;
+    QTest::newRow("which without a slash: first fixed location")
+        << QVariant("Ruby") << QVariant("ruby not found") << QVariant("ruby 2.5.0") << QVariant("ruby 3.0.0")
+        << none << QVariant("@T@/fixed/usr-bin-ruby") << none
+        << QVariantMap{{"out", "first:[-E][utf-8:utf-8][S][P1][P2]"}, {"status", 0}};
+    QTest::newRow("only the second fixed location, not runnable: chosen anyway")
+        << none << none << none << QVariant("!") << none << QVariant("@T@/fixed/usr-local-bin-ruby") << none
+        << QVariantMap{{"out", "Did not receive any output from running the script:\n"
+                               "@T@/fixed/usr-local-bin-ruby S P1 P2"},
+                       {"err", "/bin/bash: line 1: @T@/fixed/usr-local-bin-ruby: Permission denied\n"},
+                       {"status", 126}};
+}
+
+void TestVTScriptUtilsRuby::interpreterLookup() {
+    QFETCH(QVariant, rubyOnPath);
+    QFETCH(QVariant, whichReply);
+    QFETCH(QVariant, firstFixed);
+    QFETCH(QVariant, secondFixed);
+    QFETCH(QVariant, version);
+    QFETCH(QVariant, interpreter);
+    QFETCH(QVariant, path);
+    QFETCH(QVariantMap, result);
+    prepare(rubyOnPath, whichReply, firstFixed, secondFixed);
+
+    QCOMPARE(rubyVersion(QStringLiteral("ruby")), optionalText(version));
+    QCOMPARE(rubyPath(), path.isValid() ? std::optional(substitute(path.toString())) : std::nullopt);
+    QCOMPARE(rubyInterpreter(),
+             interpreter.isValid() ? std::optional(substitute(interpreter.toString())) : std::nullopt);
+    QVERIFY(rubyExists());
+
+    QVariantMap expected;
+    for (auto it = result.cbegin(); it != result.cend(); ++it)
+        expected.insert(it.key(), it.value().typeId() == QMetaType::QString
+                                      ? substitute(it.value().toString())
+                                      : it.value());
+    QCOMPARE(runRubyScriptWaitForResponse(QStringLiteral("S"), QStringLiteral("P1 P2")), expected);
+}
+
+void TestVTScriptUtilsRuby::runnersWithoutWaiting() {
+    prepare(QStringLiteral("ruby 2.7.8"), {}, {}, {});
+
+    QCOMPARE(runRubyScript(QStringLiteral("S"), std::nullopt),
+             (QVariantMap{{"out", "path:[-E][utf-8:utf-8][S]"}}));
+    QCOMPARE(runRubyScriptWithStandarInput(QStringLiteral("stdin.rb"), QStringLiteral("x"),
+                                           QByteArray("line one\nline two\n")),
+             (QVariantMap{{"out", "path:[-E][utf-8:utf-8][stdin.rb][x]<line one>"}}));
+    QCOMPARE(runRubyScriptWithStandarInputWaitForResponse(QStringLiteral("stdin.rb"), std::nullopt,
+                                                          QByteArray(), true),
+             (QVariantMap{{"out", "path:[-E][utf-8:utf-8][stdin.rb]<>"}, {"status", 0}}));
+}
+
+void TestVTScriptUtilsRuby::noInterpreterAnywhere() {
+    prepare({}, {}, {}, {});
+
+    QVERIFY(!rubyExists());
+    QCOMPARE(rubyInterpreter(), std::nullopt);
+    const QVariantMap expected{{"err", kMissingInterpreter}, {"status", 1}};
+    QCOMPARE(runRubyScript(QStringLiteral("S"), QStringLiteral("P")), expected);
+    QCOMPARE(runRubyScriptWaitForResponse(QStringLiteral("S"), std::nullopt), expected);
+    QCOMPARE(runRubyScriptWithStandarInput(QStringLiteral("S"), std::nullopt, QByteArray("x")), expected);
+}
+
+// The interpreter the machine has (the test setup installs it), found through the real PATH.
+void TestVTScriptUtilsRuby::realInterpreter() {
+    const QString script = dir_->filePath(QStringLiteral("echo input.rb"));
+    QVERIFY(writeFile(script,
+                      "$stdout.write(ARGV.join('|') + ':')\n"
+                      "$stdout.write($stdin.read) unless ARGV.empty?\n"
+                      "$stderr.write(\"warn\\u00e9\".b)\n"
+                      "exit 2\n",
+                      kPlain));
+    const QString quoted = QStringLiteral("'%1'").arg(script);
+
+    QVERIFY(rubyExists());
+    QCOMPARE(rubyInterpreter(), std::optional<QString>(QStringLiteral("ruby")));
+    const std::optional<QString> version = rubyVersion(QStringLiteral("ruby"));
+    QVERIFY(version);
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d+\\.\\d+\\.\\d+")).match(*version).hasMatch(),
+             qPrintable(*version));
+    const std::optional<QString> path = rubyPath();
+    QVERIFY(path && path->endsWith(QStringLiteral("/ruby")) && QFileInfo(*path).isExecutable());
+
+    const QVariantMap waited = runRubyScriptWithStandarInputWaitForResponse(
+        quoted, QStringLiteral("A=1 'B 2'"), QByteArray("caf\xc3\xa9"), true);
+    QCOMPARE(waited, (QVariantMap{{"out", QStringLiteral("A=1|B 2:caf\u00e9")},
+                                  {"err", QStringLiteral("warn\u00e9")},
+                                  {"status", 2}}));
+    const QVariantMap unwaited = runRubyScript(quoted, std::nullopt);
+    QCOMPARE(unwaited, (QVariantMap{{"out", ":"}, {"err", QStringLiteral("warn\u00e9")}}));
+}
+
+QTEST_GUILESS_MAIN(TestVTScriptUtilsRuby)
+#include "tst_vtscriptutils_ruby.moc"
