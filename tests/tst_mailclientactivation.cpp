@@ -259,7 +259,7 @@ void TestMailClientActivation::nothingWithoutAWindowManager() {
 int main(int argc, char* argv[]) {
     QProcess server;
     server.start(QStringLiteral("Xvfb"),
-                 {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+                 {"-displayfd", "1", "-terminate", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
     if (!server.waitForStarted() || !server.waitForReadyRead(10000)) {
         std::fprintf(stderr, "Xvfb could not be started\n");
         return 1;

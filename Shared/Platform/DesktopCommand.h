@@ -12,7 +12,8 @@
 // Blocking: the call returns when the child exits or when `patience` has passed, whichever comes first.
 // While it waits on the main thread of a running application it spins a local event loop that skips user
 // input (clicks and keys are delivered afterwards, so the action that called it is never re-entered)
-// but serves painting, timers and the window manager. Without an application object it simply blocks.
+// but serves painting, timers and the window manager. Elsewhere (another thread, no application) it
+// simply blocks.
 // A child still running when the patience ends is left to run and is collected later by a small
 // detached thread, so it never stays a zombie.
 
