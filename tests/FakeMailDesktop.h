@@ -39,13 +39,9 @@ public:
         QDir().mkpath(root + "/config");
         QDir().mkpath(root + "/data/applications");
         QDir().mkpath(root + "/bin");
-        QFile::link(QStringLiteral(KEYLOFT_HELPERS_DIR "/fakemail"), root + "/bin/fakemail");
         write(root + "/config/mimeapps.list",
               "[Default Applications]\nx-scheme-handler/mailto=fakemail.desktop\n");
-        write(root + "/data/applications/fakemail.desktop",
-              "[Desktop Entry]\nType=Application\nName=Fake Mail\nExec=" + QFile::encodeName(root) +
-                  "/bin/fakemail %u\nStartupWMClass=FakeMailWindow\n"
-                  "MimeType=x-scheme-handler/mailto;\n");
+        setClientProgramName("fakemail");
         set("HOME", root + "/home");
         set("XDG_CONFIG_HOME", root + "/config");
         set("XDG_DATA_HOME", root + "/data");
@@ -65,7 +61,7 @@ public:
         for (const Message& message : messages()) {
             const QString program =
                 QFileInfo(QStringLiteral("/proc/%1/exe").arg(message.pid)).symLinkTarget();
-            if (QFileInfo(program).fileName() == QLatin1String("fakemail"))
+            if (QFileInfo(program).fileName() == clientName_)
                 ::kill(static_cast<pid_t>(message.pid), SIGKILL);
         }
         for (const auto& [name, value] : saved_) {
@@ -82,6 +78,17 @@ public:
     [[nodiscard]] QString root() const { return dir_.path(); }
     [[nodiscard]] QString logPath() const { return dir_.path() + "/fakemail.log"; }
 
+    // The file name the fake client is started under; xdg-email treats "thunderbird" in its own way.
+    // A copy, not a link: xdg-email resolves links before it looks at the name.
+    void setClientProgramName(const QByteArray& name) {
+        const QByteArray root = QFile::encodeName(dir_.path());
+        clientName_ = QFile::decodeName(name);
+        QFile::copy(QStringLiteral(KEYLOFT_HELPERS_DIR "/fakemail"),
+                    QFile::decodeName(root + "/bin/" + name));
+        write(dir_.path() + "/data/applications/fakemail.desktop",
+              "[Desktop Entry]\nType=Application\nName=Fake Mail\nExec=" + root + "/bin/" + name +
+                  " %u\nStartupWMClass=FakeMailWindow\nMimeType=x-scheme-handler/mailto;\n");
+    }
     void setClientExit(int status) { set("FAKEMAIL_EXIT", QString::number(status)); }
     void setClientSleep(int seconds) { set("FAKEMAIL_SLEEP", QString::number(seconds)); }
     // Sets (or, when absent, removes) a variable for the rest of the test; restored at the end.
@@ -145,5 +152,6 @@ private:
     }
 
     QTemporaryDir dir_;
+    QString clientName_;
     std::map<QByteArray, std::optional<QByteArray>> saved_;
 };

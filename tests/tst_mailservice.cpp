@@ -28,6 +28,7 @@ private slots:
     void uriEncodesEveryValue();
     void clientReceivesTheMessage_data();
     void clientReceivesTheMessage();
+    void thunderbirdGetsTheSameValues();
     void failuresAreReported_data();
     void failuresAreReported();
 };
@@ -107,6 +108,25 @@ void TestMailService::clientReceivesTheMessage() {
     QCOMPARE(mail.fields.value("body"), crlf(body));
     QCOMPARE(mail.fields.value("attach"), path.value_or(QString()));
     QCOMPARE(mail.fields.contains("attach"), path.has_value());
+}
+
+// xdg-email rewrites the URI into Thunderbird's own -compose syntax; the encoded values must pass intact.
+void TestMailService::thunderbirdGetsTheSameValues() {
+    FakeMailDesktop desktop;
+    desktop.setClientProgramName("thunderbird");
+    const QString path = desktop.makeFile("Dia gnostics/report 1.zip");
+    const VTMailMessage mail = message("Jo \"Q\" O'Brien, R&D", "Hi,\n\n", path);
+
+    const VTMailError error = vt_composeMail(mail);
+
+    QVERIFY2(!error, qPrintable(error.value_or(QString())));
+    const QList<FakeMailDesktop::Message> received = desktop.messages();
+    QCOMPARE(received.size(), 1);
+    QCOMPARE(received[0].arguments,
+             QStringList({"-compose", "to='" + kName + " <" + kAddress +
+                                          ">,',subject=Jo%20%22Q%22%20O%27Brien%2C%20R%26D,"
+                                          "body=Hi%2C%0D%0A%0D%0A,attachment='" +
+                                          path + "'"}));
 }
 
 void TestMailService::failuresAreReported_data() {
