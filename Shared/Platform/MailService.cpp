@@ -2,6 +2,7 @@
 
 #include <QUrl>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
