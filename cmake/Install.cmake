@@ -12,6 +12,7 @@ if(EXISTS "${PROJECT_SOURCE_DIR}/KeyloftTroubleshooting/Scripts/vantletools.rb")
   install(FILES "${PROJECT_SOURCE_DIR}/KeyloftTroubleshooting/Scripts/vantletools.rb"
           DESTINATION "${keyloft_bundle_dest}/Contents/Resources/Scripts")
 endif()
+install(FILES "${KEYLOFT_BUNDLE_DIR}/Contents/Resources/version" DESTINATION "${keyloft_bundle_dest}/Contents/Resources")
 if(TARGET keyloft-askpass)
   install(TARGETS keyloft-askpass RUNTIME DESTINATION "${keyloft_bundle_dest}/Contents/libexec")
 endif()

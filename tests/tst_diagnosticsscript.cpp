@@ -607,6 +607,8 @@ void TestDiagnosticsScript::failureLeavesNothingBehind_data() {
                                               << "Keyloft 4 exists and is not a folder";
     QTest::newRow("no home and no data home") << "nohome"
                                               << "cannot be found";
+    QTest::newRow("relative data home, where the tool would not look") << "relative"
+                                                                       << "is not an absolute path";
     QTest::newRow("name too long, after its parent was made") << "longname"
                                                               << "File name too long";
     QTest::newRow("disk refuses the report") << "fsize"
@@ -624,6 +626,8 @@ void TestDiagnosticsScript::failureLeavesNothingBehind() {
         QVERIFY(fake.write(QStringLiteral(".local/share/Keyloft 4"), "not a folder"));
     if (obstacle == QLatin1String("nohome"))
         environment.remove(QStringLiteral("HOME"));
+    if (obstacle == QLatin1String("relative"))
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), QStringLiteral(".local/share"));
     if (obstacle == QLatin1String("longname"))
         environment.insert(QStringLiteral("XDG_DATA_HOME"),
                            fake.path(QStringLiteral("fresh/") + QString(300, u'x')));

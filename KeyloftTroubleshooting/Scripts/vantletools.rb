@@ -372,7 +372,15 @@ module Vantletools
       home ? File.join(home, fallback) : nil
     end
 
+    # The tool finds no report folder when XDG_DATA_HOME is set to a relative path, so the script
+    # refuses it too rather than writing a report the tool would never show.
     def report_folder(home)
+      given = ENV['XDG_DATA_HOME'].to_s
+      unless given.empty? || given.start_with?('/')
+        raise ReportError, "The report folder cannot be found: XDG_DATA_HOME (#{given}) is not an " \
+                           'absolute path.'
+      end
+
       data_home = xdg('XDG_DATA_HOME', '.local/share', home)
       unless data_home
         raise ReportError, 'The report folder cannot be found: neither HOME nor XDG_DATA_HOME ' \
