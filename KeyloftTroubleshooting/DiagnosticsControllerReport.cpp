@@ -184,6 +184,49 @@ void reportMailButtonIfAsked(const QPushButton& button) {
     std::fflush(stdout);
 }
 
+// Runs the bundle's diagnostics script (or the developer's working copy) and waits for it to end.
+QVariantMap runDiagnosticsScript(const QString& bundlePath) {
+    const std::optional<QString> script = scriptCommandPath(bundlePath);
+    const std::optional<QString> argument = scriptArgument(bundlePath);
+    if (script && argument)
+        return runRubyScriptWaitForResponse(*script, argument);
+    return QVariantMap{{QStringLiteral("err"), vt_localized(kUnpassableBundlePath)},
+                       {QStringLiteral("status"), 1}};
+}
+
+// The failure path: the alert, and once the user has dismissed it the window closes, which ends the tool.
+void endWithAlert(DiagnosticsController& controller, const QString& message) {
+    runOnMainThreadAndWait(&controller,
+                           [&controller, message] { showFailureAlert(controller.window(), message); });
+    postToMainThread(controller.window(), [window = controller.window()] { window->close(); });
+}
+
+// The success path: the icon stands for the report, and the button comes back last, as the mail button.
+void showReport(DiagnosticsController& controller, const QString& reportPath) {
+    const QString reportLine = reportFileDescription(reportPath);
+    postToMainThread(
+        controller.draggableFileView(), [&controller, view = controller.draggableFileView(), reportPath] {
+            view->configureWithFileIcon(vt_reportArtwork(kReportIconSide, view->devicePixelRatioF()),
+                                        QUrl::fromLocalFile(reportPath), &controller);
+        });
+    postToMainThread(controller.reportFileField(),
+                     [field = controller.reportFileField(), reportLine] { field->setText(reportLine); });
+    // Set before the button comes back: the next press reads it.
+    controller.setDiagsLoaded(true);
+
+    postToMainThread(controller.indicator(),
+                     [spinner = controller.indicator()] { spinner->stopAnimation(); });
+    QPushButton* button = controller.diagnosticsPerformActionButton();
+    postToMainThread(button, [button] { button->setText(QLatin1String(kMailButtonTitle)); });
+    postToMainThread(controller.descriptionField(), [field = controller.descriptionField()] {
+        field->setText(QLatin1String(kReportMadeDescription));
+    });
+    postToMainThread(button, [button] {
+        button->setEnabled(true);
+        reportMailButtonIfAsked(*button);
+    });
+}
+
 } // namespace
 
 void DiagnosticsController::setBundlePathForTesting(const std::optional<QString>& bundlePath) {
@@ -193,44 +236,12 @@ void DiagnosticsController::setBundlePathForTesting(const std::optional<QString>
 
 void DiagnosticsController::generateDiagnostics() {
     postToMainThread(indicator(), [spinner = indicator()] { spinner->startAnimation(); });
-
-    const QString bundlePath = bundlePathForRun();
-    const std::optional<QString> script = scriptCommandPath(bundlePath);
-    const std::optional<QString> argument = scriptArgument(bundlePath);
     const std::optional<ReportIdentity> before = currentReport();
-    QVariantMap result;
-    if (script && argument) {
-        result = runRubyScriptWaitForResponse(*script, argument);
-    } else {
-        result.insert(QStringLiteral("err"), vt_localized(kUnpassableBundlePath));
-        result.insert(QStringLiteral("status"), 1);
-    }
+    const QVariantMap result = runDiagnosticsScript(bundlePathForRun());
     const std::optional<ReportIdentity> after = currentReport();
-
     if (const std::optional<QString> failure = failureMessage(result, before, after)) {
-        runOnMainThreadAndWait(this, [this, message = *failure] { showFailureAlert(window(), message); });
-        postToMainThread(window(), [window = window()] { window->close(); });
+        endWithAlert(*this, *failure);
         return;
     }
-
-    const QString reportPath = after->path;
-    const QString reportLine = reportFileDescription(reportPath);
-    postToMainThread(draggableFileView(), [this, view = draggableFileView(), reportPath] {
-        view->configureWithFileIcon(vt_reportArtwork(kReportIconSide, view->devicePixelRatioF()),
-                                    QUrl::fromLocalFile(reportPath), this);
-    });
-    postToMainThread(reportFileField(),
-                     [field = reportFileField(), reportLine] { field->setText(reportLine); });
-    setDiagsLoaded(true);
-
-    postToMainThread(indicator(), [spinner = indicator()] { spinner->stopAnimation(); });
-    postToMainThread(diagnosticsPerformActionButton(), [button = diagnosticsPerformActionButton()] {
-        button->setText(QLatin1String(kMailButtonTitle));
-    });
-    postToMainThread(descriptionField(),
-                     [field = descriptionField()] { field->setText(QLatin1String(kReportMadeDescription)); });
-    postToMainThread(diagnosticsPerformActionButton(), [button = diagnosticsPerformActionButton()] {
-        button->setEnabled(true);
-        reportMailButtonIfAsked(*button);
-    });
+    showReport(*this, after->path);
 }
