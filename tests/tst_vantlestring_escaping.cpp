@@ -106,10 +106,8 @@ void TestVantleStringEscaping::escapes_data() {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("expected");
     row("path", "empty", "", "");
-    row("path", "space", "a b", "a\\ b");
     row("path", "already escaped", "a\\ b", "a\\ b");
     row("path", "escaped backslash still counts", "a\\\\ b", "a\\\\ b");
-    row("path", "two apostrophes", "''", "\\'\\'");
     row("path", "colon", "x:y:", "x_y_");
     row("path", "escaped colon", "x\\:y", "x\\_y");
     row("path", "globs left alone", "a*b?c[d]|e!#~", "a*b?c[d]|e!#~");
@@ -123,19 +121,14 @@ void TestVantleStringEscaping::escapes_data() {
     row("html", "line separator", u"a\u2028b"_s, "a<br />b");
     row("html", "quotes stay", "\"'", "\"'");
     row("html", "reference escaped once", "&lt;", "&amp;lt;");
-    row("script", "less than", "<", "&lt;");
-    row("script", "apostrophe", "it's", "it\\'s");
-    row("script", "double quote", "\"", "&quot;");
+    row("script", "markup and quote", "<\"", "&lt;&quot;");
     row("script", "backslash n", "\\n", "\\\\n");
-    row("script", "line feed", "a\nb", "a\\nb");
-    row("script", "carriage return kept", "a\rb", "a\rb");
+    row("script", "line feed, CR kept", "a\nb\rc", "a\\nb\rc");
     row("script", "escaped apostrophe", "\\'", "\\\\\\'");
     row("htmlString", "line feed", "a\nb", "a<br/>b");
     row("htmlString", "no-break space", u"\u00A0"_s, "&#160;");
     row("htmlString", "non-BMP, one per unit", kGrinning, "&#55357;&#56832;");
-    row("htmlString", "apostrophe and CR kept", "a'b\r", "a'b\r");
-    row("htmlString", "markup", "x\"&<>y", "x&quot;&amp;&lt;&gt;y");
-    row("htmlString", "runs between", u"ab\u00FFcd\nef"_s, "ab&#255;cd<br/>ef");
+    row("htmlString", "markup, apostrophe and CR kept", "x'\"&<>\r", "x'&quot;&amp;&lt;&gt;\r");
     row("predicate", "CR LF two spaces", "a\r\nb", "a  b");
     row("predicate", "form feed, not vertical tab", "a\fb\vc", "a b\vc");
     row("predicate", "2049 kept", k2047 + "\ny", k2047 + " y");
@@ -143,7 +136,6 @@ void TestVantleStringEscaping::escapes_data() {
     row("tag", "2049 cut", k2047 + "\ny", k2047 + " ");
     row("tag", "cut splits a pair", k2047 + kGrinning, k2047 + kGrinning.left(1));
 
-    row("decode", "named", "&eacute;t&eacute;", "été");
     row("decode", "names are case-sensitive", "&Eacute;&EACUTE;", "É&EACUTE;");
     row("decode", "names checked by hand", "&times;&divide;&szlig;&shy;&yuml;", u"×÷ß\u00ADÿ"_s);
     row("decode", "amp is not Latin-1", "&amp;&lt;", "&amp;&lt;");
@@ -163,15 +155,10 @@ void TestVantleStringEscaping::escapes_data() {
     row("decode", "reference made of a name", "&#&eacute;;", kFFFD);
     // What references that name no character insert.
     row("decode", "zero", "a&#0;b", "a" + kFFFD + "b");
-    row("decode", "empty number", "&#;", kFFFD);
-    row("decode", "upper-case X reads as decimal", "&#X41;", kFFFD);
-    row("decode", "negative", "&#-65;", kFFFD);
+    row("decode", "empty, negative, upper-case X", "&#;&#-65;&#X41;", kFFFD + kFFFD + kFFFD);
     row("decode", "surrogates do not pair up", "&#xD83D;&#57343;", kFFFD + kFFFD);
-    row("decode", "beyond Unicode", "&#x110000;", kFFFD);
-    row("decode", "decimal overflow", "&#99999999999;", kFFFD);
-    row("decode", "hex overflow", "&#xFFFFFFFFFF;", kFFFD);
-    row("decode", "low 16 bits would be A", "&#x110041;", kFFFD);
-    row("decode", "non-BMP", "&#x1F600;", kGrinning);
+    row("decode", "beyond Unicode, low bits an A", "&#x110000;&#x110041;", kFFFD + kFFFD);
+    row("decode", "overflow", "&#99999999999;&#xFFFFFFFFFF;", kFFFD + kFFFD);
     row("decode", "first beyond BMP", "&#65536;", u"\U00010000"_s);
     row("decode", "last code point", "&#x10FFFF;", u"\U0010FFFF"_s);
     row("decode", "last BMP unit", "&#xFFFF;", u"\uFFFF"_s);
@@ -204,7 +191,7 @@ void TestVantleStringEscaping::shellReadsEscapedPathBack_data() {
                                u"x>y<z"_s,
                                u"-n"_s,
                                u"BUNDLE_PATH=/opt/Key loft:4"_s,
-                               u"é 日 "_s + kGrinning};
+                               u"é 日 \U0001F600"_s};
     QRandomGenerator random(20261206);
     for (const QString& shell : {u"/bin/bash"_s, u"/bin/sh"_s}) {
         for (const QString& path : fixed)
