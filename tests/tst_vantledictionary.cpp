@@ -26,12 +26,10 @@ void TestVantleDictionary::removesNullMarkersAtEveryDepth() {
     const QVariantMap receiver{{u"null"_s, kNull},
                                {u"deep"_s, QVariantMap{{u"inner"_s, inner}}},
                                {u"list"_s, QVariantList{kNull, u"x"_s, inner, QVariantList{kNull, 2}}}};
-    const QVariantMap before = receiver;
     const QVariantMap cleaned{{u"kept"_s, 1}};
     const QVariantMap expected{{u"deep"_s, QVariantMap{{u"inner"_s, cleaned}}},
                                {u"list"_s, QVariantList{u"x"_s, cleaned, QVariantList{2}}}};
     QCOMPARE(vt_removeNSNullValues(receiver), expected);
-    QCOMPARE(receiver, before);
 }
 
 // Values that look empty are values, not markers.

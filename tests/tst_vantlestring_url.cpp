@@ -48,13 +48,6 @@ std::size_t plainFirstTLDEnding(std::string_view host) {
 const QString kSmile = u"\U0001F600"_s;
 const QString kLoneHigh = QString(QChar(0xD800));
 
-QString asciiFromSpace() {
-    QString s;
-    for (char16_t c = 0x20; c < 0x80; ++c)
-        s += QChar(c);
-    return s;
-}
-
 } // namespace
 
 class TestVantleStringURL : public QObject {
@@ -71,6 +64,9 @@ void TestVantleStringURL::takesApart_data() {
     QTest::addColumn<QString>("function");
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("expected");
+    QString ascii; // from the space on
+    for (char16_t c = 0x20; c < 0x80; ++c)
+        ascii += QChar(c);
     row("uri", "only the first ?", "a?b?c", "a");
     row("uri", "fragment stays", "http://h/p#f?q", "http://h/p#f");
     row("uri", "non-BMP", kSmile + "?x", kSmile);
@@ -149,14 +145,14 @@ void TestVantleStringURL::takesApart_data() {
     row("valid", "443 as a path", "example.com/443", "http://example.com/443");
     row("valid", "scheme kept", "FTP://example.com", "FTP://example.com");
 
-    row("urlEscape", "printable ASCII", asciiFromSpace(),
+    row("urlEscape", "printable ASCII", ascii,
         "%20%21%22%23%24%25%26%27%28%29%2A%2B%2C-.%2F0123456789%3A%3B%3C%3D%3E%3F%40"
         "ABCDEFGHIJKLMNOPQRSTUVWXYZ%5B%5C%5D%5E_%60abcdefghijklmnopqrstuvwxyz%7B%7C%7D~%7F");
     row("urlEscape", "two-byte character", u"\u00E9"_s, "%C3%A9");
     row("urlEscape", "non-BMP", kSmile, "%F0%9F%98%80");
     row("urlEscape", "NUL", u"\0a"_s, "%00a");
     row("urlEscape", "lone surrogate", "a" + kLoneHigh, "(absent)");
-    row("httpEscape", "printable ASCII", asciiFromSpace(),
+    row("httpEscape", "printable ASCII", ascii,
         u"%20!%22%23%24%25%26%27%28%29*%2B%2C-./0123456789:%3B%3C%3D%3E%3F@"
         "ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz%7B|%7D~\x7F"_s);
     row("httpEscape", "two-byte character", u"\u00E9"_s, "%C3%A9");
@@ -178,7 +174,6 @@ void TestVantleStringURL::takesApart() {
 
 // However a host ends, the entry that wins is never later and never longer than one it ends in.
 void TestVantleStringURL::suffixTableFirstMatch() {
-    QCOMPARE(TLDs.front(), std::string_view(".e164.arpa"));
     for (std::size_t i = 0; i < TLDs.size(); ++i) {
         const std::string host = "www.example" + std::string(TLDs[i]);
         const std::size_t winner = vt_firstTLDEnding(host);
