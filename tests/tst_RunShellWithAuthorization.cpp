@@ -24,8 +24,8 @@ using Variable = std::optional<QByteArray>;
 void onChildSignal(int) {}
 
 Handler setChildSignalHandler(Handler handler) {
-    struct sigaction action {
-    }, previous{};
+    struct sigaction action {};
+    struct sigaction previous {};
     action.sa_handler = handler;
     sigaction(SIGCHLD, &action, &previous);
     return previous.sa_handler;

@@ -178,6 +178,13 @@ struct Report {
     QJsonObject manifest;
     QString error;
 
+    [[nodiscard]] QByteArray allText() const {
+        QByteArray all;
+        for (const QByteArray& content : members)
+            all += content + '\n';
+        return all;
+    }
+
     // The member whose name matches a wildcard pattern ("logs/*-keyloft.log.txt"); empty when none does.
     [[nodiscard]] QByteArray member(const QString& pattern) const {
         const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(pattern));
@@ -240,7 +247,10 @@ private slots:
         QVERIFY2(QFileInfo(kScript).isFile(), qPrintable(kScript));
         QVERIFY(m_fake.isValid());
         m_fake.plantInstallation();
-        const ScriptRun run = runScript(m_fake.environment());
+        RunOptions options; // a bundle path with awkward characters, inside the home folder
+        options.arguments = {"BUNDLE_PATH=" + m_fake.home() +
+                             "/Apps/Key loft (1) 'x' $y/keyloft-troubleshooting"};
+        const ScriptRun run = runScript(m_fake.environment(), options);
         QVERIFY2(run.finished && run.exitCode == 0, run.err.constData());
         QVERIFY2(run.err.isEmpty(), run.err.constData()); // ruby -w: no warning, at parse or run time
         const QStringList names = reportNames(m_fake.reportFolder());
@@ -286,31 +296,26 @@ private slots:
     void reportHolds_data() {
         QTest::addColumn<QString>("member");
         QTest::addColumn<QByteArray>("text");
-        const QString log = QStringLiteral("logs/*-keyloft.log.txt");
-        QTest::newRow("log line") << log << QByteArray("Keyloft started MARKER-LOG-KEPT");
-        QTest::newRow("home as ~ in a log")
-            << log << QByteArray("opened ~/Library/Application Support/Keyloft/Vaults/Personal.kvault");
-        QTest::newRow("log with a name that is not UTF-8") << "folders.txt"
-                                                           << QByteArray("Logs/b\xef\xbf\xbd"
-                                                                         "d.log\n");
-        QTest::newRow("vault log left out")
-            << "summary.txt" << QByteArray("Keyloft log files included: 2 of 3 found");
-        QTest::newRow("vault listed by name") << "folders.txt" << QByteArray("Vaults/Personal.kvault");
-        QTest::newRow("XDG folder") << "folders.txt"
-                                    << QByteArray(
-                                           "== Keyloft config folder \"Keyloft\": ~/.config/Keyloft\n");
-        QTest::newRow("linked product folder followed once") << "folders.txt" << QByteArray("  state.json\n");
-        QTest::newRow("entry the repair must fix")
-            << "summary.txt"
-            << QByteArray("Keyloft support folder (folder repair): entries listed: 6; without owner read and "
-                          "write: 1\n");
-        QTest::newRow("agent the repair names")
-            << "summary.txt"
-            << QByteArray("Launch agent com.vantlesoft.KeyloftAgent.plist: present (0644 -rw-r--r--");
-        QTest::newRow("missing addition")
-            << "summary.txt" << QByteArray("Scripting addition Keyloft Addition.osax: missing\n");
-        QTest::newRow("missing repair folder")
-            << "summary.txt" << QByteArray("Scripting additions (folder repair): does not exist\n");
+        const auto row = [](const char* name, const char* member, const QByteArray& text) {
+            QTest::newRow(name) << QString::fromLatin1(member) << text;
+        };
+        const char* log = "logs/*-keyloft.log.txt";
+        row("log line", log, "Keyloft started MARKER-LOG-KEPT");
+        row("home as ~ in a log", log, "opened ~/Library/Application Support/Keyloft/Vaults/Personal.kvault");
+        row("bundle path", "tool.txt", "Bundle path: ~/Apps/Key loft (1) 'x' $y/keyloft-troubleshooting\n");
+        row("log with a name that is not UTF-8", "folders.txt",
+            "Logs/b\xef\xbf\xbd"
+            "d.log\n");
+        row("vault log left out", "summary.txt", "Keyloft log files included: 2 of 3 found");
+        row("vault listed by name", "folders.txt", "Vaults/Personal.kvault");
+        row("XDG folder", "folders.txt", "== Keyloft config folder \"Keyloft\": ~/.config/Keyloft\n");
+        row("linked product folder followed once", "folders.txt", "  state.json\n");
+        row("entry the repair must fix", "summary.txt",
+            "Keyloft support folder (folder repair): entries listed: 6; without owner read and write: 1\n");
+        row("agent the repair names", "summary.txt",
+            "Launch agent com.vantlesoft.KeyloftAgent.plist: present (0644 -rw-r--r--");
+        row("missing addition", "summary.txt", "Scripting addition Keyloft Addition.osax: missing\n");
+        row("missing repair folder", "summary.txt", "Scripting additions (folder repair): does not exist\n");
     }
 
     void reportHolds() {
@@ -327,9 +332,7 @@ private slots:
         QFile zip(m_report.zipPath); // the stored members too, not only the unpacked ones
         QVERIFY(zip.open(QIODevice::ReadOnly));
         const QByteArray stored = zip.readAll();
-        QByteArray text;
-        for (const QByteArray& content : m_report.members)
-            text += content + '\n';
+        const QByteArray text = m_report.allText();
         QVERIFY(text.size() > 1000);
         for (const QByteArray& secret :
              {QByteArray("CanaryVaultContent7"), QByteArray("CanarySettings4"), QByteArray("CanaryDatabase6"),
@@ -343,33 +346,30 @@ private slots:
     void redaction_data() {
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<QByteArray>("expected");
-        const auto kept = [](const char* name, const QByteArray& text) {
-            QTest::newRow(name) << text << text;
+        const auto row = [](const char* name, const QByteArray& input, const QByteArray& expected) {
+            QTest::newRow(name) << input << expected;
         };
-        kept("prose about tokens", "token expired for user, session restarted");
-        kept("e-mail with a long local part", "to bob_1234567890123456789012@mail.example.org");
-        kept("system path", "/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms");
-        kept("other home with the same prefix", "/home/alice2/a");
-        QTest::newRow("URL credentials")
-            << QByteArray("ftp://user:pw@host/x") << QByteArray("ftp://[REDACTED]@host/x");
-        QTest::newRow("authorization header")
-            << QByteArray("Authorization: Basic am86cHc= next") << QByteArray("Authorization: [REDACTED]");
-        QTest::newRow("bearer") << QByteArray("sent bearer abc.def-1 ok")
-                                << QByteArray("sent bearer [REDACTED] ok");
-        QTest::newRow("quoted JSON secrets")
-            << QByteArray("{\"api_key\": \"k1\", \"Password\":'p', \"name\": \"x\"}")
-            << QByteArray("{\"api_key\": \"[REDACTED]\", \"Password\":'[REDACTED]', \"name\": \"x\"}");
-        QTest::newRow("query secret") << QByteArray("/cb?access_token=abc&state=1")
-                                      << QByteArray("/cb?access_token=[REDACTED]&state=1");
-        QTest::newRow("long key") << QByteArray("k=ZXhhbXBsZUNhbmFyeVNlY3JldDEyMzQ1Njc4OTA=;")
-                                  << QByteArray("k=[REDACTED];");
-        QTest::newRow("token in a URL path")
-            << QByteArray("/reset/AbCdEf0123456789AbCdEf0123/done") << QByteArray("/reset/[REDACTED]/done");
-        QTest::newRow("home") << QByteArray("/home/alice/a and /home/alice") << QByteArray("~/a and ~");
-        QTest::newRow("control characters") << QByteArray("a\x01"
-                                                          "b\x1b[0m")
-                                            << QByteArray("a?b?[0m");
-        QTest::newRow("invalid UTF-8") << QByteArray("caf\xe9") << QByteArray("caf\xef\xbf\xbd");
+        row("prose about tokens", "token expired for user, session restarted",
+            "token expired for user, session restarted");
+        row("e-mail with a long local part", "to bob_1234567890123456789012@mail.example.org",
+            "to bob_1234567890123456789012@mail.example.org");
+        row("system path", "/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms",
+            "/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms");
+        row("other home with the same prefix", "/home/alice2/a", "/home/alice2/a");
+        row("URL credentials", "ftp://user:pw@host/x", "ftp://[REDACTED]@host/x");
+        row("authorization header", "Authorization: Basic am86cHc= next", "Authorization: [REDACTED]");
+        row("bearer", "sent bearer abc.def-1 ok", "sent bearer [REDACTED] ok");
+        row("quoted JSON secrets", "{\"api_key\": \"k1\", \"Password\":'p', \"name\": \"x\"}",
+            "{\"api_key\": \"[REDACTED]\", \"Password\":'[REDACTED]', \"name\": \"x\"}");
+        row("query secret", "/cb?access_token=abc&state=1", "/cb?access_token=[REDACTED]&state=1");
+        row("long key", "k=ZXhhbXBsZUNhbmFyeVNlY3JldDEyMzQ1Njc4OTA=;", "k=[REDACTED];");
+        row("token in a URL path", "/reset/AbCdEf0123456789AbCdEf0123/done", "/reset/[REDACTED]/done");
+        row("home", "/home/alice/a and /home/alice", "~/a and ~");
+        row("control characters",
+            "a\x01"
+            "b\x1b[0m",
+            "a?b?[0m");
+        row("invalid UTF-8", "caf\xe9", "caf\xef\xbf\xbd");
     }
 
     // The redaction step alone, through the script's own code.
@@ -387,51 +387,20 @@ private slots:
         QCOMPARE(run.out, expected);
     }
 
-    void bundlePathIsReported_data() {
-        QTest::addColumn<QString>("bundle");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("inside home, awkward characters")
-            << "<HOME>/Apps/Key loft (1) 'x' $y/keyloft-troubleshooting"
-            << "Bundle path: ~/Apps/Key loft (1) 'x' $y/keyloft-troubleshooting\n";
-        QTest::newRow("not given") << QString() << "Bundle path: not given";
-    }
-
-    void bundlePathIsReported() {
-        QFETCH(QString, bundle);
-        QFETCH(QString, expected);
-        FakeHome fake;
-        RunOptions options;
-        options.arguments.clear();
-        if (!bundle.isNull())
-            options.arguments << QStringLiteral("BUNDLE_PATH=") +
-                                     QString(bundle).replace(QStringLiteral("<HOME>"), fake.home());
-        const Report report = produceReport(fake.environment(), options);
-        QVERIFY2(report.error.isEmpty(), qPrintable(report.error));
-        QVERIFY2(report.members.value(QStringLiteral("tool.txt")).contains(expected.toUtf8()),
-                 report.members.value(QStringLiteral("tool.txt")).constData());
-        QCOMPARE(report.outcome(QStringLiteral("tool")),
-                 bundle.isNull() ? QStringLiteral("partial") : QStringLiteral("ok"));
-    }
-
-    void reportFolderAndReportArePrivate_data() {
-        QTest::addColumn<int>("umask");
-        QTest::newRow("umask 000") << 0;
-        QTest::newRow("umask 277, owner may not write") << 0277;
-    }
-
+    // Private whatever the umask: the run of initTestCase had 022, this one 277 (owner may not write).
     void reportFolderAndReportArePrivate() {
-        QFETCH(int, umask);
-        FakeHome fake;
+        FakeHome strict;
         RunOptions options;
-        options.umask = mode_t(umask);
-        const ScriptRun run = runScript(fake.environment(), options);
+        options.umask = 0277;
+        const ScriptRun run = runScript(strict.environment(), options);
         QVERIFY2(run.finished && run.exitCode == 0, run.err.constData());
-        QCOMPARE(modeOf(fake.path(QStringLiteral(".local/share/Keyloft 4"))), mode_t(0700));
-        QCOMPARE(modeOf(fake.reportFolder()), mode_t(0700));
-        const QStringList names = reportNames(fake.reportFolder());
-        QCOMPARE(names.size(), 1);
-        QVERIFY(!names.first().startsWith(u'.'));
-        QCOMPARE(modeOf(fake.reportFolder() + u'/' + names.first()), mode_t(0600));
+        for (const FakeHome* fake : {&m_fake, &strict}) {
+            QCOMPARE(modeOf(fake->path(QStringLiteral(".local/share/Keyloft 4"))), mode_t(0700));
+            QCOMPARE(modeOf(fake->reportFolder()), mode_t(0700));
+            const QStringList names = reportNames(fake->reportFolder());
+            QCOMPARE(names.size(), 1);
+            QCOMPARE(modeOf(fake->reportFolder() + u'/' + names.first()), mode_t(0600));
+        }
     }
 
     // A second run on the home of initTestCase adds a second report, which the tool must take as the
@@ -449,23 +418,18 @@ private slots:
     void unreadablePlaceIsRecordedNotFatal_data() {
         QTest::addColumn<QString>("relative");
         QTest::addColumn<QString>("collector");
-        QTest::addColumn<QString>("member");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("folder") << "Library/Application Support/Keyloft/Locked"
-                                << "folders"
-                                << "folders.txt"
-                                << "! cannot read Locked/: Permission denied";
-        QTest::newRow("log file") << "Library/Application Support/Keyloft/Logs/keyloft.log"
-                                  << "logs"
-                                  << "summary.txt"
-                                  << "could not be read: Permission denied";
+        QTest::addColumn<QByteArray>("text");
+        const QString support = QStringLiteral("Library/Application Support/Keyloft/");
+        QTest::newRow("folder") << support + "Locked" << QStringLiteral("folders")
+                                << QByteArray("! cannot read Locked/: Permission denied");
+        QTest::newRow("log file") << support + "Logs/keyloft.log" << QStringLiteral("logs")
+                                  << QByteArray("could not be read: Permission denied");
     }
 
     void unreadablePlaceIsRecordedNotFatal() {
         QFETCH(QString, relative);
         QFETCH(QString, collector);
-        QFETCH(QString, member);
-        QFETCH(QString, text);
+        QFETCH(QByteArray, text);
         FakeHome fake;
         fake.plantInstallation();
         QDir().mkpath(fake.path(QStringLiteral("Library/Application Support/Keyloft/Locked")));
@@ -484,24 +448,21 @@ private slots:
         QFile::setPermissions(fake.path(relative), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QVERIFY2(report.error.isEmpty(), qPrintable(report.error));
         QCOMPARE(report.outcome(collector), QStringLiteral("partial"));
-        QVERIFY2(report.members.value(member).contains(text.toUtf8()),
-                 report.members.value(member).constData());
+        QVERIFY2(report.allText().contains(text), report.allText().constData());
         QVERIFY(report.members.value(QStringLiteral("folders.txt")).contains("Vaults/Personal.kvault"));
     }
 
     void failureLeavesNothingBehind_data() {
         QTest::addColumn<QString>("obstacle");
         QTest::addColumn<QString>("message");
-        QTest::newRow("product folder is a file") << "file"
-                                                  << "Keyloft 4 exists and is not a folder";
-        QTest::newRow("no home and no data home") << "nohome"
-                                                  << "cannot be found";
-        QTest::newRow("relative data home, where the tool would not look") << "relative"
-                                                                           << "is not an absolute path";
-        QTest::newRow("name too long, after its parent was made") << "longname"
-                                                                  << "File name too long";
-        QTest::newRow("disk refuses the report") << "fsize"
-                                                 << "could not be written";
+        const auto row = [](const char* name, const char* obstacle, const char* message) {
+            QTest::newRow(name) << QString::fromLatin1(obstacle) << QString::fromLatin1(message);
+        };
+        row("product folder is a file", "file", "Keyloft 4 exists and is not a folder");
+        row("no home and no data home", "nohome", "cannot be found");
+        row("relative data home, where the tool would not look", "relative", "is not an absolute path");
+        row("name too long, after its parent was made", "longname", "File name too long");
+        row("disk refuses the report", "fsize", "could not be written");
     }
 
     void failureLeavesNothingBehind() {

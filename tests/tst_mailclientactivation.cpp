@@ -147,8 +147,9 @@ private slots:
             QTest::newRow(name) << QByteArray(contents) << valid << QString::fromUtf8(executable)
                                 << QString::fromUtf8(wmClass);
         };
-        row("plain", "[Desktop Entry]\nExec=/usr/bin/thunderbird %u\nStartupWMClass=Mail\n", true,
-            "thunderbird", "Mail");
+        row("path and escaped class",
+            "[Desktop Entry]\nExec=/usr/bin/thunderbird %u\nStartupWMClass=My\\sMail\n", true, "thunderbird",
+            "My Mail");
         row("quoted path", "[Desktop Entry]\nExec=\"/opt/My Mail/bin/my-mail\" --compose %u\n", true,
             "my-mail", "");
         row("env prefix", "[Desktop Entry]\nExec=env GDK_BACKEND=x11 LANG=C evolution %U\n", true,
@@ -157,7 +158,6 @@ private slots:
             "[Desktop Action New]\nExec=wrong\n[Desktop Entry]\nName=M\nExec=right\n"
             "[Desktop Action Compose]\nExec=also-wrong\nStartupWMClass=no\n",
             true, "right", "");
-        row("escaped class", "[Desktop Entry]\nExec=m\nStartupWMClass=My\\sMail\n", true, "m", "My Mail");
         row("no entry group", "Exec=x\n", false, "", "");
     }
 
