@@ -12,7 +12,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QtTest>
@@ -47,37 +46,29 @@ struct RunOptions {
 
 // Runs `program arguments` to its end (at most a minute) with the given environment.
 ScriptRun runProgram(const QString& program, const QStringList& arguments,
-                     const QProcessEnvironment& environment, const RunOptions& options = {}) {
+                     const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+                     const RunOptions& options = {}) {
     QProcess process;
     process.setProcessEnvironment(environment);
-    const mode_t mask = options.umask;
-    const rlim_t limit = options.fileSizeLimit;
-    process.setChildProcessModifier([mask, limit] {
+    process.setChildProcessModifier([mask = options.umask, limit = options.fileSizeLimit] {
         ::umask(mask);
-        if (limit != RLIM_INFINITY) {
-            const rlimit fileSize{limit, limit};
-            ::setrlimit(RLIMIT_FSIZE, &fileSize);
-        }
+        const rlimit fileSize{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &fileSize);
     });
     process.start(program, arguments);
-    ScriptRun run;
-    run.finished = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit;
-    run.exitCode = process.exitCode();
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
+    const bool finished = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit;
+    return {finished, process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
 ScriptRun runScript(const QProcessEnvironment& environment, const RunOptions& options = {}) {
-    QStringList arguments{QStringLiteral("-w"), kScript};
-    arguments += options.arguments;
+    const QStringList arguments = QStringList{QStringLiteral("-w"), kScript} + options.arguments;
     if (!options.asNobody)
         return runProgram(QStringLiteral("ruby"), arguments, environment, options);
-    arguments.prepend(QStringLiteral("ruby"));
-    arguments = QStringList{QStringLiteral("--reuid=%1").arg(kNobody),
-                            QStringLiteral("--regid=%1").arg(kNobody), QStringLiteral("--clear-groups")} +
-                arguments;
-    return runProgram(QStringLiteral("setpriv"), arguments, environment, options);
+    const QString nobody = QString::number(kNobody);
+    return runProgram(QStringLiteral("setpriv"),
+                      QStringList{"--reuid=" + nobody, "--regid=" + nobody, "--clear-groups", "ruby"} +
+                          arguments,
+                      environment, options);
 }
 
 // Every path below a folder, hidden ones included, relative and sorted.
@@ -110,8 +101,8 @@ public:
 
     // A file whose name is raw bytes (not necessarily UTF-8).
     bool writeRaw(const QByteArray& relative, const QByteArray& content) const {
-        const QByteArray name = QFile::encodeName(home()) + '/' + relative;
-        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int fd = ::open((QFile::encodeName(home()) + '/' + relative).constData(),
+                              O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const bool written =
             fd >= 0 && ::write(fd, content.constData(), size_t(content.size())) == content.size();
         return fd >= 0 && ::close(fd) == 0 && written;
@@ -208,10 +199,22 @@ struct Report {
                 return value.toObject();
         return {};
     }
+    [[nodiscard]] QString outcome(const QString& name) const {
+        return collector(name).value(QStringLiteral("outcome")).toString();
+    }
 };
 
 QStringList reportNames(const QString& folder) {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+// The modes of the product folder, the report folder and the one report in it: "700 700 600".
+QString privacyOf(const FakeHome& fake) {
+    const QStringList names = reportNames(fake.reportFolder());
+    return QStringLiteral("%1 %2 %3")
+        .arg(modeOf(fake.path(QStringLiteral(".local/share/Keyloft 4"))), 0, 8)
+        .arg(modeOf(fake.reportFolder()), 0, 8)
+        .arg(names.size() == 1 ? modeOf(fake.reportFolder() + u'/' + names.first()) : 0, 0, 8);
 }
 
 Report unpack(const QString& zipPath) {
@@ -219,8 +222,7 @@ Report unpack(const QString& zipPath) {
     report.zipPath = zipPath;
     QTemporaryDir target;
     const ScriptRun unzip = runProgram(QStringLiteral("unzip"),
-                                       {QStringLiteral("-q"), zipPath, QStringLiteral("-d"), target.path()},
-                                       QProcessEnvironment::systemEnvironment());
+                                       {QStringLiteral("-q"), zipPath, QStringLiteral("-d"), target.path()});
     if (!unzip.finished || unzip.exitCode != 0) {
         report.error = QStringLiteral("unzip failed: ") + QString::fromUtf8(unzip.err);
         return report;
@@ -234,485 +236,300 @@ Report unpack(const QString& zipPath) {
     return report;
 }
 
+// Runs the script and unpacks the report it names; a failed run is in `error` as well.
+Report produceReport(const QProcessEnvironment& environment, const RunOptions& options = {}) {
+    const ScriptRun run = runScript(environment, options);
+    if (!run.finished || run.exitCode != 0)
+        return Report{{}, {}, {}, QStringLiteral("script failed: ") + QString::fromUtf8(run.err)};
+    return unpack(QString::fromUtf8(run.out).trimmed());
+}
+
 } // namespace
 
 class TestDiagnosticsScript : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void scriptIsFreeOfRubyWarnings();
-    void archivePassesStandardUnzip();
-    void manifestMatchesTheFiles();
-    void reportHolds_data();
-    void reportHolds();
-    void secretsNeverEnter_data();
-    void secretsNeverEnter();
-    void redaction_data();
-    void redaction();
-    void bundlePathIsReported_data();
-    void bundlePathIsReported();
-    void reportFolderAndReportArePrivate_data();
-    void reportFolderAndReportArePrivate();
-    void secondRunMakesSecondReport();
-    void unreadablePlaceIsRecordedNotFatal_data();
-    void unreadablePlaceIsRecordedNotFatal();
-    void failureLeavesNothingBehind_data();
-    void failureLeavesNothingBehind();
-    void hugeFoldersAndLogsStayBounded();
-    void hangingHelperIsStoppedAndRecorded();
-    void slowCollectorIsCutOffAndRecorded();
+    // One run on the fully planted home serves every check of the report's content.
+    void initTestCase() {
+        QVERIFY2(QFileInfo(kScript).isFile(), qPrintable(kScript));
+        QVERIFY(m_fake.isValid());
+        m_fake.plantInstallation();
+        RunOptions options; // a bundle path with awkward characters, inside the home folder
+        options.arguments = {"BUNDLE_PATH=" + m_fake.home() +
+                             "/Apps/Key loft (1) 'x' $y/keyloft-troubleshooting"};
+        const ScriptRun run = runScript(m_fake.environment(), options);
+        QVERIFY2(run.finished && run.exitCode == 0, run.err.constData());
+        QVERIFY2(run.err.isEmpty(), run.err.constData()); // ruby -w: no warning, at parse or run time
+        const QStringList names = reportNames(m_fake.reportFolder());
+        QCOMPARE(names.size(), 1);
+        QCOMPARE(QString::fromUtf8(run.out).trimmed(), m_fake.reportFolder() + u'/' + names.first());
+        QVERIFY2(
+            QRegularExpression(
+                QStringLiteral("^Keyloft 4 Diagnostics \\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d-\\d\\d\\.zip$"))
+                .match(names.first())
+                .hasMatch(),
+            qPrintable(names.first()));
+        QCOMPARE(privacyOf(m_fake), QStringLiteral("700 700 600"));
+        m_report = unpack(m_fake.reportFolder() + u'/' + names.first());
+        QVERIFY2(m_report.error.isEmpty(), qPrintable(m_report.error));
+    }
+
+    void archivePassesUnzipAndMatchesManifest() {
+        const ScriptRun test = runProgram(QStringLiteral("unzip"), {QStringLiteral("-t"), m_report.zipPath});
+        QVERIFY2(test.finished && test.exitCode == 0 && test.out.contains("No errors detected"),
+                 test.out.constData());
+
+        QSet<QString> listed{QStringLiteral("manifest.json")};
+        for (const QJsonValue& value : m_report.manifest.value(QStringLiteral("files")).toArray()) {
+            const QString name = value.toObject().value(QStringLiteral("name")).toString();
+            const QByteArray content = m_report.members.value(name);
+            listed.insert(name);
+            QVERIFY2(m_report.members.contains(name), qPrintable(name));
+            QCOMPARE(value.toObject().value(QStringLiteral("size")).toInteger(), content.size());
+            QCOMPARE(value.toObject().value(QStringLiteral("sha256")).toString().toLatin1(),
+                     QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
+        }
+        QCOMPARE(listed, QSet<QString>(m_report.members.keyBegin(), m_report.members.keyEnd()));
+        for (const char* name :
+             {"tool", "system", "folders", "processes", "logs", "environment", "journal"}) {
+            const QJsonObject collector = m_report.collector(QString::fromLatin1(name));
+            QVERIFY2(!collector.isEmpty(), name);
+            for (const QJsonValue& member : collector.value(QStringLiteral("files")).toArray())
+                QVERIFY2(listed.contains(member.toString()), qPrintable(member.toString()));
+        }
+        QCOMPARE(m_report.outcome(QStringLiteral("folders")), QStringLiteral("ok"));
+        QCOMPARE(m_report.outcome(QStringLiteral("logs")), QStringLiteral("ok"));
+    }
+
+    void reportHolds_data() {
+        QTest::addColumn<QString>("member");
+        QTest::addColumn<QByteArray>("text");
+        const auto row = [](const char* name, const char* member, const QByteArray& text) {
+            QTest::newRow(name) << QString::fromLatin1(member) << text;
+        };
+        const char* log = "logs/*-keyloft.log.txt";
+        row("log line", log, "Keyloft started MARKER-LOG-KEPT");
+        row("home as ~ in a log", log, "opened ~/Library/Application Support/Keyloft/Vaults/Personal.kvault");
+        row("bundle path", "tool.txt", "Bundle path: ~/Apps/Key loft (1) 'x' $y/keyloft-troubleshooting\n");
+        row("log with a name that is not UTF-8", "folders.txt",
+            "Logs/b\xef\xbf\xbd"
+            "d.log\n");
+        row("vault log left out", "summary.txt", "Keyloft log files included: 2 of 3 found");
+        row("vault listed by name", "folders.txt", "Vaults/Personal.kvault");
+        row("XDG folder", "folders.txt", "== Keyloft config folder \"Keyloft\": ~/.config/Keyloft\n");
+        row("linked product folder followed once", "folders.txt", "  state.json\n");
+        row("entry the repair must fix", "summary.txt",
+            "Keyloft support folder (folder repair): entries listed: 6; without owner read and write: 1\n");
+        row("agent the repair names", "summary.txt",
+            "Launch agent com.vantlesoft.KeyloftAgent.plist: present (0644 -rw-r--r--");
+        row("missing repair folder", "summary.txt", "Scripting additions (folder repair): does not exist\n");
+    }
+
+    void reportHolds() {
+        QFETCH(QString, member);
+        QFETCH(QByteArray, text);
+        const QByteArray content = m_report.member(member);
+        QVERIFY2(content.contains(text),
+                 content.isEmpty() ? qPrintable(m_report.members.keys().join(u' ')) : content.constData());
+    }
+
+    // Planted in the vault, settings, database, core dump, a log named like a vault, the environment and
+    // the log's lines; the home path is the last one.
+    void secretsNeverEnter() {
+        QFile zip(m_report.zipPath); // the stored members too, not only the unpacked ones
+        QVERIFY(zip.open(QIODevice::ReadOnly));
+        const QByteArray stored = zip.readAll();
+        const QByteArray text = m_report.allText();
+        QVERIFY(text.size() > 1000);
+        for (const QByteArray& secret :
+             {QByteArray("CanaryVaultContent7"), QByteArray("CanarySettings4"), QByteArray("CanaryDatabase6"),
+              QByteArray("CanaryCoreDump8"), QByteArray("CanaryVaultLog1"), QByteArray("CanaryEnvToken2"),
+              QByteArray("CanaryProxyPw5"), QByteArray("CanaryUrlPw9"), QByteArray("CanaryBearer5"),
+              QByteArray("CanaryLogPw3"), QByteArray("Q2FuYXJ5TG9uZ0tleTEyMzQ1Njc4OTAxMjM0"),
+              QFile::encodeName(m_fake.home())})
+            QVERIFY2(!text.contains(secret) && !stored.contains(secret), secret.constData());
+    }
+
+    void redaction_data() {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("expected");
+        const auto row = [](const char* name, const QByteArray& input, const QByteArray& expected = {}) {
+            QTest::newRow(name) << input << (expected.isNull() ? input : expected); // absent: kept as it is
+        };
+        row("prose about tokens", "token expired for user, session restarted");
+        row("e-mail with a long local part", "to bob_1234567890123456789012@mail.example.org");
+        row("system path", "/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms");
+        row("other home with the same prefix", "/home/alice2/a");
+        row("URL credentials", "ftp://user:pw@host/x", "ftp://[REDACTED]@host/x");
+        row("authorization header", "Authorization: Basic am86cHc= next", "Authorization: [REDACTED]");
+        row("bearer", "sent bearer abc.def-1 ok", "sent bearer [REDACTED] ok");
+        row("quoted JSON secrets", "{\"api_key\": \"k1\", \"Password\":'p', \"name\": \"x\"}",
+            "{\"api_key\": \"[REDACTED]\", \"Password\":'[REDACTED]', \"name\": \"x\"}");
+        row("query secret", "/cb?access_token=abc&state=1", "/cb?access_token=[REDACTED]&state=1");
+        row("long key", "k=ZXhhbXBsZUNhbmFyeVNlY3JldDEyMzQ1Njc4OTA=;", "k=[REDACTED];");
+        row("token in a URL path", "/reset/AbCdEf0123456789AbCdEf0123/done", "/reset/[REDACTED]/done");
+        row("home", "/home/alice/a and /home/alice", "~/a and ~");
+        row("control characters", "a\001b\033[0m", "a?b?[0m");
+        row("invalid UTF-8", "caf\xe9", "caf\xef\xbf\xbd");
+    }
+
+    // The redaction step alone, through the script's own code.
+    void redaction() {
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, expected);
+        QTemporaryFile inputFile;
+        QVERIFY(inputFile.open() && inputFile.write(input) == input.size() && inputFile.flush());
+        const QString program =
+            QStringLiteral("load ARGV[0]; r = Vantletools::Redactor.new('/home/alice'); $stdout.binmode; "
+                           "print r.line(File.binread(ARGV[1]))");
+        const ScriptRun run = runProgram(QStringLiteral("ruby"), {QStringLiteral("-w"), QStringLiteral("-e"),
+                                                                  program, kScript, inputFile.fileName()});
+        QVERIFY2(run.finished && run.exitCode == 0 && run.err.isEmpty(), run.err.constData());
+        QCOMPARE(run.out, expected);
+    }
+
+    // A second run on the home of initTestCase adds a second report, which the tool must take as the
+    // newest (newest file; ties: the greater name).
+    void secondRunMakesSecondReport() {
+        const Report second = produceReport(m_fake.environment());
+        QVERIFY2(second.error.isEmpty(), qPrintable(second.error));
+        QCOMPARE(reportNames(m_fake.reportFolder()).size(), 2); // nothing hidden left over either
+        QVERIFY(second.zipPath != m_report.zipPath && QFileInfo::exists(m_report.zipPath));
+        const QDateTime firstTime = QFileInfo(m_report.zipPath).lastModified();
+        const QDateTime secondTime = QFileInfo(second.zipPath).lastModified();
+        QVERIFY(secondTime > firstTime || (secondTime == firstTime && second.zipPath > m_report.zipPath));
+    }
+
+    // Unreadable places are recorded, not fatal, and a umask that denies even the owner still leaves a
+    // private report. Root reads everything, so as root the script runs as nobody.
+    void unreadablePlacesAndStrictUmask() {
+        FakeHome fake;
+        fake.plantInstallation();
+        const QString support = QStringLiteral("Library/Application Support/Keyloft/");
+        QDir().mkpath(fake.path(support + "Locked"));
+        RunOptions options;
+        options.umask = 0277;
+        if (::geteuid() == 0) {
+            const ScriptRun chown =
+                runProgram(QStringLiteral("chown"),
+                           {QStringLiteral("-R"), QStringLiteral("%1:%1").arg(kNobody), fake.root()});
+            QVERIFY(chown.finished && chown.exitCode == 0);
+            options.asNobody = true;
+        }
+        for (const char* locked : {"Locked", "Logs/keyloft.log"})
+            QVERIFY(QFile::setPermissions(fake.path(support + locked), {}));
+        const Report report = produceReport(fake.environment(), options);
+        for (const char* locked : {"Locked", "Logs/keyloft.log"})
+            QFile::setPermissions(fake.path(support + locked),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY2(report.error.isEmpty(), qPrintable(report.error));
+        QCOMPARE(report.outcome(QStringLiteral("folders")), QStringLiteral("partial"));
+        QCOMPARE(report.outcome(QStringLiteral("logs")), QStringLiteral("partial"));
+        const QByteArray text = report.allText();
+        QVERIFY2(text.contains("! cannot read Locked/: Permission denied") &&
+                     text.contains("could not be read: Permission denied") &&
+                     text.contains("Vaults/Personal.kvault"),
+                 text.constData());
+        QCOMPARE(privacyOf(fake), QStringLiteral("700 700 600"));
+    }
+
+    void failureLeavesNothingBehind_data() {
+        QTest::addColumn<QString>("obstacle");
+        QTest::addColumn<QString>("message");
+        const auto row = [](const char* name, const char* obstacle, const char* message) {
+            QTest::newRow(name) << QString::fromLatin1(obstacle) << QString::fromLatin1(message);
+        };
+        row("product folder is a file", "file", "Keyloft 4 exists and is not a folder");
+        row("no home and no data home", "nohome", "cannot be found");
+        row("relative data home, where the tool would not look", "relative", "is not an absolute path");
+        row("name too long, after its parent was made", "longname", "File name too long");
+        row("disk refuses the report", "fsize", "could not be written");
+    }
+
+    void failureLeavesNothingBehind() {
+        QFETCH(QString, obstacle);
+        QFETCH(QString, message);
+        FakeHome fake;
+        fake.plantInstallation();
+        QProcessEnvironment environment = fake.environment();
+        RunOptions options;
+        if (obstacle == QLatin1String("file"))
+            QVERIFY(fake.write(QStringLiteral(".local/share/Keyloft 4"), "not a folder"));
+        if (obstacle == QLatin1String("nohome"))
+            environment.remove(QStringLiteral("HOME"));
+        if (obstacle == QLatin1String("relative"))
+            environment.insert(QStringLiteral("XDG_DATA_HOME"), QStringLiteral(".local/share"));
+        if (obstacle == QLatin1String("longname"))
+            environment.insert(QStringLiteral("XDG_DATA_HOME"),
+                               fake.path(QStringLiteral("fresh/") + QString(300, u'x')));
+        if (obstacle == QLatin1String("fsize"))
+            options.fileSizeLimit = 1024;
+        const QStringList before = snapshot(fake.root());
+
+        const ScriptRun run = runScript(environment, options);
+        const QString error = QString::fromUtf8(run.err);
+        QVERIFY(run.finished && run.exitCode != 0 && run.out.isEmpty());
+        QVERIFY2(error.startsWith(QLatin1String("vantletools.rb: ")) && error.contains(message),
+                 qPrintable(error));
+        QCOMPARE(error.count(u'\n'), 1);
+        QCOMPARE(snapshot(fake.root()), before);
+    }
+
+    // A product folder with more entries than are listed and a log larger than is read.
+    void hugeFoldersAndLogsStayBounded() {
+        FakeHome fake;
+        const QString crowd = QStringLiteral("Library/Application Support/Keyloft/Crowd/");
+        QVERIFY(fake.write(crowd + QStringLiteral("first"), "x"));
+        for (int i = 0; i < 1500; ++i)
+            QVERIFY(QFile(fake.path(crowd + QStringLiteral("item-%1").arg(i, 4, 10, QLatin1Char('0'))))
+                        .open(QIODevice::WriteOnly));
+        QByteArray log = "FIRST-LINE-MARKER\n";
+        while (log.size() < 4 * 1024 * 1024)
+            log += "2026-12-06 18:47:03 ordinary line of a busy log to fill it up\n";
+        QVERIFY(fake.write(QStringLiteral(".local/state/Keyloft/keyloft.log"), log + "LAST-LINE-MARKER\n"));
+
+        const Report report = produceReport(fake.environment());
+        QVERIFY2(report.error.isEmpty(), qPrintable(report.error));
+        const QByteArray folders = report.members.value(QStringLiteral("folders.txt"));
+        QVERIFY(folders.contains("more entries not listed"));
+        QVERIFY(folders.count("Crowd/item-") <= 1000);
+        const QByteArray tail = report.member(QStringLiteral("logs/01-keyloft.log.txt"));
+        QVERIFY(tail.contains("LAST-LINE-MARKER") && !tail.contains("FIRST-LINE-MARKER"));
+        QVERIFY(tail.size() <= 384 * 1024);
+        QVERIFY(QFileInfo(report.zipPath).size() < 1024 * 1024);
+    }
+
+    // A helper program that never ends is stopped at its time limit and killed; access-control lookups that
+    // each take almost as long as a command may make the folder collector run out of time, keeping what it
+    // listed. The other collectors still run and the report comes out.
+    void stuckHelpersAreCutOffAndRecorded() {
+        FakeHome fake;
+        fake.plantInstallation();
+        const QString pidFile = fake.root() + QStringLiteral("/helper.pid");
+        QVERIFY(fake.installProgram(QStringLiteral("xdg-mime"),
+                                    "echo $$ > '" + QFile::encodeName(pidFile) + "'\nexec sleep 300\n"));
+        QVERIFY(fake.installProgram(QStringLiteral("getfacl"), "exec sleep 4.5\n"));
+
+        const Report report = produceReport(fake.environment());
+        QVERIFY2(report.error.isEmpty(), qPrintable(report.error));
+        const QJsonArray notes =
+            report.collector(QStringLiteral("tool")).value(QStringLiteral("notes")).toArray();
+        QVERIFY(notes.contains(QJsonValue(QStringLiteral("xdg-mime was stopped after 3 s"))));
+        QFile pid(pidFile);
+        QVERIFY(pid.open(QIODevice::ReadOnly));
+        const pid_t helperPid = pid.readAll().trimmed().toInt();
+        QVERIFY(helperPid > 0);
+        QVERIFY(::kill(helperPid, 0) == -1 && errno == ESRCH); // killed and collected, not left running
+        QCOMPARE(report.outcome(QStringLiteral("folders")), QStringLiteral("timed out"));
+        QVERIFY(report.members.value(QStringLiteral("folders.txt")).contains("Vaults/Personal.kvault"));
+        QCOMPARE(report.outcome(QStringLiteral("environment")), QStringLiteral("ok"));
+    }
 
 private:
     FakeHome m_fake;
-    ScriptRun m_run;
     Report m_report;
 };
-
-void TestDiagnosticsScript::initTestCase() {
-    QVERIFY2(QFileInfo(kScript).isFile(), qPrintable(kScript));
-    QVERIFY(m_fake.isValid());
-    m_fake.plantInstallation();
-    m_run = runScript(m_fake.environment());
-    QVERIFY2(m_run.finished && m_run.exitCode == 0, m_run.err.constData());
-    QVERIFY2(m_run.err.isEmpty(), m_run.err.constData()); // ruby -w: no warning at run time either
-    const QStringList names = reportNames(m_fake.reportFolder());
-    QCOMPARE(names.size(), 1);
-    QCOMPARE(QString::fromUtf8(m_run.out).trimmed(), m_fake.reportFolder() + u'/' + names.first());
-    QVERIFY2(QRegularExpression(
-                 QStringLiteral("^Keyloft 4 Diagnostics \\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d-\\d\\d\\.zip$"))
-                 .match(names.first())
-                 .hasMatch(),
-             qPrintable(names.first()));
-    m_report = unpack(m_fake.reportFolder() + u'/' + names.first());
-    QVERIFY2(m_report.error.isEmpty(), qPrintable(m_report.error));
-}
-
-void TestDiagnosticsScript::scriptIsFreeOfRubyWarnings() {
-    const ScriptRun check = runProgram(QStringLiteral("ruby"), {QStringLiteral("-wc"), kScript},
-                                       QProcessEnvironment::systemEnvironment());
-    QVERIFY(check.finished);
-    QCOMPARE(check.exitCode, 0);
-    QCOMPARE(check.err, QByteArray());
-    QCOMPARE(check.out, QByteArray("Syntax OK\n"));
-}
-
-void TestDiagnosticsScript::archivePassesStandardUnzip() {
-    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    const ScriptRun test =
-        runProgram(QStringLiteral("unzip"), {QStringLiteral("-t"), m_report.zipPath}, environment);
-    QVERIFY2(test.finished && test.exitCode == 0, test.out.constData());
-    QVERIFY(test.out.contains("No errors detected"));
-
-    const ScriptRun list =
-        runProgram(QStringLiteral("unzip"), {QStringLiteral("-l"), m_report.zipPath}, environment);
-    QVERIFY(list.finished && list.exitCode == 0);
-    for (const QString& member : m_report.members.keys())
-        QVERIFY2(list.out.contains(member.toUtf8()), qPrintable(member));
-    QVERIFY(list.out.contains(QByteArray::number(m_report.members.size()) + " files"));
-}
-
-void TestDiagnosticsScript::manifestMatchesTheFiles() {
-    const QJsonArray files = m_report.manifest.value(QStringLiteral("files")).toArray();
-    QSet<QString> listed;
-    for (const QJsonValue& value : files) {
-        const QJsonObject file = value.toObject();
-        const QString name = file.value(QStringLiteral("name")).toString();
-        listed.insert(name);
-        QVERIFY2(m_report.members.contains(name), qPrintable(name));
-        const QByteArray content = m_report.members.value(name);
-        QCOMPARE(file.value(QStringLiteral("size")).toInteger(), content.size());
-        QCOMPARE(file.value(QStringLiteral("sha256")).toString().toLatin1(),
-                 QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
-    }
-    listed.insert(QStringLiteral("manifest.json"));
-    QCOMPARE(listed, QSet<QString>(m_report.members.keyBegin(), m_report.members.keyEnd()));
-
-    const QStringList expected{QStringLiteral("tool"),    QStringLiteral("system"),
-                               QStringLiteral("folders"), QStringLiteral("processes"),
-                               QStringLiteral("logs"),    QStringLiteral("environment"),
-                               QStringLiteral("journal")};
-    const QStringList outcomes{QStringLiteral("ok"), QStringLiteral("partial"), QStringLiteral("skipped"),
-                               QStringLiteral("failed"), QStringLiteral("timed out")};
-    for (const QString& name : expected) {
-        const QJsonObject collector = m_report.collector(name);
-        QVERIFY2(!collector.isEmpty(), qPrintable(name));
-        QVERIFY2(outcomes.contains(collector.value(QStringLiteral("outcome")).toString()), qPrintable(name));
-        QVERIFY(collector.value(QStringLiteral("duration_seconds")).toDouble(-1) >= 0);
-        for (const QJsonValue& member : collector.value(QStringLiteral("files")).toArray())
-            QVERIFY2(listed.contains(member.toString()), qPrintable(member.toString()));
-    }
-    QCOMPARE(m_report.collector(QStringLiteral("folders")).value(QStringLiteral("outcome")).toString(),
-             QStringLiteral("ok"));
-    QCOMPARE(m_report.collector(QStringLiteral("logs")).value(QStringLiteral("outcome")).toString(),
-             QStringLiteral("ok"));
-}
-
-void TestDiagnosticsScript::reportHolds_data() {
-    QTest::addColumn<QString>("member");
-    QTest::addColumn<QByteArray>("text");
-    QTest::newRow("log line") << "logs/*-keyloft.log.txt" << QByteArray("Keyloft started MARKER-LOG-KEPT");
-    QTest::newRow("e-mail address kept")
-        << "logs/*-keyloft.log.txt" << QByteArray("signed in as support-check@example.com");
-    QTest::newRow("home as ~ in a log")
-        << "logs/*-keyloft.log.txt"
-        << QByteArray("opened ~/Library/Application Support/Keyloft/Vaults/Personal.kvault");
-    QTest::newRow("URL host kept") << "logs/*-keyloft.log.txt"
-                                   << QByteArray("GET https://[REDACTED]@sync.example.com/v1 failed");
-    QTest::newRow("log with a name that is not UTF-8") << "folders.txt"
-                                                       << QByteArray("Logs/b\xef\xbf\xbd"
-                                                                     "d.log\n");
-    QTest::newRow("its lines") << "summary.txt" << QByteArray("Keyloft log files included: 2 of 3 found");
-    QTest::newRow("vault listed by name") << "folders.txt" << QByteArray("Vaults/Personal.kvault");
-    QTest::newRow("support folder")
-        << "folders.txt"
-        << QByteArray("== Keyloft support folder (folder repair): ~/Library/Application Support/Keyloft\n");
-    QTest::newRow("agent") << "folders.txt" << QByteArray("com.vantlesoft.KeyloftAgent.plist");
-    QTest::newRow("XDG folder") << "folders.txt"
-                                << QByteArray("== Keyloft config folder \"Keyloft\": ~/.config/Keyloft\n");
-    QTest::newRow("home variable") << "environment.txt" << QByteArray("\nHOME=~\n");
-    QTest::newRow("proxy host kept") << "environment.txt"
-                                     << QByteArray("http_proxy=http://[REDACTED]@proxy.example.com:3128");
-    QTest::newRow("kernel") << "system.txt" << QByteArray("Kernel: Linux ");
-    QTest::newRow("free space") << "system.txt" << QByteArray("Free space in ~: ");
-    QTest::newRow("summary") << "summary.txt" << QByteArray("Keyloft 4 diagnostics report");
-    QTest::newRow("entry the repair must fix")
-        << "summary.txt"
-        << QByteArray("Keyloft support folder (folder repair): entries listed: 6; without owner read and "
-                      "write: 1\n");
-    QTest::newRow("linked product folder followed once") << "folders.txt" << QByteArray("  state.json\n");
-    QTest::newRow("agent the repair names")
-        << "summary.txt"
-        << QByteArray("Launch agent com.vantlesoft.KeyloftAgent.plist: present (0644 -rw-r--r--");
-    QTest::newRow("missing addition")
-        << "summary.txt" << QByteArray("Scripting addition Keyloft Addition.osax: missing\n");
-    QTest::newRow("missing repair folder")
-        << "summary.txt" << QByteArray("Scripting additions (folder repair): does not exist\n");
-}
-
-void TestDiagnosticsScript::reportHolds() {
-    QFETCH(QString, member);
-    QFETCH(QByteArray, text);
-    const QByteArray content = m_report.member(member);
-    QVERIFY2(!content.isEmpty(), qPrintable(m_report.members.keys().join(u' ')));
-    QVERIFY2(content.contains(text), content.constData());
-}
-
-void TestDiagnosticsScript::secretsNeverEnter_data() {
-    QTest::addColumn<QByteArray>("secret");
-    QTest::newRow("vault file") << QByteArray("CanaryVaultContent7");
-    QTest::newRow("settings file") << QByteArray("CanarySettings4");
-    QTest::newRow("database") << QByteArray("CanaryDatabase6");
-    QTest::newRow("core dump") << QByteArray("CanaryCoreDump8");
-    QTest::newRow("log named like a vault") << QByteArray("CanaryVaultLog1");
-    QTest::newRow("token variable") << QByteArray("CanaryEnvToken2");
-    QTest::newRow("proxy password") << QByteArray("CanaryProxyPw5");
-    QTest::newRow("URL credentials in a log") << QByteArray("CanaryUrlPw9");
-    QTest::newRow("bearer token in a log") << QByteArray("CanaryBearer5");
-    QTest::newRow("password in a log") << QByteArray("CanaryLogPw3");
-    QTest::newRow("long key in a log") << QByteArray("Q2FuYXJ5TG9uZ0tleTEyMzQ1Njc4OTAxMjM0");
-    QTest::newRow("home path") << QByteArray(); // filled in from the fake home below
-}
-
-void TestDiagnosticsScript::secretsNeverEnter() {
-    QFETCH(QByteArray, secret);
-    if (secret.isEmpty())
-        secret = QFile::encodeName(m_fake.home());
-    const QByteArray text = m_report.allText();
-    QVERIFY(text.size() > 1000);
-    QVERIFY2(!text.contains(secret), secret.constData());
-    QFile zip(m_report.zipPath);
-    QVERIFY(zip.open(QIODevice::ReadOnly));
-    QVERIFY2(!zip.readAll().contains(secret), secret.constData());
-}
-
-void TestDiagnosticsScript::redaction_data() {
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("plain text") << QByteArray("sync finished in 12 ms at 18:47:03")
-                                << QByteArray("sync finished in 12 ms at 18:47:03");
-    QTest::newRow("prose about tokens") << QByteArray("token expired for user, session restarted")
-                                        << QByteArray("token expired for user, session restarted");
-    QTest::newRow("e-mail with a long local part")
-        << QByteArray("to bob_1234567890123456789012@mail.example.org")
-        << QByteArray("to bob_1234567890123456789012@mail.example.org");
-    QTest::newRow("URL credentials") << QByteArray("ftp://user:pw@host/x")
-                                     << QByteArray("ftp://[REDACTED]@host/x");
-    QTest::newRow("authorization header")
-        << QByteArray("Authorization: Basic am86cHc= next") << QByteArray("Authorization: [REDACTED]");
-    QTest::newRow("bearer") << QByteArray("sent bearer abc.def-1 ok")
-                            << QByteArray("sent bearer [REDACTED] ok");
-    QTest::newRow("quoted JSON secrets")
-        << QByteArray("{\"api_key\": \"k1\", \"Password\":'p', \"name\": \"x\"}")
-        << QByteArray("{\"api_key\": \"[REDACTED]\", \"Password\":'[REDACTED]', \"name\": \"x\"}");
-    QTest::newRow("query secret") << QByteArray("/cb?access_token=abc&state=1")
-                                  << QByteArray("/cb?access_token=[REDACTED]&state=1");
-    QTest::newRow("long key") << QByteArray("k=ZXhhbXBsZUNhbmFyeVNlY3JldDEyMzQ1Njc4OTA=;")
-                              << QByteArray("k=[REDACTED];");
-    QTest::newRow("token in a URL path")
-        << QByteArray("/reset/AbCdEf0123456789AbCdEf0123/done") << QByteArray("/reset/[REDACTED]/done");
-    QTest::newRow("system path kept") << QByteArray("/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms")
-                                      << QByteArray("/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms");
-    QTest::newRow("home") << QByteArray("/home/alice/a and /home/alice") << QByteArray("~/a and ~");
-    QTest::newRow("other home with the same prefix")
-        << QByteArray("/home/alice2/a") << QByteArray("/home/alice2/a");
-    QTest::newRow("control characters") << QByteArray("a\x01"
-                                                      "b\x1b[0m")
-                                        << QByteArray("a?b?[0m");
-    QTest::newRow("invalid UTF-8") << QByteArray("caf\xe9") << QByteArray("caf\xef\xbf\xbd");
-}
-
-// The redaction step alone, through the script's own code.
-void TestDiagnosticsScript::redaction() {
-    QFETCH(QByteArray, input);
-    QFETCH(QByteArray, expected);
-    QTemporaryFile inputFile;
-    QVERIFY(inputFile.open());
-    inputFile.write(input);
-    inputFile.flush();
-    const QString program =
-        QStringLiteral("load ARGV[0]; r = Vantletools::Redactor.new('/home/alice'); $stdout.binmode; "
-                       "print r.line(File.binread(ARGV[1]))");
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), QStringLiteral("/home/alice"));
-    const ScriptRun run = runProgram(
-        QStringLiteral("ruby"),
-        {QStringLiteral("-w"), QStringLiteral("-e"), program, kScript, inputFile.fileName()}, environment);
-    QVERIFY2(run.finished && run.exitCode == 0 && run.err.isEmpty(), run.err.constData());
-    QCOMPARE(run.out, expected);
-}
-
-void TestDiagnosticsScript::bundlePathIsReported_data() {
-    QTest::addColumn<QString>("bundle");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("inside home, awkward characters")
-        << "<HOME>/Apps/Key loft (1) 'x' $y/keyloft-troubleshooting"
-        << "Bundle path: ~/Apps/Key loft (1) 'x' $y/keyloft-troubleshooting\n";
-    QTest::newRow("colon turned into underscore") << "/opt/Keyloft_ 4"
-                                                  << "Bundle path: /opt/Keyloft_ 4\n";
-    QTest::newRow("not given") << QString() << "Bundle path: not given";
-}
-
-void TestDiagnosticsScript::bundlePathIsReported() {
-    QFETCH(QString, bundle);
-    QFETCH(QString, expected);
-    FakeHome fake;
-    RunOptions options;
-    options.arguments.clear();
-    if (!bundle.isNull())
-        options.arguments << QStringLiteral("BUNDLE_PATH=") +
-                                 QString(bundle).replace(QStringLiteral("<HOME>"), fake.home());
-    const ScriptRun run = runScript(fake.environment(), options);
-    QVERIFY2(run.finished && run.exitCode == 0, run.err.constData());
-    const Report report = unpack(QString::fromUtf8(run.out).trimmed());
-    QVERIFY2(report.members.value(QStringLiteral("tool.txt")).contains(expected.toUtf8()),
-             report.members.value(QStringLiteral("tool.txt")).constData());
-    const QString outcome =
-        report.collector(QStringLiteral("tool")).value(QStringLiteral("outcome")).toString();
-    QCOMPARE(outcome, bundle.isNull() ? QStringLiteral("partial") : QStringLiteral("ok"));
-}
-
-void TestDiagnosticsScript::reportFolderAndReportArePrivate_data() {
-    QTest::addColumn<int>("umask");
-    QTest::newRow("umask 022") << 022;
-    QTest::newRow("umask 000") << 0;
-    QTest::newRow("umask 277") << 0277;
-}
-
-void TestDiagnosticsScript::reportFolderAndReportArePrivate() {
-    QFETCH(int, umask);
-    FakeHome fake;
-    RunOptions options;
-    options.umask = mode_t(umask);
-    const ScriptRun run = runScript(fake.environment(), options);
-    QVERIFY2(run.finished && run.exitCode == 0, run.err.constData());
-    QCOMPARE(modeOf(fake.path(QStringLiteral(".local/share/Keyloft 4"))), mode_t(0700));
-    QCOMPARE(modeOf(fake.reportFolder()), mode_t(0700));
-    const QStringList names = reportNames(fake.reportFolder());
-    QCOMPARE(names.size(), 1);
-    QVERIFY(!names.first().startsWith(u'.'));
-    QCOMPARE(modeOf(fake.reportFolder() + u'/' + names.first()), mode_t(0600));
-}
-
-void TestDiagnosticsScript::secondRunMakesSecondReport() {
-    FakeHome fake;
-    const ScriptRun first = runScript(fake.environment());
-    const ScriptRun second = runScript(fake.environment());
-    QVERIFY2(first.finished && first.exitCode == 0, first.err.constData());
-    QVERIFY2(second.finished && second.exitCode == 0, second.err.constData());
-    const QStringList names = reportNames(fake.reportFolder());
-    QCOMPARE(names.size(), 2); // nothing hidden left over either
-    const QString firstPath = QString::fromUtf8(first.out).trimmed();
-    const QString secondPath = QString::fromUtf8(second.out).trimmed();
-    QVERIFY(firstPath != secondPath);
-    QVERIFY(QFileInfo(firstPath).isFile() && QFileInfo(secondPath).isFile());
-    QVERIFY(unpack(firstPath).error.isEmpty());
-    QVERIFY(unpack(secondPath).error.isEmpty());
-    // The tool takes the newest file (ties: the greater name) for the report: that must be the second.
-    const QDateTime firstTime = QFileInfo(firstPath).lastModified();
-    const QDateTime secondTime = QFileInfo(secondPath).lastModified();
-    QVERIFY(secondTime > firstTime || (secondTime == firstTime && secondPath > firstPath));
-}
-
-void TestDiagnosticsScript::unreadablePlaceIsRecordedNotFatal_data() {
-    QTest::addColumn<QString>("relative");
-    QTest::addColumn<QString>("collector");
-    QTest::addColumn<QString>("member");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("folder") << "Library/Application Support/Keyloft/Locked"
-                            << "folders"
-                            << "folders.txt"
-                            << "! cannot read Locked/: Permission denied";
-    QTest::newRow("log file") << "Library/Application Support/Keyloft/Logs/keyloft.log"
-                              << "logs"
-                              << "summary.txt"
-                              << "could not be read: Permission denied";
-}
-
-void TestDiagnosticsScript::unreadablePlaceIsRecordedNotFatal() {
-    QFETCH(QString, relative);
-    QFETCH(QString, collector);
-    QFETCH(QString, member);
-    QFETCH(QString, text);
-    FakeHome fake;
-    fake.plantInstallation();
-    QDir().mkpath(fake.path(QStringLiteral("Library/Application Support/Keyloft/Locked")));
-    RunOptions options;
-    if (::geteuid() == 0) {
-        if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
-            QSKIP("running as root without setpriv: no folder is unreadable to root");
-        const ScriptRun chown =
-            runProgram(QStringLiteral("chown"),
-                       {QStringLiteral("-R"), QStringLiteral("%1:%1").arg(kNobody), fake.root()},
-                       QProcessEnvironment::systemEnvironment());
-        QVERIFY(chown.finished && chown.exitCode == 0);
-        options.asNobody = true;
-    }
-    QVERIFY(QFile::setPermissions(fake.path(relative), {}));
-    const ScriptRun run = runScript(fake.environment(), options);
-    QFile::setPermissions(fake.path(relative), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QVERIFY2(run.finished && run.exitCode == 0, run.err.constData());
-    const Report report = unpack(QString::fromUtf8(run.out).trimmed());
-    QVERIFY2(report.error.isEmpty(), qPrintable(report.error));
-    QCOMPARE(report.collector(collector).value(QStringLiteral("outcome")).toString(),
-             QStringLiteral("partial"));
-    QVERIFY2(report.members.value(member).contains(text.toUtf8()), report.members.value(member).constData());
-    QVERIFY(report.members.value(QStringLiteral("folders.txt")).contains("Vaults/Personal.kvault"));
-}
-
-void TestDiagnosticsScript::failureLeavesNothingBehind_data() {
-    QTest::addColumn<QString>("obstacle");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("product folder is a file") << "file"
-                                              << "Keyloft 4 exists and is not a folder";
-    QTest::newRow("no home and no data home") << "nohome"
-                                              << "cannot be found";
-    QTest::newRow("relative data home, where the tool would not look") << "relative"
-                                                                       << "is not an absolute path";
-    QTest::newRow("name too long, after its parent was made") << "longname"
-                                                              << "File name too long";
-    QTest::newRow("disk refuses the report") << "fsize"
-                                             << "could not be written";
-}
-
-void TestDiagnosticsScript::failureLeavesNothingBehind() {
-    QFETCH(QString, obstacle);
-    QFETCH(QString, message);
-    FakeHome fake;
-    fake.plantInstallation();
-    QProcessEnvironment environment = fake.environment();
-    RunOptions options;
-    if (obstacle == QLatin1String("file"))
-        QVERIFY(fake.write(QStringLiteral(".local/share/Keyloft 4"), "not a folder"));
-    if (obstacle == QLatin1String("nohome"))
-        environment.remove(QStringLiteral("HOME"));
-    if (obstacle == QLatin1String("relative"))
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), QStringLiteral(".local/share"));
-    if (obstacle == QLatin1String("longname"))
-        environment.insert(QStringLiteral("XDG_DATA_HOME"),
-                           fake.path(QStringLiteral("fresh/") + QString(300, u'x')));
-    if (obstacle == QLatin1String("fsize"))
-        options.fileSizeLimit = 1024;
-    const QStringList before = snapshot(fake.root());
-
-    const ScriptRun run = runScript(environment, options);
-    QVERIFY(run.finished);
-    QVERIFY(run.exitCode != 0);
-    QVERIFY(run.out.isEmpty());
-    const QString error = QString::fromUtf8(run.err);
-    QVERIFY2(error.startsWith(QLatin1String("vantletools.rb: ")) && error.contains(message),
-             qPrintable(error));
-    QCOMPARE(error.count(u'\n'), 1);
-    QCOMPARE(snapshot(fake.root()), before);
-}
-
-// A product folder with more entries than are listed and a log larger than is read.
-void TestDiagnosticsScript::hugeFoldersAndLogsStayBounded() {
-    FakeHome fake;
-    const QString crowd = QStringLiteral("Library/Application Support/Keyloft/Crowd/");
-    QVERIFY(fake.write(crowd + QStringLiteral("first"), "x"));
-    for (int i = 0; i < 1500; ++i) {
-        QFile file(fake.path(crowd + QStringLiteral("item-%1").arg(i, 4, 10, QLatin1Char('0'))));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
-    QByteArray log = "FIRST-LINE-MARKER\n";
-    while (log.size() < 4 * 1024 * 1024)
-        log += "2026-12-06 18:47:03 ordinary line of a busy log to fill it up\n";
-    log += "LAST-LINE-MARKER\n";
-    QVERIFY(fake.write(QStringLiteral(".local/state/Keyloft/keyloft.log"), log));
-
-    const ScriptRun run = runScript(fake.environment());
-    QVERIFY2(run.finished && run.exitCode == 0, run.err.constData());
-    const Report report = unpack(QString::fromUtf8(run.out).trimmed());
-    const QByteArray folders = report.members.value(QStringLiteral("folders.txt"));
-    QVERIFY(folders.contains("more entries not listed"));
-    QVERIFY(folders.count("Crowd/item-") <= 1000);
-    const QByteArray tail = report.member(QStringLiteral("logs/01-keyloft.log.txt"));
-    QVERIFY(tail.contains("LAST-LINE-MARKER"));
-    QVERIFY(!tail.contains("FIRST-LINE-MARKER"));
-    QVERIFY(tail.size() <= 384 * 1024);
-    QVERIFY(QFileInfo(report.zipPath).size() < 1024 * 1024);
-}
-
-// A helper program that never ends is stopped at its time limit, killed with its children, and the
-// report still comes out.
-void TestDiagnosticsScript::hangingHelperIsStoppedAndRecorded() {
-    FakeHome fake;
-    const QString pidFile = fake.root() + QStringLiteral("/helper.pid");
-    QVERIFY(fake.installProgram(QStringLiteral("xdg-mime"),
-                                "echo $$ > '" + QFile::encodeName(pidFile) + "'\nexec sleep 300\n"));
-
-    const ScriptRun run = runScript(fake.environment());
-    QVERIFY2(run.finished && run.exitCode == 0, run.err.constData());
-    const Report report = unpack(QString::fromUtf8(run.out).trimmed());
-    QVERIFY2(report.error.isEmpty(), qPrintable(report.error));
-    const QJsonArray notes =
-        report.collector(QStringLiteral("tool")).value(QStringLiteral("notes")).toArray();
-    QVERIFY(notes.contains(QJsonValue(QStringLiteral("xdg-mime was stopped after 3 s"))));
-    QFile pid(pidFile);
-    QVERIFY(pid.open(QIODevice::ReadOnly));
-    const pid_t helperPid = pid.readAll().trimmed().toInt();
-    QVERIFY(helperPid > 0);
-    QCOMPARE(::kill(helperPid, 0), -1); // killed and collected, not left running
-    QCOMPARE(errno, ESRCH);
-}
-
-// Access-control lookups that each take almost as long as a command may: the folder collector runs
-// out of time, keeps what it listed, and the report still comes out.
-void TestDiagnosticsScript::slowCollectorIsCutOffAndRecorded() {
-    FakeHome fake;
-    fake.plantInstallation();
-    QVERIFY(fake.installProgram(QStringLiteral("getfacl"), "exec sleep 4.5\n"));
-
-    const ScriptRun run = runScript(fake.environment());
-    QVERIFY2(run.finished && run.exitCode == 0, run.err.constData());
-    const Report report = unpack(QString::fromUtf8(run.out).trimmed());
-    const QJsonObject folders = report.collector(QStringLiteral("folders"));
-    QCOMPARE(folders.value(QStringLiteral("outcome")).toString(), QStringLiteral("timed out"));
-    QVERIFY(report.members.value(QStringLiteral("folders.txt")).contains("Vaults/Personal.kvault"));
-    QCOMPARE(report.collector(QStringLiteral("environment")).value(QStringLiteral("outcome")).toString(),
-             QStringLiteral("ok"));
-}
 
 QTEST_GUILESS_MAIN(TestDiagnosticsScript)
 #include "tst_diagnosticsscript.moc"

@@ -103,157 +103,113 @@ private:
 class TestMailClientActivation : public QObject {
     Q_OBJECT
 private slots:
-    void windowMatching_data();
-    void windowMatching();
-    void desktopEntry_data();
-    void desktopEntry();
-    void activatesTheLastWindowOfTheMailClient();
-    void mailClientFoundByItsProcess();
-    void activationComesAFifthOfASecondLater();
-    void nothingWithoutAMatchingWindow();
-    void nothingWithoutAWindowManager();
+    void windowMatching_data() {
+        QTest::addColumn<VTMailHandler>("handler");
+        QTest::addColumn<QList<VTClientWindow>>("windows");
+        QTest::addColumn<std::optional<uint32_t>>("expected");
+        const auto row = [](const char* name, const VTMailHandler& handler,
+                            const QList<VTClientWindow>& windows, std::optional<uint32_t> expected) {
+            QTest::newRow(name) << handler << windows << expected;
+        };
+        row("last of several", kThunderbird,
+            {window(1, "Mail", "thunderbird"), window(2, "xterm", "XTerm"),
+             window(3, "Msgcompose", "thunderbird"), window(4, "xterm", "XTerm")},
+            3);
+        row("class case ignored", kThunderbird, {window(7, "Navigator", "Thunderbird")}, 7);
+        row("StartupWMClass", {"claws.desktop", "Claws-mail", "claws-mail"},
+            {window(5, "main", "Claws-Mail")}, 5);
+        row("reverse-DNS desktop id", {"org.gnome.Evolution.desktop", "", "evolution"},
+            {window(9, "evolution", "Evolution"), window(10, "gedit", "Gedit")}, 9);
+        row("by process", {"mailer.desktop", "", "mailer-bin"},
+            {window(11, "main", "Main", "mailer-bin"), window(12, "main", "Main", "other")}, 11);
+        row("by process, name cut by the kernel", {"x.desktop", "", "a-very-long-mailer-name"},
+            {window(13, "w", "W", "a-very-long-mai")}, 13);
+        row("other programs only", kThunderbird,
+            {window(1, "Navigator", "firefox", "firefox"), window(2, "", "", "")}, std::nullopt);
+        row("empty handler fields never match empty classes", {"", "", ""}, {window(1, "", "", "")},
+            std::nullopt);
+    }
+
+    void windowMatching() {
+        QFETCH(VTMailHandler, handler);
+        QFETCH(QList<VTClientWindow>, windows);
+        QFETCH(std::optional<uint32_t>, expected);
+        QCOMPARE(vt_mailClientWindowToActivate(windows, handler), expected);
+    }
+
+    void desktopEntry_data() {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<QString>("executable");
+        QTest::addColumn<QString>("wmClass");
+        const auto row = [](const char* name, const char* contents, const char* executable,
+                            const char* wmClass) {
+            QTest::newRow(name) << QByteArray(contents) << QString::fromUtf8(executable)
+                                << QString::fromUtf8(wmClass);
+        };
+        row("path and escaped class",
+            "[Desktop Entry]\nExec=/usr/bin/thunderbird %u\nStartupWMClass=My\\sMail\n", "thunderbird",
+            "My Mail");
+        row("quoted path", "[Desktop Entry]\nExec=\"/opt/My Mail/bin/my-mail\" --compose %u\n", "my-mail",
+            "");
+        row("env prefix", "[Desktop Entry]\nExec=env GDK_BACKEND=x11 LANG=C evolution %U\n", "evolution", "");
+        row("other groups ignored",
+            "[Desktop Action New]\nExec=wrong\n[Desktop Entry]\nName=M\nExec=right\n"
+            "[Desktop Action Compose]\nExec=also-wrong\nStartupWMClass=no\n",
+            "right", "");
+        row("no entry group", "Exec=x\n", "", "");
+    }
+
+    void desktopEntry() {
+        QFETCH(QByteArray, contents);
+        QFETCH(QString, executable);
+        QFETCH(QString, wmClass);
+        const std::optional<VTMailHandler> handler = vt_mailHandlerFromDesktopEntry("m.desktop", contents);
+        QCOMPARE(handler.has_value(), !executable.isEmpty());
+        if (!handler)
+            return;
+        QCOMPARE(handler->desktopId, "m.desktop");
+        QCOMPARE(handler->executableName, executable);
+        QCOMPARE(handler->startupWMClass, wmClass);
+    }
+
+    void mailClientFoundByItsProcess() {
+        FakeMailDesktop desktop;
+        desktop.setClientSleep(30);
+        QProcess client; // killed when it goes out of scope
+        client.start(QStringLiteral(KEYLOFT_HELPERS_DIR "/fakemail"));
+        QVERIFY(client.waitForStarted());
+        FakeWindowManager manager;
+        const xcb_window_t window =
+            manager.addWindow("unnamed", "Unnamed", static_cast<uint32_t>(client.processId()));
+        manager.addWindow("other", "Other", static_cast<uint32_t>(QCoreApplication::applicationPid()));
+        QVERIFY(vt_activateMailClient());
+        QCOMPARE(manager.activationRequest(2000), std::optional<xcb_window_t>(window));
+    }
+
+    // The request goes to the mail client's last window, a fifth of a second after the call returns.
+    void activatesTheLastWindowAFifthOfASecondLater() {
+        FakeMailDesktop desktop;
+        FakeWindowManager manager;
+        manager.addWindow("main", "FakeMailWindow");
+        const xcb_window_t compose = manager.addWindow("compose", "FakeMailWindow");
+        manager.addWindow("xterm", "XTerm");
+        QElapsedTimer clock;
+        clock.start();
+        scheduleMailClientActivation(); // returns at once; the request follows from the event loop
+        QVERIFY(clock.elapsed() < 200);
+        QCOMPARE(manager.activationRequest(3000), std::optional<xcb_window_t>(compose));
+        QVERIFY(clock.elapsed() >= 200);
+    }
+
+    void nothingWithoutAWindowManagerOrAMatchingWindow() {
+        FakeMailDesktop desktop;
+        QVERIFY(!vt_activateMailClient());
+        FakeWindowManager manager;
+        manager.addWindow("xterm", "XTerm");
+        QVERIFY(!vt_activateMailClient());
+        QCOMPARE(manager.activationRequest(300), std::nullopt);
+    }
 };
-
-void TestMailClientActivation::windowMatching_data() {
-    QTest::addColumn<VTMailHandler>("handler");
-    QTest::addColumn<QList<VTClientWindow>>("windows");
-    QTest::addColumn<std::optional<uint32_t>>("expected");
-    const auto none = std::optional<uint32_t>();
-    QTest::newRow("no windows") << kThunderbird << QList<VTClientWindow>{} << none;
-    QTest::newRow("last of several") << kThunderbird
-                                     << QList<VTClientWindow>{window(1, "Mail", "thunderbird"),
-                                                              window(2, "xterm", "XTerm"),
-                                                              window(3, "Msgcompose", "thunderbird"),
-                                                              window(4, "xterm", "XTerm")}
-                                     << std::optional<uint32_t>(3);
-    QTest::newRow("class case ignored")
-        << kThunderbird << QList<VTClientWindow>{window(7, "Navigator", "Thunderbird")}
-        << std::optional<uint32_t>(7);
-    QTest::newRow("StartupWMClass") << VTMailHandler{"claws.desktop", "Claws-mail", "claws-mail"}
-                                    << QList<VTClientWindow>{window(5, "main", "Claws-Mail")}
-                                    << std::optional<uint32_t>(5);
-    QTest::newRow("reverse-DNS desktop id")
-        << VTMailHandler{"org.gnome.Evolution.desktop", "", "evolution"}
-        << QList<VTClientWindow>{window(9, "evolution", "Evolution"), window(10, "gedit", "Gedit")}
-        << std::optional<uint32_t>(9);
-    QTest::newRow("by process") << VTMailHandler{"mailer.desktop", "", "mailer-bin"}
-                                << QList<VTClientWindow>{window(11, "main", "Main", "mailer-bin"),
-                                                         window(12, "main", "Main", "other")}
-                                << std::optional<uint32_t>(11);
-    QTest::newRow("by process, name cut by the kernel")
-        << VTMailHandler{"x.desktop", "", "a-very-long-mailer-name"}
-        << QList<VTClientWindow>{window(13, "w", "W", "a-very-long-mai")} << std::optional<uint32_t>(13);
-    QTest::newRow("other programs only")
-        << kThunderbird
-        << QList<VTClientWindow>{window(1, "Navigator", "firefox", "firefox"), window(2, "", "", "")} << none;
-    QTest::newRow("empty handler fields never match empty classes")
-        << VTMailHandler{"", "", ""} << QList<VTClientWindow>{window(1, "", "", "")} << none;
-}
-
-void TestMailClientActivation::windowMatching() {
-    QFETCH(VTMailHandler, handler);
-    QFETCH(QList<VTClientWindow>, windows);
-    QFETCH(std::optional<uint32_t>, expected);
-    QCOMPARE(vt_mailClientWindowToActivate(windows, handler), expected);
-}
-
-void TestMailClientActivation::desktopEntry_data() {
-    QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<QString>("executable");
-    QTest::addColumn<QString>("wmClass");
-    QTest::newRow("plain") << QByteArray(
-                                  "[Desktop Entry]\nExec=/usr/bin/thunderbird %u\nStartupWMClass=Mail\n")
-                           << true << "thunderbird"
-                           << "Mail";
-    QTest::newRow("quoted path") << QByteArray(
-                                        "[Desktop Entry]\nExec=\"/opt/My Mail/bin/my-mail\" --compose %u\n")
-                                 << true << "my-mail"
-                                 << "";
-    QTest::newRow("env prefix") << QByteArray(
-                                       "[Desktop Entry]\nExec=env GDK_BACKEND=x11 LANG=C evolution %U\n")
-                                << true << "evolution"
-                                << "";
-    QTest::newRow("other groups ignored")
-        << QByteArray("[Desktop Action New]\nExec=wrong\n[Desktop Entry]\nName=M\nExec=right\n"
-                      "[Desktop Action Compose]\nExec=also-wrong\nStartupWMClass=no\n")
-        << true << "right"
-        << "";
-    QTest::newRow("escaped class") << QByteArray("[Desktop Entry]\nExec=m\nStartupWMClass=My\\sMail\n")
-                                   << true << "m"
-                                   << "My Mail";
-    QTest::newRow("no entry group") << QByteArray("Exec=x\n") << false << ""
-                                    << "";
-}
-
-void TestMailClientActivation::desktopEntry() {
-    QFETCH(QByteArray, contents);
-    QFETCH(bool, valid);
-    QFETCH(QString, executable);
-    QFETCH(QString, wmClass);
-    const std::optional<VTMailHandler> handler = vt_mailHandlerFromDesktopEntry("m.desktop", contents);
-    QCOMPARE(handler.has_value(), valid);
-    if (!handler)
-        return;
-    QCOMPARE(handler->desktopId, "m.desktop");
-    QCOMPARE(handler->executableName, executable);
-    QCOMPARE(handler->startupWMClass, wmClass);
-}
-
-void TestMailClientActivation::activatesTheLastWindowOfTheMailClient() {
-    FakeMailDesktop desktop;
-    FakeWindowManager manager;
-    manager.addWindow("main", "FakeMailWindow");
-    const xcb_window_t compose = manager.addWindow("compose", "FakeMailWindow");
-    manager.addWindow("xterm", "XTerm");
-    QVERIFY(vt_activateMailClient());
-    QCOMPARE(manager.activationRequest(2000), std::optional<xcb_window_t>(compose));
-}
-
-void TestMailClientActivation::mailClientFoundByItsProcess() {
-    FakeMailDesktop desktop;
-    QProcess client;
-    client.setProgram(QStringLiteral(KEYLOFT_HELPERS_DIR "/fakemail"));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("FAKEMAIL_SLEEP", "30");
-    client.setProcessEnvironment(environment);
-    client.start();
-    QVERIFY(client.waitForStarted());
-    FakeWindowManager manager;
-    const xcb_window_t window =
-        manager.addWindow("unnamed", "Unnamed", static_cast<uint32_t>(client.processId()));
-    manager.addWindow("other", "Other", static_cast<uint32_t>(QCoreApplication::applicationPid()));
-    const bool requested = vt_activateMailClient();
-    client.kill();
-    client.waitForFinished();
-    QVERIFY(requested);
-    QCOMPARE(manager.activationRequest(2000), std::optional<xcb_window_t>(window));
-}
-
-void TestMailClientActivation::activationComesAFifthOfASecondLater() {
-    FakeMailDesktop desktop;
-    FakeWindowManager manager;
-    const xcb_window_t window = manager.addWindow("compose", "FakeMailWindow");
-    QElapsedTimer clock;
-    clock.start();
-    scheduleMailClientActivation(); // returns at once; the request follows from the event loop
-    QVERIFY(clock.elapsed() < 200);
-    QCOMPARE(manager.activationRequest(3000), std::optional<xcb_window_t>(window));
-    QVERIFY(clock.elapsed() >= 200);
-}
-
-void TestMailClientActivation::nothingWithoutAMatchingWindow() {
-    FakeMailDesktop desktop;
-    FakeWindowManager manager;
-    manager.addWindow("xterm", "XTerm");
-    QVERIFY(!vt_activateMailClient());
-    QCOMPARE(manager.activationRequest(300), std::nullopt);
-}
-
-void TestMailClientActivation::nothingWithoutAWindowManager() {
-    FakeMailDesktop desktop;
-    QVERIFY(!vt_activateMailClient());
-}
 
 // The X11 cases need a real X server: start a private Xvfb and run the whole test as an X11 client of it.
 int main(int argc, char* argv[]) {
