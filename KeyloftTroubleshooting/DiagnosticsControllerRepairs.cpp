@@ -1,10 +1,16 @@
 // Repair actions: each runs one command line with administrator rights.
 
 #include "DiagnosticsController.h"
+#include "RepairActions.h"
 
-// Awaiting the repairs issue (#8): these placeholders only let the application link.
-void DiagnosticsController::resetFolderPermissions() {}
+void DiagnosticsController::resetFolderPermissions() {
+    RepairActions().resetFolderPermissions();
+}
 
-void DiagnosticsController::repairExtendedAttributes() {}
+void DiagnosticsController::repairExtendedAttributes() {
+    RepairActions().repairExtendedAttributes();
+}
 
-void DiagnosticsController::resetLaunchServicesDb() {}
+void DiagnosticsController::resetLaunchServicesDb() {
+    RepairActions().resetLaunchServicesDb();
+}

@@ -1,48 +1,19 @@
 #include "AppResources.h"
+#include "FirstFrameReporter.h"
 #include "MainInterface.h"
 #include "Platform/Localization.h"
 
 #include <QApplication>
-#include <QTimer>
 
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
-#include <ctime>
-
-namespace {
-
-// For the startup benchmark: with KEYLOFT_REPORT_FIRST_FRAME set, prints "first-frame <ns>" (wall clock,
-// nanoseconds since the epoch) on standard output once the window's first frame has been painted.
-class FirstFrameReporter : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Paint) {
-            watched->removeEventFilter(this);
-            // Painting ends with the frame going to the screen; report on the next turn of the loop.
-            QTimer::singleShot(0, this, [] {
-                timespec now{};
-                clock_gettime(CLOCK_REALTIME, &now);
-                std::printf("first-frame %lld\n",
-                            static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
-                std::fflush(stdout);
-            });
-        }
-        return false;
-    }
-};
-
-} // namespace
 
 int main(int argc, char* argv[]) {
     // A child that stops reading its input must not end the tool.
     std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Keyloft Troubleshooting"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("keyloft-troubleshooting"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.vantle.KeyloftTroubleshooting"));
     vt_installTranslations(app);
 
     MainInterface interface;

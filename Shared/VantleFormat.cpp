@@ -1,30 +1,13 @@
 #include "VantleFormat.h"
 
+#include "Platform/CLocaleScope.h"
+
 #include <array>
-#include <clocale>
 #include <cstdio>
-#include <locale.h>
 
 namespace {
 
 const QString kNull = QStringLiteral("(null)");
-
-// Runs snprintf under the "C" locale of this thread only, so a dot is always the decimal separator
-// while the rest of the application keeps the user's locale.
-class CLocaleScope {
-public:
-    CLocaleScope() : previous_(uselocale(cLocale())) {}
-    ~CLocaleScope() { uselocale(previous_); }
-    CLocaleScope(const CLocaleScope&) = delete;
-    CLocaleScope& operator=(const CLocaleScope&) = delete;
-
-private:
-    static locale_t cLocale() {
-        static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-        return c ? c : LC_GLOBAL_LOCALE;
-    }
-    locale_t previous_;
-};
 
 template <class T> QString printfNumber(const QByteArray& spec, T value) {
     CLocaleScope scope;

@@ -3,13 +3,13 @@
 
 #include "VantleString.h"
 
+#include "Platform/CLocaleScope.h"
+
 #include "Platform/Localization.h"
 #include "VantleFormat.h"
 
 #include <QByteArray>
 
-#include <clocale>
-#include <locale.h>
 #include <regex.h>
 #include <uuid/uuid.h>
 
@@ -19,23 +19,6 @@ constexpr int kBulletCount = 10;
 constexpr uint64_t kKilobyte = 1024;
 constexpr uint64_t kMegabyte = kKilobyte * 1024;
 constexpr uint64_t kGigabyte = kMegabyte * 1024;
-
-// Switches this thread alone to the "C" locale, so POSIX regular expressions read bytes the same
-// way for every user while the rest of the application keeps the user's locale.
-class CLocaleScope {
-public:
-    CLocaleScope() : previous_(uselocale(cLocale())) {}
-    ~CLocaleScope() { uselocale(previous_); }
-    CLocaleScope(const CLocaleScope&) = delete;
-    CLocaleScope& operator=(const CLocaleScope&) = delete;
-
-private:
-    static locale_t cLocale() {
-        static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-        return c ? c : LC_GLOBAL_LOCALE;
-    }
-    locale_t previous_;
-};
 
 bool isLineTerminator(char16_t c) {
     return c == u'\n' || c == u'\r' || c == 0x0085 || c == 0x2028 || c == 0x2029;

@@ -28,7 +28,7 @@ trap cleanup EXIT
 
 baseline="$work/minimal_window"
 # shellcheck disable=SC2046
-g++ -std=c++20 -O2 -fPIC bench/minimal_window.cpp -o "$baseline" $(pkg-config --cflags --libs Qt6Widgets)
+g++ -std=c++20 -O2 -fPIC -IKeyloftTroubleshooting bench/minimal_window.cpp -o "$baseline" $(pkg-config --cflags --libs Qt6Widgets)
 
 display=
 for n in $(seq 170 199); do

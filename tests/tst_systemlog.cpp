@@ -6,38 +6,6 @@
 
 #include <unistd.h>
 
-namespace {
-
-// Sends standard error to a file for the scope.
-class CapturedStderr {
-public:
-    CapturedStderr() {
-        file_.open();
-        saved_ = dup(STDERR_FILENO);
-        dup2(file_.handle(), STDERR_FILENO);
-    }
-    ~CapturedStderr() { restore(); }
-    QByteArray text() {
-        restore();
-        QFile f(file_.fileName());
-        f.open(QIODevice::ReadOnly);
-        return f.readAll();
-    }
-
-private:
-    void restore() {
-        if (saved_ >= 0) {
-            dup2(saved_, STDERR_FILENO);
-            close(saved_);
-            saved_ = -1;
-        }
-    }
-    QTemporaryFile file_;
-    int saved_ = -1;
-};
-
-} // namespace
-
 class TestSystemLog : public QObject {
     Q_OBJECT
 private slots:

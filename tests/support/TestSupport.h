@@ -66,18 +66,19 @@ private:
     std::optional<QByteArray> previous_;
 };
 
-// Sends the process's standard output to a file for the scope; text() reads what arrived.
-class CapturedStdout {
+// Sends one of the process's standard streams (STDOUT_FILENO, STDERR_FILENO) to a file for the scope;
+// text() ends the capture and reads what arrived.
+class CapturedStream {
 public:
-    CapturedStdout() {
+    explicit CapturedStream(int fd) : fd_(fd) {
         file_.open();
-        std::fflush(stdout);
-        saved_ = dup(STDOUT_FILENO);
-        dup2(file_.handle(), STDOUT_FILENO);
+        flush();
+        saved_ = dup(fd_);
+        dup2(file_.handle(), fd_);
     }
-    ~CapturedStdout() { restore(); }
-    CapturedStdout(const CapturedStdout&) = delete;
-    CapturedStdout& operator=(const CapturedStdout&) = delete;
+    ~CapturedStream() { restore(); }
+    CapturedStream(const CapturedStream&) = delete;
+    CapturedStream& operator=(const CapturedStream&) = delete;
 
     QByteArray text() {
         restore();
@@ -87,16 +88,28 @@ public:
     }
 
 private:
+    void flush() const { std::fflush(fd_ == STDOUT_FILENO ? stdout : stderr); }
     void restore() {
         if (saved_ < 0)
             return;
-        std::fflush(stdout);
-        dup2(saved_, STDOUT_FILENO);
+        flush();
+        dup2(saved_, fd_);
         close(saved_);
         saved_ = -1;
     }
+    int fd_;
     QTemporaryFile file_;
     int saved_ = -1;
+};
+
+class CapturedStdout : public CapturedStream {
+public:
+    CapturedStdout() : CapturedStream(STDOUT_FILENO) {}
+};
+
+class CapturedStderr : public CapturedStream {
+public:
+    CapturedStderr() : CapturedStream(STDERR_FILENO) {}
 };
 
 // Collects what reaches the system log for the scope instead of sending it to syslog.

@@ -1,0 +1,240 @@
+#include "DesktopCommand.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QThread>
+#include <QTimer>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <optional>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kPollInterval = 10ms;
+
+// An owned file descriptor, closed when it goes out of scope.
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    [[nodiscard]] int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// The spawn attributes and file actions, destroyed with the object.
+class SpawnSetup {
+public:
+    SpawnSetup() {
+        posix_spawnattr_init(&attributes_);
+        posix_spawn_file_actions_init(&actions_);
+    }
+    ~SpawnSetup() {
+        posix_spawn_file_actions_destroy(&actions_);
+        posix_spawnattr_destroy(&attributes_);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+    // Default dispositions for every signal this tool may have changed, an empty mask, a new session.
+    int configureAttributes() {
+        sigset_t defaults;
+        sigfillset(&defaults);
+        sigset_t empty;
+        sigemptyset(&empty);
+        int rc = posix_spawnattr_setsigdefault(&attributes_, &defaults);
+        if (rc == 0)
+            rc = posix_spawnattr_setsigmask(&attributes_, &empty);
+        if (rc == 0)
+            rc = posix_spawnattr_setflags(
+                &attributes_,
+                static_cast<short>(POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID));
+        return rc;
+    }
+
+    int configureStreams(int outFd, int errFd) {
+        int rc = posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        if (rc == 0)
+            rc = posix_spawn_file_actions_adddup2(&actions_, outFd, STDOUT_FILENO);
+        if (rc == 0)
+            rc = posix_spawn_file_actions_adddup2(&actions_, errFd, STDERR_FILENO);
+        return rc;
+    }
+
+    const posix_spawnattr_t* attributes() const { return &attributes_; }
+    const posix_spawn_file_actions_t* actions() const { return &actions_; }
+
+private:
+    posix_spawnattr_t attributes_;
+    posix_spawn_file_actions_t actions_;
+};
+
+// An anonymous in-memory file the child writes into; -1 when the system has none to give.
+int openCapture() {
+    return memfd_create("keyloft-desktop-command", MFD_CLOEXEC);
+}
+
+// What was written into a capture file, from its start, up to the limit.
+QByteArray readCapture(int fd) {
+    QByteArray bytes;
+    if (fd < 0)
+        return bytes;
+    bytes.resize(kVTDesktopCommandOutputLimit);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pread(fd, bytes.data() + done, static_cast<size_t>(bytes.size() - done), done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    bytes.truncate(done);
+    return bytes;
+}
+
+// The wait status of the child when it has ended, collecting it; absent while it runs.
+// A child that cannot be waited for (already collected elsewhere) reads as ended with status 0.
+std::optional<int> collectIfEnded(pid_t pid) {
+    int status = 0;
+    pid_t rc;
+    do {
+        rc = ::waitpid(pid, &status, WNOHANG);
+    } while (rc < 0 && errno == EINTR);
+    if (rc == 0)
+        return std::nullopt;
+    return rc == pid ? status : 0;
+}
+
+// Collects a child that outlived our patience once it ends, without holding anyone up.
+void collectLater(pid_t pid) {
+    std::thread([pid] {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
+bool onApplicationThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+// Waits until the child ends or the deadline passes, keeping the window painted.
+std::optional<int> waitServingEvents(pid_t pid, std::chrono::milliseconds patience) {
+    std::optional<int> status = collectIfEnded(pid);
+    if (status || patience <= 0ms)
+        return status;
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(kPollInterval);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        status = collectIfEnded(pid);
+        if (status || clock.elapsed() >= patience.count())
+            loop.quit();
+    });
+    poll.start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return status;
+}
+
+// The same wait for callers without an event loop of their own.
+std::optional<int> waitBlocking(pid_t pid, std::chrono::milliseconds patience) {
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (std::optional<int> status = collectIfEnded(pid))
+            return status;
+        if (clock.elapsed() >= patience.count())
+            return std::nullopt;
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+VTDesktopCommandResult notStarted(int error) {
+    VTDesktopCommandResult result;
+    result.outcome = VTDesktopCommandResult::Outcome::NotStarted;
+    result.startError = error;
+    return result;
+}
+
+VTDesktopCommandResult ended(int waitStatus, int outFd, int errFd) {
+    VTDesktopCommandResult result;
+    if (WIFSIGNALED(waitStatus)) {
+        result.outcome = VTDesktopCommandResult::Outcome::Signaled;
+        result.status = WTERMSIG(waitStatus);
+    } else {
+        result.outcome = VTDesktopCommandResult::Outcome::Exited;
+        result.status = WEXITSTATUS(waitStatus);
+    }
+    result.standardOutput = readCapture(outFd);
+    result.standardError = readCapture(errFd);
+    return result;
+}
+
+} // namespace
+
+VTDesktopCommandResult vt_runDesktopCommand(const QString& program, const QStringList& arguments,
+                                            std::chrono::milliseconds patience) {
+    Descriptor out(openCapture());
+    Descriptor err(openCapture());
+    Descriptor devNull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    const int outFd = out.get() >= 0 ? out.get() : devNull.get();
+    const int errFd = err.get() >= 0 ? err.get() : devNull.get();
+    if (outFd < 0 || errFd < 0)
+        return notStarted(errno ? errno : EMFILE);
+
+    SpawnSetup setup;
+    int rc = setup.configureAttributes();
+    if (rc == 0)
+        rc = setup.configureStreams(outFd, errFd);
+    if (rc != 0)
+        return notStarted(rc);
+
+    std::vector<QByteArray> encoded;
+    encoded.reserve(static_cast<size_t>(arguments.size()) + 1);
+    encoded.push_back(QFile::encodeName(program));
+    for (const QString& argument : arguments)
+        encoded.push_back(QFile::encodeName(argument));
+    std::vector<char*> argv;
+    for (QByteArray& bytes : encoded)
+        argv.push_back(bytes.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    rc = posix_spawnp(&pid, argv[0], setup.actions(), setup.attributes(), argv.data(), environ);
+    if (rc != 0)
+        return notStarted(rc);
+
+    const std::optional<int> waitStatus =
+        onApplicationThread() ? waitServingEvents(pid, patience) : waitBlocking(pid, patience);
+    if (!waitStatus) {
+        collectLater(pid);
+        VTDesktopCommandResult result;
+        result.outcome = VTDesktopCommandResult::Outcome::StillRunning;
+        return result;
+    }
+    return ended(*waitStatus, out.get(), err.get());
+}

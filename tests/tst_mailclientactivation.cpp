@@ -1,0 +1,281 @@
+// Finding and activating the mail client's window: the matching on its own, the default handler through
+// the real xdg-mime, and the X11 request on a real X server (Xvfb) where this test plays the window manager.
+
+#include "FakeMailDesktop.h"
+#include "MailMessage.h"
+#include "Platform/MailClientActivation.h"
+
+#include <QApplication>
+#include <QProcess>
+#include <QtTest>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+Q_DECLARE_METATYPE(QList<VTClientWindow>)
+Q_DECLARE_METATYPE(std::optional<uint32_t>)
+
+namespace {
+
+VTClientWindow window(uint32_t id, const QString& instance, const QString& className,
+                      const QString& process = {}) {
+    return VTClientWindow{id, instance, className, process};
+}
+
+const VTMailHandler kThunderbird{"thunderbird.desktop", "", "thunderbird"};
+
+// The private X server's display; DISPLAY itself is changed by the fake desktop.
+QByteArray testDisplay;
+
+// The test's own connection to the X server, acting as the window manager.
+class FakeWindowManager {
+public:
+    FakeWindowManager() : connection_(xcb_connect(testDisplay.constData(), nullptr)) {
+        screen_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+        const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT;
+        xcb_change_window_attributes(connection_, screen_->root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(connection_);
+    }
+    ~FakeWindowManager() {
+        xcb_delete_property(connection_, screen_->root, atom("_NET_CLIENT_LIST"));
+        xcb_disconnect(connection_);
+    }
+    FakeWindowManager(const FakeWindowManager&) = delete;
+    FakeWindowManager& operator=(const FakeWindowManager&) = delete;
+
+    xcb_atom_t atom(const char* name) {
+        const auto cookie = xcb_intern_atom(connection_, 0, static_cast<uint16_t>(std::strlen(name)), name);
+        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+            xcb_intern_atom_reply(connection_, cookie, nullptr), &std::free);
+        return reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+    }
+
+    xcb_window_t addWindow(const QByteArray& instance, const QByteArray& className, uint32_t pid = 0) {
+        const xcb_window_t id = xcb_generate_id(connection_);
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, id, screen_->root, 0, 0, 10, 10, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual, 0, nullptr);
+        const QByteArray wmClass = instance + '\0' + className + '\0';
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                            static_cast<uint32_t>(wmClass.size()), wmClass.constData());
+        if (pid)
+            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, id, atom("_NET_WM_PID"),
+                                XCB_ATOM_CARDINAL, 32, 1, &pid);
+        clients_.append(id);
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, screen_->root, atom("_NET_CLIENT_LIST"),
+                            XCB_ATOM_WINDOW, 32, static_cast<uint32_t>(clients_.size()),
+                            clients_.constData());
+        xcb_flush(connection_);
+        return id;
+    }
+
+    // The window of the first _NET_ACTIVE_WINDOW request from a pager that arrives within the time.
+    std::optional<xcb_window_t> activationRequest(int milliseconds) {
+        const xcb_atom_t active = atom("_NET_ACTIVE_WINDOW");
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < milliseconds) {
+            std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> event(xcb_poll_for_event(connection_),
+                                                                             &std::free);
+            if (!event) {
+                QTest::qWait(10);
+                continue;
+            }
+            if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE)
+                continue;
+            const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event.get());
+            if (message->type == active && message->data.data32[0] == 2)
+                return message->window;
+        }
+        return std::nullopt;
+    }
+
+private:
+    xcb_connection_t* connection_;
+    xcb_screen_t* screen_ = nullptr;
+    QList<xcb_window_t> clients_;
+};
+
+} // namespace
+
+class TestMailClientActivation : public QObject {
+    Q_OBJECT
+private slots:
+    void windowMatching_data();
+    void windowMatching();
+    void desktopEntry_data();
+    void desktopEntry();
+    void activatesTheLastWindowOfTheMailClient();
+    void mailClientFoundByItsProcess();
+    void activationComesAFifthOfASecondLater();
+    void nothingWithoutAMatchingWindow();
+    void nothingWithoutAWindowManager();
+};
+
+void TestMailClientActivation::windowMatching_data() {
+    QTest::addColumn<VTMailHandler>("handler");
+    QTest::addColumn<QList<VTClientWindow>>("windows");
+    QTest::addColumn<std::optional<uint32_t>>("expected");
+    const auto none = std::optional<uint32_t>();
+    QTest::newRow("no windows") << kThunderbird << QList<VTClientWindow>{} << none;
+    QTest::newRow("last of several") << kThunderbird
+                                     << QList<VTClientWindow>{window(1, "Mail", "thunderbird"),
+                                                              window(2, "xterm", "XTerm"),
+                                                              window(3, "Msgcompose", "thunderbird"),
+                                                              window(4, "xterm", "XTerm")}
+                                     << std::optional<uint32_t>(3);
+    QTest::newRow("class case ignored")
+        << kThunderbird << QList<VTClientWindow>{window(7, "Navigator", "Thunderbird")}
+        << std::optional<uint32_t>(7);
+    QTest::newRow("StartupWMClass") << VTMailHandler{"claws.desktop", "Claws-mail", "claws-mail"}
+                                    << QList<VTClientWindow>{window(5, "main", "Claws-Mail")}
+                                    << std::optional<uint32_t>(5);
+    QTest::newRow("reverse-DNS desktop id")
+        << VTMailHandler{"org.gnome.Evolution.desktop", "", "evolution"}
+        << QList<VTClientWindow>{window(9, "evolution", "Evolution"), window(10, "gedit", "Gedit")}
+        << std::optional<uint32_t>(9);
+    QTest::newRow("by process") << VTMailHandler{"mailer.desktop", "", "mailer-bin"}
+                                << QList<VTClientWindow>{window(11, "main", "Main", "mailer-bin"),
+                                                         window(12, "main", "Main", "other")}
+                                << std::optional<uint32_t>(11);
+    QTest::newRow("by process, name cut by the kernel")
+        << VTMailHandler{"x.desktop", "", "a-very-long-mailer-name"}
+        << QList<VTClientWindow>{window(13, "w", "W", "a-very-long-mai")} << std::optional<uint32_t>(13);
+    QTest::newRow("other programs only")
+        << kThunderbird
+        << QList<VTClientWindow>{window(1, "Navigator", "firefox", "firefox"), window(2, "", "", "")} << none;
+    QTest::newRow("empty handler fields never match empty classes")
+        << VTMailHandler{"", "", ""} << QList<VTClientWindow>{window(1, "", "", "")} << none;
+}
+
+void TestMailClientActivation::windowMatching() {
+    QFETCH(VTMailHandler, handler);
+    QFETCH(QList<VTClientWindow>, windows);
+    QFETCH(std::optional<uint32_t>, expected);
+    QCOMPARE(vt_mailClientWindowToActivate(windows, handler), expected);
+}
+
+void TestMailClientActivation::desktopEntry_data() {
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("executable");
+    QTest::addColumn<QString>("wmClass");
+    QTest::newRow("plain") << QByteArray(
+                                  "[Desktop Entry]\nExec=/usr/bin/thunderbird %u\nStartupWMClass=Mail\n")
+                           << true << "thunderbird"
+                           << "Mail";
+    QTest::newRow("quoted path") << QByteArray(
+                                        "[Desktop Entry]\nExec=\"/opt/My Mail/bin/my-mail\" --compose %u\n")
+                                 << true << "my-mail"
+                                 << "";
+    QTest::newRow("env prefix") << QByteArray(
+                                       "[Desktop Entry]\nExec=env GDK_BACKEND=x11 LANG=C evolution %U\n")
+                                << true << "evolution"
+                                << "";
+    QTest::newRow("other groups ignored")
+        << QByteArray("[Desktop Action New]\nExec=wrong\n[Desktop Entry]\nName=M\nExec=right\n"
+                      "[Desktop Action Compose]\nExec=also-wrong\nStartupWMClass=no\n")
+        << true << "right"
+        << "";
+    QTest::newRow("escaped class") << QByteArray("[Desktop Entry]\nExec=m\nStartupWMClass=My\\sMail\n")
+                                   << true << "m"
+                                   << "My Mail";
+    QTest::newRow("no entry group") << QByteArray("Exec=x\n") << false << ""
+                                    << "";
+}
+
+void TestMailClientActivation::desktopEntry() {
+    QFETCH(QByteArray, contents);
+    QFETCH(bool, valid);
+    QFETCH(QString, executable);
+    QFETCH(QString, wmClass);
+    const std::optional<VTMailHandler> handler = vt_mailHandlerFromDesktopEntry("m.desktop", contents);
+    QCOMPARE(handler.has_value(), valid);
+    if (!handler)
+        return;
+    QCOMPARE(handler->desktopId, "m.desktop");
+    QCOMPARE(handler->executableName, executable);
+    QCOMPARE(handler->startupWMClass, wmClass);
+}
+
+void TestMailClientActivation::activatesTheLastWindowOfTheMailClient() {
+    FakeMailDesktop desktop;
+    FakeWindowManager manager;
+    manager.addWindow("main", "FakeMailWindow");
+    const xcb_window_t compose = manager.addWindow("compose", "FakeMailWindow");
+    manager.addWindow("xterm", "XTerm");
+    QVERIFY(vt_activateMailClient());
+    QCOMPARE(manager.activationRequest(2000), std::optional<xcb_window_t>(compose));
+}
+
+void TestMailClientActivation::mailClientFoundByItsProcess() {
+    FakeMailDesktop desktop;
+    QProcess client;
+    client.setProgram(QStringLiteral(KEYLOFT_HELPERS_DIR "/fakemail"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("FAKEMAIL_SLEEP", "30");
+    client.setProcessEnvironment(environment);
+    client.start();
+    QVERIFY(client.waitForStarted());
+    FakeWindowManager manager;
+    const xcb_window_t window =
+        manager.addWindow("unnamed", "Unnamed", static_cast<uint32_t>(client.processId()));
+    manager.addWindow("other", "Other", static_cast<uint32_t>(QCoreApplication::applicationPid()));
+    const bool requested = vt_activateMailClient();
+    client.kill();
+    client.waitForFinished();
+    QVERIFY(requested);
+    QCOMPARE(manager.activationRequest(2000), std::optional<xcb_window_t>(window));
+}
+
+void TestMailClientActivation::activationComesAFifthOfASecondLater() {
+    FakeMailDesktop desktop;
+    FakeWindowManager manager;
+    const xcb_window_t window = manager.addWindow("compose", "FakeMailWindow");
+    QElapsedTimer clock;
+    clock.start();
+    scheduleMailClientActivation(); // returns at once; the request follows from the event loop
+    QVERIFY(clock.elapsed() < 200);
+    QCOMPARE(manager.activationRequest(3000), std::optional<xcb_window_t>(window));
+    QVERIFY(clock.elapsed() >= 200);
+}
+
+void TestMailClientActivation::nothingWithoutAMatchingWindow() {
+    FakeMailDesktop desktop;
+    FakeWindowManager manager;
+    manager.addWindow("xterm", "XTerm");
+    QVERIFY(!vt_activateMailClient());
+    QCOMPARE(manager.activationRequest(300), std::nullopt);
+}
+
+void TestMailClientActivation::nothingWithoutAWindowManager() {
+    FakeMailDesktop desktop;
+    QVERIFY(!vt_activateMailClient());
+}
+
+// The X11 cases need a real X server: start a private Xvfb and run the whole test as an X11 client of it.
+int main(int argc, char* argv[]) {
+    QProcess server;
+    server.start(QStringLiteral("Xvfb"),
+                 {"-displayfd", "1", "-terminate", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+    if (!server.waitForStarted() || !server.waitForReadyRead(10000)) {
+        std::fprintf(stderr, "Xvfb could not be started\n");
+        return 1;
+    }
+    testDisplay = ':' + server.readLine().trimmed();
+    qputenv("DISPLAY", testDisplay);
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        TestMailClientActivation test;
+        status = QTest::qExec(&test, argc, argv);
+    }
+    server.terminate();
+    server.waitForFinished();
+    return status;
+}
+
+#include "tst_mailclientactivation.moc"
