@@ -333,6 +333,12 @@ private slots:
                 env, 30000);
         const QString id = QString::fromLatin1(window.out.split('\n').value(0).trimmed());
         QVERIFY2(window.status == 0 && !id.isEmpty(), window.both().constData());
+        // The desktop ties the window to the menu entry through its class.
+        const QString wmClass = desktopEntry(desktopFile()).value("StartupWMClass");
+        const Run properties = run("xprop", {"-id", id, "WM_CLASS"}, env, 30000);
+        QVERIFY2(properties.status == 0, properties.both().constData());
+        QVERIFY2(properties.out.contains("\"" + wmClass.toUtf8() + "\""), properties.out.constData());
+
         const Run focus = run("xdotool", {"windowfocus", "--sync", id, "key", "Return"}, env, 30000);
         QVERIFY2(focus.status == 0, focus.both().constData());
 
