@@ -37,11 +37,12 @@ ProgressIndicator::ProgressIndicator(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setAttribute(Qt::WA_TranslucentBackground);
     setAccessibleName(tr("Progress"));
-    describeState();
+    setAccessibleDescription(tr("Idle"));
 }
 
 void ProgressIndicator::describeState() {
     setAccessibleDescription(isAnimating() ? tr("Working, please wait") : tr("Idle"));
+    // Screen readers announce the busy state when told it changed.
     QAccessible::State changed;
     changed.busy = true;
     QAccessibleStateChangeEvent event(this, changed);
