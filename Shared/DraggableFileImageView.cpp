@@ -248,8 +248,8 @@ std::optional<QUrl> DraggableFileImageView::stagePromisedFile() {
     return QUrl::fromLocalFile(QDir(folder).filePath(names->first()));
 }
 
-QMimeData* DraggableFileImageView::clipboardDataForFile(const QUrl& file) {
-    auto* data = new QMimeData;
+std::unique_ptr<QMimeData> DraggableFileImageView::clipboardDataForFile(const QUrl& file) {
+    auto data = std::make_unique<QMimeData>();
     data->setUrls({file});
     data->setData(QString::fromLatin1(kCopiedFilesType), QByteArray("copy\n") + file.toEncoded());
     return data;
@@ -259,7 +259,8 @@ bool DraggableFileImageView::copyFileToClipboard() {
     const std::optional<QUrl> staged = stagePromisedFile();
     if (!staged)
         return false;
-    QGuiApplication::clipboard()->setMimeData(clipboardDataForFile(*staged));
+    // The clipboard takes ownership of the data.
+    QGuiApplication::clipboard()->setMimeData(clipboardDataForFile(*staged).release());
     return true;
 }
 

@@ -89,8 +89,8 @@ public:
     // manager pastes a copy. False, with the clipboard unchanged, when nothing could be staged.
     bool copyFileToClipboard();
 
-    // The clipboard data for one file, as copyFileToClipboard sets it. The caller owns the result.
-    [[nodiscard]] static QMimeData* clipboardDataForFile(const QUrl& file);
+    // The clipboard data for one file, as copyFileToClipboard sets it.
+    [[nodiscard]] static std::unique_ptr<QMimeData> clipboardDataForFile(const QUrl& file);
 
     // Sends clicked(), as a finished single click would; what Enter, Space and the accessible press do.
     void activate();
