@@ -9,20 +9,20 @@ namespace {
 
 const QString kNull = QStringLiteral("(null)");
 
-template <class T> QString printfNumber(const QByteArray& spec, T value) {
+template <class T> QString printfNumber(const QByteArray& directive, T value) {
     CLocaleScope scope;
     std::array<char, 128> small{};
-    const int needed = std::snprintf(small.data(), small.size(), spec.constData(), value);
+    const int needed = std::snprintf(small.data(), small.size(), directive.constData(), value);
     if (needed < 0)
         return {};
     if (static_cast<size_t>(needed) < small.size())
         return QString::fromLatin1(small.data(), needed);
     QByteArray large(needed + 1, '\0');
-    std::snprintf(large.data(), large.size(), spec.constData(), value);
+    std::snprintf(large.data(), large.size(), directive.constData(), value);
     return QString::fromLatin1(large.constData(), needed);
 }
 
-struct Spec {
+struct Directive {
     QByteArray flags;
     int width = -1;
     int precision = -1;
@@ -31,84 +31,87 @@ struct Spec {
 };
 
 // Pads a text conversion to its width with spaces, on the left unless the "-" flag is set.
-QString padded(QString text, const Spec& spec) {
-    if (spec.precision >= 0 && text.size() > spec.precision)
-        text.truncate(spec.precision);
-    if (spec.width > text.size()) {
-        const QString fill(spec.width - text.size(), QLatin1Char(' '));
-        text = spec.flags.contains('-') ? text + fill : fill + text;
+QString padded(QString text, const Directive& directive) {
+    if (directive.precision >= 0 && text.size() > directive.precision)
+        text.truncate(directive.precision);
+    if (directive.width > text.size()) {
+        const QString fill(directive.width - text.size(), QLatin1Char(' '));
+        text = directive.flags.contains('-') ? text + fill : fill + text;
     }
     return text;
 }
 
-QByteArray printfSpec(const Spec& spec, const char* length, char conversion) {
-    QByteArray out = "%" + spec.flags;
-    if (spec.width >= 0)
-        out += QByteArray::number(spec.width);
-    if (spec.precision >= 0)
-        out += "." + QByteArray::number(spec.precision);
+QByteArray printfDirective(const Directive& directive, const char* length, char conversion) {
+    QByteArray out = "%" + directive.flags;
+    if (directive.width >= 0)
+        out += QByteArray::number(directive.width);
+    if (directive.precision >= 0)
+        out += "." + QByteArray::number(directive.precision);
     out += length;
     out += conversion;
     return out;
 }
 
-QString formatSigned(const Spec& spec, const VTFormatArg& arg) {
+QString formatSigned(const Directive& directive, const VTFormatArg& arg) {
     const int64_t v = arg.asSigned();
-    const QByteArray& len = spec.length;
+    const QByteArray& len = directive.length;
     if (len == "hh")
-        return printfNumber(printfSpec(spec, "", 'd'), static_cast<int>(static_cast<signed char>(v)));
+        return printfNumber(printfDirective(directive, "", 'd'),
+                            static_cast<int>(static_cast<signed char>(v)));
     if (len == "h")
-        return printfNumber(printfSpec(spec, "", 'd'), static_cast<int>(static_cast<short>(v)));
+        return printfNumber(printfDirective(directive, "", 'd'), static_cast<int>(static_cast<short>(v)));
     if (len.isEmpty())
-        return printfNumber(printfSpec(spec, "", 'd'), static_cast<int>(v));
-    return printfNumber(printfSpec(spec, "ll", 'd'), static_cast<long long>(v));
+        return printfNumber(printfDirective(directive, "", 'd'), static_cast<int>(v));
+    return printfNumber(printfDirective(directive, "ll", 'd'), static_cast<long long>(v));
 }
 
-QString formatUnsigned(const Spec& spec, const VTFormatArg& arg) {
+QString formatUnsigned(const Directive& directive, const VTFormatArg& arg) {
     const uint64_t v = arg.asUnsigned();
-    const QByteArray& len = spec.length;
-    const char c = spec.conversion;
+    const QByteArray& len = directive.length;
+    const char c = directive.conversion;
     if (len == "hh")
-        return printfNumber(printfSpec(spec, "", c), static_cast<unsigned>(static_cast<unsigned char>(v)));
+        return printfNumber(printfDirective(directive, "", c),
+                            static_cast<unsigned>(static_cast<unsigned char>(v)));
     if (len == "h")
-        return printfNumber(printfSpec(spec, "", c), static_cast<unsigned>(static_cast<unsigned short>(v)));
+        return printfNumber(printfDirective(directive, "", c),
+                            static_cast<unsigned>(static_cast<unsigned short>(v)));
     if (len.isEmpty())
-        return printfNumber(printfSpec(spec, "", c), static_cast<unsigned>(v));
-    return printfNumber(printfSpec(spec, "ll", c), static_cast<unsigned long long>(v));
+        return printfNumber(printfDirective(directive, "", c), static_cast<unsigned>(v));
+    return printfNumber(printfDirective(directive, "ll", c), static_cast<unsigned long long>(v));
 }
 
-QString formatConversion(const Spec& spec, const VTFormatArg& arg) {
+QString formatConversion(const Directive& directive, const VTFormatArg& arg) {
     using Kind = VTFormatArg::Kind;
-    switch (spec.conversion) {
+    switch (directive.conversion) {
     case '@':
     case 's':
-        return padded(arg.description(), spec);
+        return padded(arg.description(), directive);
     case 'd':
     case 'i':
         if (arg.kind() == Kind::Text)
-            return padded(arg.text(), spec);
-        return formatSigned(spec, arg);
+            return padded(arg.text(), directive);
+        return formatSigned(directive, arg);
     case 'u':
     case 'o':
     case 'x':
     case 'X':
         if (arg.kind() == Kind::Text)
-            return padded(arg.text(), spec);
-        return formatUnsigned(spec, arg);
+            return padded(arg.text(), directive);
+        return formatUnsigned(directive, arg);
     case 'c':
         return padded(QString(QChar(static_cast<char16_t>(static_cast<unsigned char>(arg.asUnsigned())))),
-                      spec);
+                      directive);
     case 'C':
         // A UTF-16 unit, as the system's texts use it for bullets and ellipses.
-        return padded(QString(QChar(static_cast<char16_t>(arg.asUnsigned()))), spec);
+        return padded(QString(QChar(static_cast<char16_t>(arg.asUnsigned()))), directive);
     case 'p':
         if (arg.kind() == Kind::Absent)
-            return padded(QStringLiteral("0x0"), spec);
-        return padded(QStringLiteral("0x") + QString::number(arg.asUnsigned(), 16), spec);
+            return padded(QStringLiteral("0x0"), directive);
+        return padded(QStringLiteral("0x") + QString::number(arg.asUnsigned(), 16), directive);
     default: // f F e E g G a A
         if (arg.kind() == Kind::Text)
-            return padded(arg.text(), spec);
-        return printfNumber(printfSpec(spec, "", spec.conversion), arg.asReal());
+            return padded(arg.text(), directive);
+        return printfNumber(printfDirective(directive, "", directive.conversion), arg.asReal());
     }
 }
 
@@ -131,7 +134,7 @@ public:
             }
             out += format_.mid(pos_, percent - pos_);
             pos_ = percent + 1;
-            out += directive(percent);
+            out += parseDirective(percent);
         }
         return out;
     }
@@ -174,47 +177,47 @@ private:
         return 0;
     }
 
-    int starOrNumber(bool allowNegative, Spec& spec) {
+    int starOrNumber(bool allowNegative, Directive& directive) {
         if (peek() != '*')
             return number();
         ++pos_;
         const int64_t v = take(positional()).asSigned();
         if (v < 0 && allowNegative) {
-            spec.flags += '-';
+            directive.flags += '-';
             return static_cast<int>(std::min<int64_t>(-v, 1 << 20));
         }
         return v < 0 ? -1 : static_cast<int>(std::min<int64_t>(v, 1 << 20));
     }
 
-    QString directive(qsizetype percent) {
+    QString parseDirective(qsizetype percent) {
         if (peek() == '%') {
             ++pos_;
             return QStringLiteral("%");
         }
-        Spec spec;
+        Directive directive;
         const int position = positional();
         while (QByteArrayView("-0+ #'").contains(peek()) && peek() != 0)
-            spec.flags += format_[pos_++].toLatin1();
-        spec.width = starOrNumber(true, spec);
+            directive.flags += format_[pos_++].toLatin1();
+        directive.width = starOrNumber(true, directive);
         if (peek() == '.') {
             ++pos_;
-            Spec ignored;
-            spec.precision = std::max(0, starOrNumber(false, ignored));
+            Directive ignored;
+            directive.precision = std::max(0, starOrNumber(false, ignored));
         }
         while (QByteArrayView("hlqjztL").contains(peek()) && peek() != 0)
-            spec.length += format_[pos_++].toLatin1();
-        if (spec.length == "q" || spec.length == "j" || spec.length == "z" || spec.length == "t" ||
-            spec.length == "l")
-            spec.length = "ll";
-        if (spec.length == "L")
-            spec.length.clear();
-        spec.conversion = peek();
-        if (!isConversion(spec.conversion)) {
+            directive.length += format_[pos_++].toLatin1();
+        if (directive.length == "q" || directive.length == "j" || directive.length == "z" ||
+            directive.length == "t" || directive.length == "l")
+            directive.length = "ll";
+        if (directive.length == "L")
+            directive.length.clear();
+        directive.conversion = peek();
+        if (!isConversion(directive.conversion)) {
             // Not a conversion we know: keep the text as written.
             return format_.mid(percent, pos_ - percent).toString();
         }
         ++pos_;
-        return formatConversion(spec, take(position));
+        return formatConversion(directive, take(position));
     }
 
     QStringView format_;
