@@ -54,6 +54,9 @@ public:
     void setDiagnosticsPerformActionButton(QPushButton* button) { actionButton_.store(button); }
     [[nodiscard]] QLabel* descriptionField() const { return descriptionField_.load(); }
     void setDescriptionField(QLabel* field) { descriptionField_.store(field); }
+    // The line under the report icon that names the report file and its size; empty until a report is made.
+    [[nodiscard]] QLabel* reportFileField() const { return reportFileField_.load(); }
+    void setReportFileField(QLabel* field) { reportFileField_.store(field); }
 
     // The report file's complete content, read at the moment of asking, for the controller's own report
     // icon only; absent for any other view, when there is no report, or when it cannot be read.
@@ -69,9 +72,15 @@ public:
     // The newest-report rule applied to a given folder (absent when it holds no candidate).
     [[nodiscard]] static std::optional<QUrl> newestReportInFolder(const QString& folder);
 
-    // Makes the report: runs the shipped diagnostics script and updates the window. Runs on the worker
-    // thread started by the first press of the action button; posts its window changes to the main thread.
+    // Makes the report: runs the shipped diagnostics script, waits for it, and updates the window. Runs on
+    // the worker thread started by the first press of the action button; posts its window changes to the
+    // main thread in order. A run that leaves no new report (no interpreter, a non-zero exit, or nothing
+    // written) shows an alert with the script's error output, waits for it to be dismissed, and closes
+    // the window, which ends the application.
     void generateDiagnostics();
+    // For tests only: the bundle path generateDiagnostics runs the script from instead of the running
+    // executable's bundle; absent restores the real one. Set it before the run starts.
+    static void setBundlePathForTesting(const std::optional<QString>& bundlePath);
     // Creates a new, visible mail message to support with the report attached; main thread, blocks until
     // the mail client has been handed the message.
     void createMailMessage();
@@ -99,4 +108,5 @@ private:
     std::atomic<DraggableFileImageView*> draggableFileView_{nullptr};
     std::atomic<QPushButton*> actionButton_{nullptr};
     std::atomic<QLabel*> descriptionField_{nullptr};
+    std::atomic<QLabel*> reportFileField_{nullptr};
 };

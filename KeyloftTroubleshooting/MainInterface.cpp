@@ -36,6 +36,7 @@ void MainInterface::connectControls() {
     controller_.setDraggableFileView(ui_->draggableFileView);
     controller_.setDiagnosticsPerformActionButton(ui_->diagnosticsPerformActionButton);
     controller_.setDescriptionField(ui_->descriptionField);
+    controller_.setReportFileField(ui_->reportFileField);
 
     QObject::connect(ui_->diagnosticsPerformActionButton, &QPushButton::clicked, &controller_,
                      &DiagnosticsController::diagnosticsActionButtonPressed);

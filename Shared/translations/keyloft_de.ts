@@ -79,5 +79,17 @@ Die Launch-Services-Datenbank wird zurückgesetzt,</translation>
         <source>Please contact Vantlesoft support.</source>
         <translation>Bitte wenden Sie sich an den Vantlesoft-Support.</translation>
     </message>
+    <message>
+        <source>The diagnostics script stopped before it could create the report.</source>
+        <translation>Das Diagnoseskript wurde beendet, bevor es den Bericht erstellen konnte.</translation>
+    </message>
+    <message>
+        <source>The diagnostics script finished, but no report was written to the report folder.</source>
+        <translation>Das Diagnoseskript ist fertig, hat aber keinen Bericht in den Berichtsordner geschrieben.</translation>
+    </message>
+    <message>
+        <source>The application's folder has a name that cannot be passed to the diagnostics script.</source>
+        <translation>Der Ordner des Programms hat einen Namen, der nicht an das Diagnoseskript übergeben werden kann.</translation>
+    </message>
 </context>
 </TS>
