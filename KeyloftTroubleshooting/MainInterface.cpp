@@ -1,6 +1,7 @@
 #include "MainInterface.h"
 
 #include "AppResources.h"
+#include "DefaultButtonKeyFilter.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
@@ -15,9 +16,18 @@ MainInterface::MainInterface()
     ui_->descriptionField->setMinimumHeight(ui_->descriptionField->fontMetrics().lineSpacing() * 6);
     window_->layout()->setSizeConstraint(QLayout::SetFixedSize);
     connectControls();
+    setUpKeyboard();
 }
 
 MainInterface::~MainInterface() = default;
+
+void MainInterface::setUpKeyboard() {
+    // Reading order: the report on the left, then the action button; the menus through their Alt keys.
+    // The window opens with the button focused, since pressing it is the first thing to do.
+    QWidget::setTabOrder(ui_->draggableFileView, ui_->diagnosticsPerformActionButton);
+    DefaultButtonKeyFilter::install(window_.get(), ui_->diagnosticsPerformActionButton);
+    ui_->diagnosticsPerformActionButton->setFocus(Qt::OtherFocusReason);
+}
 
 void MainInterface::connectControls() {
     delegate_.setWindow(window_.get());

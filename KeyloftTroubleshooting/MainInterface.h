@@ -3,6 +3,8 @@
 // The main interface: the window built from MainWindow.ui, the application delegate and the window's
 // controller, with every reference and action connected. Stands in for loading the interface resource.
 //
+// Keyboard: Tab moves between the report icon and the action button, Enter anywhere clicks the action
+// button unless the focused control uses it, and the menus open with their Alt keys.
 // Owns all three for its lifetime. Build it on the main thread after the QApplication exists; the caller
 // then calls controller().awakeFromNib() and shows the window.
 
@@ -32,6 +34,7 @@ public:
 
 private:
     void connectControls();
+    void setUpKeyboard();
 
     PasswordDiagnosticsAppDelegate delegate_;
     DiagnosticsController controller_;

@@ -1,17 +1,52 @@
 #include "ProgressIndicator.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QPainter>
 #include <QTimerEvent>
+
+#include <mutex>
 
 namespace {
 constexpr int kSpokes = 12;
 constexpr int kFrameMilliseconds = 80;
+
+// A progress bar without a value: screen readers announce it as such and read its busy state.
+class AccessibleProgressIndicator : public QAccessibleWidget {
+public:
+    explicit AccessibleProgressIndicator(ProgressIndicator* indicator)
+        : QAccessibleWidget(indicator, QAccessible::ProgressBar) {}
+
+    [[nodiscard]] QAccessible::State state() const override {
+        QAccessible::State result = QAccessibleWidget::state();
+        result.busy = static_cast<ProgressIndicator*>(widget())->isAnimating();
+        return result;
+    }
+};
+
+QAccessibleInterface* accessibleIndicatorFactory(const QString& className, QObject* object) {
+    if (className != QLatin1String("ProgressIndicator") || object == nullptr || !object->isWidgetType())
+        return nullptr;
+    return new AccessibleProgressIndicator(static_cast<ProgressIndicator*>(object));
+}
 } // namespace
 
 ProgressIndicator::ProgressIndicator(QWidget* parent) : QWidget(parent) {
+    static std::once_flag factoryInstalled;
+    std::call_once(factoryInstalled, [] { QAccessible::installFactory(accessibleIndicatorFactory); });
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setAttribute(Qt::WA_TranslucentBackground);
     setAccessibleName(tr("Progress"));
+    setAccessibleDescription(tr("Idle"));
+}
+
+void ProgressIndicator::describeState() {
+    setAccessibleDescription(isAnimating() ? tr("Working, please wait") : tr("Idle"));
+    // Screen readers announce the busy state when told it changed.
+    QAccessible::State changed;
+    changed.busy = true;
+    QAccessibleStateChangeEvent event(this, changed);
+    QAccessible::updateAccessibility(&event);
 }
 
 void ProgressIndicator::startAnimation() {
@@ -19,6 +54,7 @@ void ProgressIndicator::startAnimation() {
         return;
     step_ = 0;
     timer_.start(kFrameMilliseconds, this);
+    describeState();
     update();
 }
 
@@ -26,6 +62,7 @@ void ProgressIndicator::stopAnimation() {
     if (!timer_.isActive())
         return;
     timer_.stop();
+    describeState();
     update();
 }
 

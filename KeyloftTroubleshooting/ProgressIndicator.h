@@ -2,6 +2,8 @@
 
 // The window's busy spinner: a ring of twelve spokes that turns while work is going on and shows
 // nothing when stopped (it keeps its place in the layout, so nothing moves when it starts or stops).
+// Assistive technology sees a progress bar without a value, busy while it turns; its description says
+// whether work is going on and changes when the spinner starts or stops.
 //
 // Use from the main thread only. From another thread post the call, in order with the other steps:
 //   QMetaObject::invokeMethod(indicator, "startAnimation", Qt::QueuedConnection);
@@ -28,6 +30,8 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
+    void describeState();
+
     QBasicTimer timer_;
     int step_ = 0;
 };

@@ -2,9 +2,14 @@
 
 #include "Platform/SystemLog.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QClipboard>
 #include <QDir>
 #include <QDrag>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
@@ -15,11 +20,14 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 
 namespace {
 
 constexpr int kPlaceholderSide = 128;
 constexpr const char* kUriListType = "text/uri-list";
+// What GNOME Files, Nemo, Caja and other file managers read to paste a copied file.
+constexpr const char* kCopiedFilesType = "x-special/gnome-copied-files";
 
 // Writes bytes as path in one step: readers see the old file or the whole new one, never a part.
 // Answers an empty text on success, otherwise the reason.
@@ -84,12 +92,48 @@ private:
     mutable std::optional<QUrl> fileUrl_;
 };
 
+// The view as assistive technology sees it: a push button whose press action is the view's click.
+class AccessibleFileImage : public QAccessibleWidget {
+public:
+    explicit AccessibleFileImage(DraggableFileImageView* view)
+        : QAccessibleWidget(view, QAccessible::Button) {}
+
+    [[nodiscard]] QStringList actionNames() const override {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+    [[nodiscard]] QStringList keyBindingsForAction(const QString& actionName) const override {
+        if (actionName == pressAction())
+            return {QStringLiteral("Return"), QStringLiteral("Space")};
+        return QAccessibleWidget::keyBindingsForAction(actionName);
+    }
+    void doAction(const QString& actionName) override {
+        if (actionName == pressAction()) {
+            static_cast<DraggableFileImageView*>(widget())->activate();
+            return;
+        }
+        QAccessibleWidget::doAction(actionName);
+    }
+};
+
+QAccessibleInterface* accessibleFileImageFactory(const QString& className, QObject* object) {
+    if (className != QLatin1String("DraggableFileImageView") || object == nullptr || !object->isWidgetType())
+        return nullptr;
+    return new AccessibleFileImage(static_cast<DraggableFileImageView*>(object));
+}
+
+bool isActivationKey(int key) {
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
 } // namespace
 
 DraggableFileImageView::DraggableFileImageView(QWidget* parent) : QLabel(parent) {
+    static std::once_flag factoryInstalled;
+    std::call_once(factoryInstalled, [] { QAccessible::installFactory(accessibleFileImageFactory); });
     setAlignment(Qt::AlignCenter);
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(tr("Report"));
 }
 
@@ -117,7 +161,18 @@ void DraggableFileImageView::configureWithFileIcon(const QImage& icon, const QUr
     selectedIcon_ = pressedImageForIcon(icon_);
     dragIcon_ = dragImageForIcon(icon_);
     showImage(icon_);
+    describeForAssistiveTechnology();
     repaint();
+}
+
+void DraggableFileImageView::describeForAssistiveTechnology() {
+    // Without a file name the view stands for nothing that can be copied: keep what the owner said.
+    if (fileName_.isEmpty())
+        return;
+    setAccessibleDescription(
+        tr("The file %1. Enter or Space shows it, Ctrl+C copies it, and dragging it into "
+           "another application copies it there.")
+            .arg(fileName_));
 }
 
 QImage DraggableFileImageView::pressedImageForIcon(const QImage& icon) {
@@ -193,6 +248,26 @@ std::optional<QUrl> DraggableFileImageView::stagePromisedFile() {
     return QUrl::fromLocalFile(QDir(folder).filePath(names->first()));
 }
 
+std::unique_ptr<QMimeData> DraggableFileImageView::clipboardDataForFile(const QUrl& file) {
+    auto data = std::make_unique<QMimeData>();
+    data->setUrls({file});
+    data->setData(QString::fromLatin1(kCopiedFilesType), QByteArray("copy\n") + file.toEncoded());
+    return data;
+}
+
+bool DraggableFileImageView::copyFileToClipboard() {
+    const std::optional<QUrl> staged = stagePromisedFile();
+    if (!staged)
+        return false;
+    // The clipboard takes ownership of the data.
+    QGuiApplication::clipboard()->setMimeData(clipboardDataForFile(*staged).release());
+    return true;
+}
+
+void DraggableFileImageView::activate() {
+    emit clicked(this);
+}
+
 void DraggableFileImageView::showImage(const QImage& image) {
     shown_ = image;
     update();
@@ -211,18 +286,86 @@ QRect DraggableFileImageView::imageRect(const QImage& image) const {
 void DraggableFileImageView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setRenderHint(QPainter::Antialiasing);
     if (!shown_.isNull()) {
         painter.drawImage(imageRect(shown_), shown_);
+    } else if (!isConfigured()) {
+        // Where the report will appear: a quiet dashed frame.
+        QPen pen(palette().color(QPalette::Mid), 1.5, Qt::DashLine);
+        painter.setPen(pen);
+        const QRectF frame = QRectF(rect()).adjusted(8.5, 8.5, -8.5, -8.5);
+        painter.drawRoundedRect(frame, 12, 12);
+    }
+    if (hasFocus())
+        paintFocusFrame(painter);
+}
+
+void DraggableFileImageView::paintFocusFrame(QPainter& painter) const {
+    // Along the view's edge in the selection colour, clear of the icon, so keyboard users see where they are.
+    QPen pen(palette().color(QPalette::Highlight), 2.0);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
+}
+
+bool DraggableFileImageView::event(QEvent* event) {
+    // Copy belongs to the focused view even when some window action claims the same keys.
+    if (event->type() == QEvent::ShortcutOverride &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        event->accept();
+        return true;
+    }
+    return QLabel::event(event);
+}
+
+void DraggableFileImageView::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if (event->matches(QKeySequence::Copy)) {
+        if (!event->isAutoRepeat())
+            copyFileToClipboard();
         return;
     }
-    if (isConfigured())
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (!plain || (key != Qt::Key_Space && !isActivationKey(key))) {
+        QLabel::keyPressEvent(event);
         return;
-    // Where the report will appear: a quiet dashed frame.
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPen pen(palette().color(QPalette::Mid), 1.5, Qt::DashLine);
-    painter.setPen(pen);
-    const QRectF frame = QRectF(rect()).adjusted(8.5, 8.5, -8.5, -8.5);
-    painter.drawRoundedRect(frame, 12, 12);
+    }
+    // Accepted even when repeated, so a held key never reaches the window's default button.
+    if (event->isAutoRepeat())
+        return;
+    if (key == Qt::Key_Space) {
+        spaceHeld_ = true;
+        showImage(selectedIcon_);
+        return;
+    }
+    activate();
+}
+
+void DraggableFileImageView::keyReleaseEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Space || !spaceHeld_) {
+        QLabel::keyReleaseEvent(event);
+        return;
+    }
+    if (event->isAutoRepeat())
+        return;
+    spaceHeld_ = false;
+    showImage(icon_);
+    activate();
+}
+
+void DraggableFileImageView::focusInEvent(QFocusEvent* event) {
+    update();
+    QLabel::focusInEvent(event);
+}
+
+void DraggableFileImageView::focusOutEvent(QFocusEvent* event) {
+    // Focus leaving while Space is held cancels that press, as it does for a button.
+    if (spaceHeld_) {
+        spaceHeld_ = false;
+        showImage(icon_);
+    }
+    update();
+    QLabel::focusOutEvent(event);
 }
 
 void DraggableFileImageView::mousePressEvent(QMouseEvent* event) {

@@ -13,6 +13,12 @@
 //   reads the dropped data; the bytes are then written atomically under the file's name into a fresh
 //   staging folder below the cache location, and that file is what the target receives.
 // - A release that ends a single click (not the second click of a double click) emits clicked().
+// - Keyboard: the view takes focus (Tab or a click) and then shows a focus frame. Enter or Return sends
+//   clicked() once per press; Space shows the pressed image while held and sends clicked() on release;
+//   held keys (auto-repeat) send nothing more. Ctrl+C (the platform's copy keys) puts the file on the
+//   clipboard as file managers expect it (see copyFileToClipboard).
+// - Assistive technology sees a push button named by the accessible name, whose press action is the
+//   click; once configured, its description names the file and what the keys do.
 //
 // Ownership: the view owns its images and names; the data source is not owned (it is tracked and seen
 // as absent once destroyed). A drag object belongs to Qt, which keeps it (and the promised data) alive
@@ -32,6 +38,7 @@
 
 class DraggableFileImageView;
 class QDrag;
+class QMimeData;
 class QTemporaryDir;
 
 // Supplies the bytes of the file a view stands for. A data source is any QObject that also derives
@@ -77,6 +84,17 @@ public:
     // written. Staged files stay until the view is destroyed, so a target may copy them after the drop.
     std::optional<QUrl> stagePromisedFile();
 
+    // Stages the promised file as stagePromisedFile does and puts it on the clipboard: its URL as
+    // text/uri-list and as x-special/gnome-copied-files ("copy" and the URL on the next line), so a file
+    // manager pastes a copy. False, with the clipboard unchanged, when nothing could be staged.
+    bool copyFileToClipboard();
+
+    // The clipboard data for one file, as copyFileToClipboard sets it.
+    [[nodiscard]] static std::unique_ptr<QMimeData> clipboardDataForFile(const QUrl& file);
+
+    // Sends clicked(), as a finished single click would; what Enter, Space and the accessible press do.
+    void activate();
+
     // The operations a drag offers: copy, wherever the target is.
     [[nodiscard]] static Qt::DropActions draggingSourceOperationMask() { return Qt::CopyAction; }
 
@@ -106,11 +124,18 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void showImage(const QImage& image);
     void startDrag(const QPoint& pressPoint);
     [[nodiscard]] QRect imageRect(const QImage& image) const;
+    void paintFocusFrame(QPainter& painter) const;
+    void describeForAssistiveTechnology();
     [[nodiscard]] bool isConfigured() const { return !fileName_.isEmpty() && dataSource_ != nullptr; }
 
     QImage icon_;
@@ -123,6 +148,7 @@ private:
     bool pressed_ = false;
     bool secondClick_ = false;
     bool dragStarted_ = false;
+    bool spaceHeld_ = false;
     QPoint pressPoint_;
     DragRunner dragRunner_;
     std::unique_ptr<QTemporaryDir> stagingRoot_;

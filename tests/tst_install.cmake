@@ -1,0 +1,13 @@
+# The install test installs this very build tree and packages it, so everything that gets installed
+# must be built first.
+target_compile_definitions(${KEYLOFT_TEST} PRIVATE
+    KEYLOFT_BUILD_DIR="${CMAKE_BINARY_DIR}"
+    KEYLOFT_CMAKE_COMMAND="${CMAKE_COMMAND}"
+    KEYLOFT_CPACK_COMMAND="${CMAKE_CPACK_COMMAND}"
+    KEYLOFT_VERSION="${PROJECT_VERSION}")
+# The icons are rendered by a target of the install rules, defined after the tests.
+add_dependencies(${KEYLOFT_TEST} keyloft_icons)
+if(TARGET keyloft-askpass)
+  add_dependencies(${KEYLOFT_TEST} keyloft-askpass)
+endif()
+set_tests_properties(${KEYLOFT_TEST} PROPERTIES TIMEOUT 600)
