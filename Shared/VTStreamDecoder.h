@@ -14,6 +14,8 @@
 //
 // One decoder serves one stream on one thread; it does no input or output of its own.
 
+#include "Platform/PagePrefault.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringDecoder>
@@ -53,4 +55,5 @@ private:
     // The start of a character whose remaining bytes have not arrived yet.
     char pending_[4] = {};
     qsizetype pendingLength_ = 0;
+    VTPagePrefault prefault_;
 };

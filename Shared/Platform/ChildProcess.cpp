@@ -1,5 +1,7 @@
 #include "ChildProcess.h"
 
+#include "DecodingThread.h"
+#include "PagePrefault.h"
 #include "VTStreamDecoder.h"
 #include "VantleFormat.h"
 
@@ -213,12 +215,14 @@ public:
 
 // Keeps the bytes in a single buffer that grows by doubling. The buffer's growth is a realloc,
 // which for large buffers moves pages instead of copying them, and pages the child never filled are
-// never touched: the memory in use stays close to the bytes received.
+// never touched: the memory in use stays close to the bytes received. The pages about to be read
+// into are made present a window at a time, which costs less than faulting them in one by one.
 class ByteCollector final : public Collector {
 public:
     [[nodiscard]] bool readAvailable(int fd) override {
         for (;;) {
             ensureRoom();
+            prefault_.ahead(bytes_.data(), bytes_.size(), length_);
             const qsizetype room = bytes_.size() - length_;
             bool open = true;
             const ssize_t n = readSome(fd, bytes_.data() + length_, static_cast<size_t>(room), open);
@@ -252,36 +256,68 @@ private:
 
     QByteArray bytes_;
     qsizetype length_ = 0;
+    VTPagePrefault prefault_;
 };
 
-// Decodes each piece as it arrives, so the decoding runs while the child is still writing. Pieces
-// are read into one small buffer that stays in the processor's cache; only the text is kept.
+// Decodes each piece as it arrives, so the decoding runs while the child is still writing. Small
+// outputs are read into one small buffer and decoded on the serving thread; once an output proves
+// large, the decoding moves to a thread of its own.
 class TextCollector final : public Collector {
 public:
     [[nodiscard]] bool readAvailable(int fd) override {
-        if (!piece_)
-            piece_ = std::make_unique_for_overwrite<char[]>(kPieceSize);
         for (;;) {
+            startThreadWhenLarge();
+            char* into = thread_ ? thread_->slotToFill() : piece();
+            const size_t room = thread_ ? VTDecodingThread::kSlotSize : kPieceSize;
             bool open = true;
-            const ssize_t n = readSome(fd, piece_.get(), kPieceSize, open);
+            const ssize_t n = readSome(fd, into, room, open);
             if (n <= 0)
                 return open && n < 0;
-            decoder_.append(QByteArrayView(piece_.get(), n));
-            if (n < static_cast<ssize_t>(kPieceSize))
-                return true;
+            if (thread_)
+                thread_->submit(static_cast<size_t>(n));
+            else
+                decoder_.append(QByteArrayView(into, n));
+            if (static_cast<size_t>(n) < room)
+                return true; // drained for now; a full read may mean more is waiting
         }
     }
 
     void takeInto(QByteArray&, QString& text, qsizetype& length) override {
+        if (thread_)
+            thread_->finish();
         length = decoder_.byteCount();
         text = decoder_.finish();
     }
 
 private:
     static constexpr size_t kPieceSize = 256 * 1024;
+    // Below this a second thread costs more than it saves.
+    static constexpr qsizetype kThreadAfter = 4 * 1024 * 1024;
+
+    [[nodiscard]] char* piece() {
+        if (!piece_)
+            piece_ = std::make_unique_for_overwrite<char[]>(kPieceSize);
+        return piece_.get();
+    }
+
+    // Without a thread the decoding simply stays on the serving thread.
+    void startThreadWhenLarge() {
+        if (thread_ || threadRefused_ || decoder_.byteCount() < kThreadAfter)
+            return;
+        thread_ = std::make_unique<VTDecodingThread>(decoder_);
+        if (!thread_->start()) {
+            thread_.reset();
+            threadRefused_ = true;
+            return;
+        }
+        piece_.reset();
+    }
 
     VTStreamDecoder decoder_;
     std::unique_ptr<char[]> piece_;
+    // Declared after the decoder it decodes into, so it ends first.
+    std::unique_ptr<VTDecodingThread> thread_;
+    bool threadRefused_ = false;
 };
 
 [[nodiscard]] std::unique_ptr<Collector> collectorFor(VTChildProcessOutput output) {
