@@ -1,6 +1,9 @@
 #include "DecodingThread.h"
 
+#include <csignal>
 #include <system_error>
+
+#include <pthread.h>
 
 VTDecodingThread::VTDecodingThread(VTStreamDecoder& decoder) : decoder_(decoder) {
     for (auto& slot : slots_)
@@ -11,13 +14,21 @@ VTDecodingThread::~VTDecodingThread() {
     finish();
 }
 
+// The thread starts with every signal blocked, so the application's signals keep going to the
+// threads that expect them.
 bool VTDecodingThread::start() {
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    bool started = true;
     try {
         thread_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {
-        return false;
+        started = false;
     }
-    return true;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return started;
 }
 
 char* VTDecodingThread::slotToFill() {
