@@ -30,34 +30,34 @@ QStringList fixedLocationsOverride;
     return (error == ENOENT || error == ENOTDIR) ? 127 : 126;
 }
 
-[[nodiscard]] QString decoded(QByteArray bytes, const char* failureText) {
-    const std::optional<QString> text = vt_utf8stringWithData(std::optional<QByteArray>(std::move(bytes)));
-    return text ? *text : QString::fromLatin1(failureText);
-}
-
-// Builds "out", "err" and, when storeStatus, "status" from what the child did. A failed start always
-// stores a status, so no reader mistakes it for a run that succeeded.
+// Builds "out", "err" and, when storeStatus, "status" from what the child did; the child's output
+// arrives already decoded. A failed start always stores a status, so no reader mistakes it for a
+// run that succeeded.
 [[nodiscard]] QVariantMap resultDictionary(VTChildProcessResult child, const QString& noOutputText,
                                            bool storeStatus) {
     QVariantMap result;
-    const QString out =
-        child.standardOutput.isEmpty()
-            ? noOutputText
-            : decoded(std::move(child.standardOutput), "Failed to convert output data into a string");
+    const QString out = child.standardOutputLength == 0 ? noOutputText : std::move(child.standardOutputText);
     vt_setObject(result, out, QStringLiteral("out"));
     if (child.startFailure) {
         vt_setObject(result, *child.startFailure, QStringLiteral("err"));
         vt_setObject(result, statusForStartError(child.startError), QStringLiteral("status"));
         return result;
     }
-    if (!child.standardError.isEmpty()) {
-        const QString err =
-            decoded(std::move(child.standardError), "Failed to convert error data into a string");
-        vt_setObject(result, err, QStringLiteral("err"));
-    }
+    if (child.standardErrorLength > 0)
+        vt_setObject(result, std::move(child.standardErrorText), QStringLiteral("err"));
     if (storeStatus && child.terminationStatus)
         vt_setObject(result, *child.terminationStatus, QStringLiteral("status"));
     return result;
+}
+
+// The child's output is decoded while it is being written: large outputs cost little more than
+// reading them.
+[[nodiscard]] VTChildProcessResult runDecoded(const QString& executable, const QStringList& arguments,
+                                              const std::optional<QByteArray>& standardInput,
+                                              bool waitForExit) {
+    VTChildProcessRequest request{executable, arguments, standardInput, waitForExit};
+    request.output = VTChildProcessOutput::Text;
+    return vt_runChildProcess(request);
 }
 
 [[nodiscard]] QString shellCommandLine(const QString& script, const std::optional<QString>& parameters) {
@@ -110,8 +110,8 @@ QStringList fixedLocationsOverride;
 QVariantMap runScriptWaitForExit(const QString& script, const std::optional<QString>& parameters,
                                  const std::optional<QByteArray>& standardInput, bool waitForExit) {
     const QString commandLine = shellCommandLine(script, parameters);
-    VTChildProcessResult child = vt_runChildProcess(
-        VTChildProcessRequest{kShell, {QStringLiteral("-c"), commandLine}, standardInput, waitForExit});
+    VTChildProcessResult child =
+        runDecoded(kShell, {QStringLiteral("-c"), commandLine}, standardInput, waitForExit);
     return resultDictionary(std::move(child),
                             vt_format("Did not receive any output from running the script:\n%@", commandLine),
                             waitForExit);
@@ -124,8 +124,7 @@ QVariantMap runScript(const QString& script, const std::optional<QString>& param
 
 QVariantMap runTask(const QString& launchPath, const QStringList& arguments,
                     const std::optional<QByteArray>& standardInput) {
-    VTChildProcessResult child =
-        vt_runChildProcess(VTChildProcessRequest{launchPath, arguments, standardInput, true});
+    VTChildProcessResult child = runDecoded(launchPath, arguments, standardInput, true);
     return resultDictionary(std::move(child),
                             vt_format("There was no output after running the task '%@' with parameters %@",
                                       launchPath, arguments),

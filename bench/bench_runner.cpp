@@ -99,9 +99,10 @@ bool bareSpawn(const char* command) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// The least any collector into fresh memory pays: one blocking read loop into a buffer grown with
-// realloc, reading standard output only (so it is measured on the single-stream command). Unlike
-// `cat`, which reuses one buffer that stays in the cache, it touches every page of 256 MiB anew.
+// A plain collector into fresh memory: one blocking read loop into a buffer grown with realloc,
+// reading standard output only (so it is measured on the single-stream command). Unlike `cat`,
+// which reuses one buffer that stays in the cache, it touches every page of 256 MiB anew, faulting
+// them in one by one.
 qsizetype freshMemoryFloor(const char* command) {
     FILE* pipe = ::popen(command, "r");
     if (!pipe)

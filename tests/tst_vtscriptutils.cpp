@@ -1,6 +1,7 @@
 // The task runner against real bash and real child programs.
 
 #include "VTScriptUtils.h"
+#include "VantleString.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,6 +28,21 @@ QByteArray pattern(qsizetype size) {
     for (qsizetype i = 0; i < size; ++i)
         bytes[i] = static_cast<char>('a' + i % 26);
     return bytes;
+}
+
+// UTF-8 text of about the given size with characters one to four bytes long.
+QByteArray mixedText(qsizetype size) {
+    const QByteArray line = QStringLiteral("a\u00e9\u20ac\U0001F600 \u00fcber\n").toUtf8();
+    QByteArray bytes;
+    bytes.reserve(size + line.size());
+    while (bytes.size() < size)
+        bytes += line;
+    return bytes;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 int openDescriptorCount() {
@@ -78,6 +94,8 @@ private slots:
     void standardInputIsInheritedWhenAbsent();
     void largeStreamsDoNotDeadlock_data();
     void largeStreamsDoNotDeadlock();
+    void largeOutputDecodedAsItArrives_data();
+    void largeOutputDecodedAsItArrives();
     void childThatStopsReadingInput_data();
     void childThatStopsReadingInput();
     void childStartsWithDefaultSignals();
@@ -211,6 +229,42 @@ void TestVTScriptUtils::largeStreamsDoNotDeadlock() {
     QCOMPARE(result.value("out").toString().toLatin1(), input);
     QCOMPARE(result.value("err").toString().size(), errorBytes);
     QVERIFY(!result.contains("status"));
+}
+
+// Megabytes of output are decoded on a second thread while they arrive, in pieces that cut
+// characters apart; the text must still be exactly that of decoding all the bytes at once.
+void TestVTScriptUtils::largeOutputDecodedAsItArrives_data() {
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QByteArray>("error");
+
+    const QByteArray text = mixedText(6 * 1024 * 1024);
+    QTest::newRow("text of every character length") << text << QByteArray();
+    QTest::newRow("byte-order mark dropped") << ("\xEF\xBB\xBF" + text) << QByteArray();
+    QTest::newRow("late byte breaking UTF-8: all Latin-1") << (text + "\xFF" + text) << QByteArray();
+    QTest::newRow("character cut off by the end: all Latin-1") << (text + "\xF0\x9F") << QByteArray();
+    QTest::newRow("both streams at once, one broken late")
+        << text << ("\xEF\xBB\xBF" + text + "\xC3" + text.left(999));
+}
+
+void TestVTScriptUtils::largeOutputDecodedAsItArrives() {
+    QFETCH(QByteArray, output);
+    QFETCH(QByteArray, error);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString outputPath = dir.filePath(QStringLiteral("out"));
+    const QString errorPath = dir.filePath(QStringLiteral("err"));
+    QVERIFY(writeFile(outputPath, output));
+    QVERIFY(writeFile(errorPath, error));
+    const QVariantMap result =
+        runScriptWaitForExit(QStringLiteral("cat '%1' & cat '%2' >&2; wait").arg(outputPath, errorPath),
+                             std::nullopt, std::nullopt, true);
+    QCOMPARE(result.value("out").toString(), vt_utf8stringWithData(output).value());
+    if (error.isEmpty())
+        QVERIFY(!result.contains("err"));
+    else
+        QCOMPARE(result.value("err").toString(), vt_utf8stringWithData(error).value());
+    QCOMPARE(result.value("status"), QVariant(0));
 }
 
 void TestVTScriptUtils::childThatStopsReadingInput_data() {

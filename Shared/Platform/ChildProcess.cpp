@@ -1,5 +1,8 @@
 #include "ChildProcess.h"
 
+#include "DecodingThread.h"
+#include "PagePrefault.h"
+#include "VTStreamDecoder.h"
 #include "VantleFormat.h"
 
 #include <QFile>
@@ -9,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -179,39 +183,66 @@ private:
 // Serving the streams
 // ---------------------------------------------------------------------------------------------
 
-// Collects one output stream into a single buffer that grows by doubling. The buffer's growth is a
-// realloc, which for large buffers moves pages instead of copying them, and pages the child never
-// filled are never touched: the memory in use stays close to the bytes received.
+// Collects one output stream; readAvailable reads what the pipe holds now and answers false at the
+// end of the stream (or on a read error).
 class Collector {
 public:
-    // Reads what the pipe holds now. Answers false at the end of the stream (or on a read error).
-    [[nodiscard]] bool readAvailable(int fd) {
+    Collector() = default;
+    Collector(const Collector&) = delete;
+    Collector& operator=(const Collector&) = delete;
+    virtual ~Collector() = default;
+
+    [[nodiscard]] virtual bool readAvailable(int fd) = 0;
+    // Moves what was collected into the result's fields for this stream.
+    virtual void takeInto(QByteArray& bytes, QString& text, qsizetype& length) = 0;
+};
+
+// Answers the read's count, or 0 at the end of the stream, or -1 when nothing waits (or on a read
+// error, with stillOpen telling which).
+[[nodiscard]] ssize_t readSome(int fd, char* into, size_t room, bool& stillOpen) {
+    for (;;) {
+        const ssize_t n = ::read(fd, into, room);
+        if (n >= 0) {
+            stillOpen = n > 0;
+            return n;
+        }
+        if (errno == EINTR)
+            continue;
+        stillOpen = errno == EAGAIN || errno == EWOULDBLOCK;
+        return -1;
+    }
+}
+
+// Keeps the bytes in a single buffer that grows by doubling. The buffer's growth is a realloc,
+// which for large buffers moves pages instead of copying them, and pages the child never filled are
+// never touched: the memory in use stays close to the bytes received. The pages about to be read
+// into are made present a window at a time, which costs less than faulting them in one by one.
+class ByteCollector final : public Collector {
+public:
+    [[nodiscard]] bool readAvailable(int fd) override {
         for (;;) {
             ensureRoom();
+            prefault_.ahead(bytes_.data(), bytes_.size(), length_);
             const qsizetype room = bytes_.size() - length_;
-            const ssize_t n = ::read(fd, bytes_.data() + length_, static_cast<size_t>(room));
-            if (n > 0) {
-                length_ += n;
-                if (n < room)
-                    return true; // drained for now; a full read may mean more is waiting
-                continue;
-            }
-            if (n == 0)
-                return false;
-            if (errno == EINTR)
-                continue;
-            return errno == EAGAIN || errno == EWOULDBLOCK;
+            bool open = true;
+            const ssize_t n = readSome(fd, bytes_.data() + length_, static_cast<size_t>(room), open);
+            if (n <= 0)
+                return open && n < 0;
+            length_ += n;
+            if (n < room)
+                return true; // drained for now; a full read may mean more is waiting
         }
     }
 
-    [[nodiscard]] QByteArray take() {
+    void takeInto(QByteArray& bytes, QString&, qsizetype& length) override {
+        length = length_;
         if (length_ == 0)
-            return {};
+            return;
         bytes_.resize(length_);
         if (bytes_.capacity() - length_ > kMinimumRoom)
             bytes_.squeeze();
         length_ = 0;
-        return std::move(bytes_);
+        bytes = std::move(bytes_);
     }
 
 private:
@@ -225,7 +256,75 @@ private:
 
     QByteArray bytes_;
     qsizetype length_ = 0;
+    VTPagePrefault prefault_;
 };
+
+// Decodes each piece as it arrives, so the decoding runs while the child is still writing. Small
+// outputs are read into one small buffer and decoded on the serving thread; once an output proves
+// large, the decoding moves to a thread of its own.
+class TextCollector final : public Collector {
+public:
+    [[nodiscard]] bool readAvailable(int fd) override {
+        for (;;) {
+            startThreadWhenLarge();
+            char* into = thread_ ? thread_->slotToFill() : piece();
+            const size_t room = thread_ ? VTDecodingThread::kSlotSize : kPieceSize;
+            bool open = true;
+            const ssize_t n = readSome(fd, into, room, open);
+            if (n <= 0)
+                return open && n < 0;
+            if (thread_)
+                thread_->submit(static_cast<size_t>(n));
+            else
+                decoder_.append(QByteArrayView(into, n));
+            if (static_cast<size_t>(n) < room)
+                return true; // drained for now; a full read may mean more is waiting
+        }
+    }
+
+    void takeInto(QByteArray&, QString& text, qsizetype& length) override {
+        if (thread_)
+            thread_->finish();
+        length = decoder_.byteCount();
+        text = decoder_.finish();
+    }
+
+private:
+    static constexpr size_t kPieceSize = 256 * 1024;
+    // Below this a second thread costs more than it saves.
+    static constexpr qsizetype kThreadAfter = 4 * 1024 * 1024;
+
+    [[nodiscard]] char* piece() {
+        if (!piece_)
+            piece_ = std::make_unique_for_overwrite<char[]>(kPieceSize);
+        return piece_.get();
+    }
+
+    // Without a thread the decoding simply stays on the serving thread.
+    void startThreadWhenLarge() {
+        if (thread_ || threadRefused_ || decoder_.byteCount() < kThreadAfter)
+            return;
+        thread_ = std::make_unique<VTDecodingThread>(decoder_);
+        if (!thread_->start()) {
+            thread_.reset();
+            threadRefused_ = true;
+            return;
+        }
+        piece_.reset();
+    }
+
+    VTStreamDecoder decoder_;
+    std::unique_ptr<char[]> piece_;
+    // Declared after the decoder it decodes into, so it ends first.
+    std::unique_ptr<VTDecodingThread> thread_;
+    bool threadRefused_ = false;
+};
+
+[[nodiscard]] std::unique_ptr<Collector> collectorFor(VTChildProcessOutput output) {
+    if (output == VTChildProcessOutput::Text)
+        return std::make_unique<TextCollector>();
+    return std::make_unique<ByteCollector>();
+}
 
 // Feeds the given bytes into the child's input pipe as far as the pipe takes them.
 class Feeder {
@@ -454,14 +553,14 @@ VTChildProcessResult vt_runChildProcess(const VTChildProcessRequest& request) {
     if (std::optional<VTChildProcessResult> failure = startChild(request, pipes, pid))
         return std::move(*failure);
 
-    Collector outputBytes;
-    Collector errorBytes;
+    const std::unique_ptr<Collector> output = collectorFor(request.output);
+    const std::unique_ptr<Collector> error = collectorFor(request.output);
     serve(Streams{pipes.input.writeEnd, pipes.output.readEnd, pipes.error.readEnd}, request.standardInput,
-          outputBytes, errorBytes);
+          *output, *error);
 
     VTChildProcessResult result;
-    result.standardOutput = outputBytes.take();
-    result.standardError = errorBytes.take();
+    output->takeInto(result.standardOutput, result.standardOutputText, result.standardOutputLength);
+    error->takeInto(result.standardError, result.standardErrorText, result.standardErrorLength);
     if (request.waitForExit)
         result.terminationStatus = waitForExit(pid);
     else

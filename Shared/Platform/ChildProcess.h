@@ -17,13 +17,24 @@
 // Blocking: vt_runChildProcess blocks the calling thread until both output pipes are closed and,
 // when asked, until the child has exited (no time-out). It keeps no state between calls and may run
 // on several threads at once. A child it does not wait for is collected in the background once it
-// exits, so no finished child is left behind.
+// exits, so no finished child is left behind. An output kept as text that grows past a few megabytes
+// is decoded on a second thread for the rest of the call (signals blocked there), so that reading
+// and decoding overlap.
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
+
+// What the runner keeps of each output stream.
+enum class VTChildProcessOutput {
+    // Every byte, as it arrived.
+    Bytes,
+    // Only the text of the bytes (as vt_utf8stringWithData decodes them), decoded while the child is
+    // still writing; the bytes themselves are not kept.
+    Text,
+};
 
 struct VTChildProcessRequest {
     // Path of the program; used as it stands (no PATH search) and also passed as its argument 0.
@@ -38,12 +49,20 @@ struct VTChildProcessRequest {
     // The size asked for each pipe, best effort (the system may refuse it); 0 keeps the system's
     // default. A larger pipe means fewer wake-ups per megabyte.
     int pipeSize = 1 << 20;
+    VTChildProcessOutput output = VTChildProcessOutput::Bytes;
 };
 
 struct VTChildProcessResult {
-    // Every byte the child and its descendants wrote to standard output and standard error.
+    // Every byte the child and its descendants wrote to standard output and standard error; empty
+    // when only the text was asked for.
     QByteArray standardOutput;
     QByteArray standardError;
+    // The text of those bytes when it was asked for; empty otherwise.
+    QString standardOutputText;
+    QString standardErrorText;
+    // How many bytes arrived on each stream, whichever form was kept.
+    qsizetype standardOutputLength = 0;
+    qsizetype standardErrorLength = 0;
     // After a wait: the exit code of a child that exited, or the number of the signal that ended it;
     // -1 when the exit could not be observed (another part of the process collected the child).
     // Absent when the child was not waited for or was never started.
