@@ -2,6 +2,7 @@
 #include "MainInterface.h"
 #include "Platform/Bundle.h"
 #include "ProgressIndicator.h"
+#include "support/TestSupport.h"
 #include "ui_MainWindow.h"
 
 #include <QDesktopServices>
@@ -36,18 +37,6 @@ class TestApplication : public QObject {
         process.setProgram(KEYLOFT_APP_EXECUTABLE);
         process.start();
         return process.waitForStarted(10000);
-    }
-
-    // True once the process has installed its handler for sig (it shows in the "SigCgt" mask).
-    static bool catchesSignal(qint64 pid, int sig) {
-        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-        if (!status.open(QIODevice::ReadOnly))
-            return false;
-        for (const QByteArray& line : status.readAll().split('\n')) {
-            if (line.startsWith("SigCgt:"))
-                return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (sig - 1)) & 1U;
-        }
-        return false;
     }
 
 private slots:

@@ -2,6 +2,8 @@
 // distributions expect, the validators of the desktop entry and the AppStream metainfo, the installed
 // application starting and finding its diagnostics script, and the Debian package CPack makes.
 
+#include "support/TestSupport.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QImage>
@@ -96,18 +98,6 @@ QProcessEnvironment userEnvironment(const QString& home) {
     for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
         env.remove(name);
     return env;
-}
-
-// True once the process has installed its handler for sig (it shows in the "SigCgt" mask).
-bool catchesSignal(qint64 pid, int sig) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("SigCgt:"))
-            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (sig - 1)) & 1U;
-    }
-    return false;
 }
 
 // Ends a started application the way the desktop does and answers its exit status and error output.
@@ -406,4 +396,5 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestInstall)
+#include "support/TestSupport.h"
 #include "tst_install.moc"

@@ -112,6 +112,19 @@ public:
     CapturedStderr() : CapturedStream(STDERR_FILENO) {}
 };
 
+// True once the process has installed its handler for sig (it shows in the "SigCgt" mask), so a test
+// can send the signal without killing a process that is still starting.
+inline bool catchesSignal(qint64 pid, int sig) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (sig - 1)) & 1U;
+    }
+    return false;
+}
+
 // Collects what reaches the system log for the scope instead of sending it to syslog.
 class SystemLogCapture {
 public:
