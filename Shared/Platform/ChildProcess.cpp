@@ -2,6 +2,7 @@
 
 #include "DecodingThread.h"
 #include "PagePrefault.h"
+#include "SpawnSetup.h"
 #include "VTStreamDecoder.h"
 #include "VantleFormat.h"
 
@@ -99,63 +100,6 @@ void enlargePipe(int fd, int size) {
 // ---------------------------------------------------------------------------------------------
 // Starting the child
 // ---------------------------------------------------------------------------------------------
-
-// The spawn attributes and file actions for one child, released when it goes out of scope.
-class SpawnSetup {
-public:
-    SpawnSetup() {
-        actionsReady_ = ::posix_spawn_file_actions_init(&actions_) == 0;
-        attributesReady_ = ::posix_spawnattr_init(&attributes_) == 0;
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-    ~SpawnSetup() {
-        if (actionsReady_)
-            ::posix_spawn_file_actions_destroy(&actions_);
-        if (attributesReady_)
-            ::posix_spawnattr_destroy(&attributes_);
-    }
-
-    // Answers 0 or the error number of the failing step.
-    [[nodiscard]] int prepare(const Pipe* input, const Pipe& output, const Pipe& error) {
-        if (!actionsReady_ || !attributesReady_)
-            return ENOMEM;
-        if (input && ::posix_spawn_file_actions_adddup2(&actions_, input->readEnd.get(), STDIN_FILENO) != 0)
-            return ENOMEM;
-        if (::posix_spawn_file_actions_adddup2(&actions_, output.writeEnd.get(), STDOUT_FILENO) != 0 ||
-            ::posix_spawn_file_actions_adddup2(&actions_, error.writeEnd.get(), STDERR_FILENO) != 0)
-            return ENOMEM;
-        return prepareSignals();
-    }
-
-    [[nodiscard]] int spawn(const QByteArray& path, char* const argv[], pid_t& pid) const {
-        return ::posix_spawn(&pid, path.constData(), &actions_, &attributes_, argv, environ);
-    }
-
-private:
-    // The application ignores SIGPIPE (and a privileged run may change SIGCHLD); an ignored signal
-    // stays ignored across exec, which would change how the child's own pipelines and waits behave.
-    // The serving thread blocks SIGPIPE, which must not reach the child either.
-    [[nodiscard]] int prepareSignals() {
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGPIPE);
-        sigaddset(&defaults, SIGCHLD);
-        sigset_t noneBlocked;
-        sigemptyset(&noneBlocked);
-        const short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-        if (::posix_spawnattr_setsigdefault(&attributes_, &defaults) != 0 ||
-            ::posix_spawnattr_setsigmask(&attributes_, &noneBlocked) != 0 ||
-            ::posix_spawnattr_setflags(&attributes_, flags) != 0)
-            return EINVAL;
-        return 0;
-    }
-
-    posix_spawn_file_actions_t actions_{};
-    posix_spawnattr_t attributes_{};
-    bool actionsReady_ = false;
-    bool attributesReady_ = false;
-};
 
 // argv for posix_spawn: argument 0 is the program path, then the arguments; the byte arrays own
 // the texts the pointers refer to.
@@ -527,13 +471,15 @@ struct ChildPipes {
                                                              ChildPipes& pipes, pid_t& pid) {
     if (const int failure = makePipes(pipes, request.standardInput.has_value(), request.pipeSize))
         return startFailure("Could not create a pipe to run '%@': %@", request.executable, failure);
-    SpawnSetup setup;
-    if (const int failure =
-            setup.prepare(request.standardInput ? &pipes.input : nullptr, pipes.output, pipes.error))
+    VTSpawnSetup setup;
+    if (request.standardInput)
+        setup.redirect(pipes.input.readEnd.get(), STDIN_FILENO);
+    setup.redirect(pipes.output.writeEnd.get(), STDOUT_FILENO);
+    if (const int failure = setup.redirect(pipes.error.writeEnd.get(), STDERR_FILENO))
         return startFailure("Could not prepare to run '%@': %@", request.executable, failure);
     const QByteArray path = QFile::encodeName(request.executable);
     const ArgumentVector argv(path, request.arguments);
-    if (const int failure = setup.spawn(path, argv.data(), pid))
+    if (const int failure = setup.spawn(pid, path.constData(), argv.data(), environ))
         return startFailure("Could not start '%@': %@", request.executable, failure);
 
     // Only the child keeps the ends it uses; ours must close so that its exit ends our reads.

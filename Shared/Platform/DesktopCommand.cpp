@@ -1,5 +1,7 @@
 #include "DesktopCommand.h"
 
+#include "SpawnSetup.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -11,7 +13,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <optional>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <thread>
@@ -40,53 +41,6 @@ public:
 
 private:
     int fd_;
-};
-
-// The spawn attributes and file actions, destroyed with the object.
-class SpawnSetup {
-public:
-    SpawnSetup() {
-        posix_spawnattr_init(&attributes_);
-        posix_spawn_file_actions_init(&actions_);
-    }
-    ~SpawnSetup() {
-        posix_spawn_file_actions_destroy(&actions_);
-        posix_spawnattr_destroy(&attributes_);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-    // Default dispositions for every signal this tool may have changed, an empty mask, a new session.
-    int configureAttributes() {
-        sigset_t defaults;
-        sigfillset(&defaults);
-        sigset_t empty;
-        sigemptyset(&empty);
-        int rc = posix_spawnattr_setsigdefault(&attributes_, &defaults);
-        if (rc == 0)
-            rc = posix_spawnattr_setsigmask(&attributes_, &empty);
-        if (rc == 0)
-            rc = posix_spawnattr_setflags(
-                &attributes_,
-                static_cast<short>(POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID));
-        return rc;
-    }
-
-    int configureStreams(int outFd, int errFd) {
-        int rc = posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        if (rc == 0)
-            rc = posix_spawn_file_actions_adddup2(&actions_, outFd, STDOUT_FILENO);
-        if (rc == 0)
-            rc = posix_spawn_file_actions_adddup2(&actions_, errFd, STDERR_FILENO);
-        return rc;
-    }
-
-    const posix_spawnattr_t* attributes() const { return &attributes_; }
-    const posix_spawn_file_actions_t* actions() const { return &actions_; }
-
-private:
-    posix_spawnattr_t attributes_;
-    posix_spawn_file_actions_t actions_;
 };
 
 // An anonymous in-memory file the child writes into; -1 when the system has none to give.
@@ -206,11 +160,11 @@ VTDesktopCommandResult vt_runDesktopCommand(const QString& program, const QStrin
     if (outFd < 0 || errFd < 0)
         return notStarted(errno ? errno : EMFILE);
 
-    SpawnSetup setup;
-    int rc = setup.configureAttributes();
-    if (rc == 0)
-        rc = setup.configureStreams(outFd, errFd);
-    if (rc != 0)
+    // A mail client may outlive the tool: it gets a session of its own.
+    VTSpawnSetup setup(true);
+    setup.readNothing(STDIN_FILENO);
+    setup.redirect(outFd, STDOUT_FILENO);
+    if (const int rc = setup.redirect(errFd, STDERR_FILENO))
         return notStarted(rc);
 
     std::vector<QByteArray> encoded;
@@ -224,8 +178,7 @@ VTDesktopCommandResult vt_runDesktopCommand(const QString& program, const QStrin
     argv.push_back(nullptr);
 
     pid_t pid = -1;
-    rc = posix_spawnp(&pid, argv[0], setup.actions(), setup.attributes(), argv.data(), environ);
-    if (rc != 0)
+    if (const int rc = setup.spawn(pid, argv[0], argv.data(), environ, true))
         return notStarted(rc);
 
     const std::optional<int> waitStatus =

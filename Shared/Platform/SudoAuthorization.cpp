@@ -1,5 +1,7 @@
 #include "SudoAuthorization.h"
 
+#include "SpawnSetup.h"
+
 #include <QCoreApplication>
 #include <QDir>
 
@@ -8,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -42,28 +43,6 @@ std::vector<char*> pointerList(std::vector<QByteArray>& items) {
     pointers.push_back(nullptr);
     return pointers;
 }
-
-// sudo starts with the default dispositions and an empty mask, whatever the tool ignores or blocks.
-struct SpawnAttributes {
-    posix_spawnattr_t attributes{};
-    bool ready = false;
-    SpawnAttributes() {
-        if (posix_spawnattr_init(&attributes) != 0)
-            return;
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        for (int signal : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2})
-            sigaddset(&defaults, signal);
-        sigset_t emptyMask;
-        sigemptyset(&emptyMask);
-        ready = posix_spawnattr_setsigdefault(&attributes, &defaults) == 0 &&
-                posix_spawnattr_setsigmask(&attributes, &emptyMask) == 0 &&
-                posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK) == 0;
-    }
-    ~SpawnAttributes() { posix_spawnattr_destroy(&attributes); }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-};
 
 // A child can only be collected while SIGCHLD is not ignored; restores the disposition it changed.
 class CollectableChildren {
@@ -164,12 +143,9 @@ SudoStart SudoAuthorization::spawnSudo(const QList<QByteArray>& arguments) const
     std::vector<char*> argv = pointerList(argumentStore);
     std::vector<char*> envp = pointerList(environmentStore);
 
-    const SpawnAttributes attributes;
-    if (!attributes.ready)
-        return SudoStart{EINVAL, -1};
+    const VTSpawnSetup setup;
     pid_t pid = -1;
-    const int status =
-        posix_spawn(&pid, argv.front(), nullptr, &attributes.attributes, argv.data(), envp.data());
+    const int status = setup.spawn(pid, argv.front(), argv.data(), envp.data());
     if (status != 0)
         return SudoStart{status, -1};
     return SudoStart{0, pid};

@@ -1,0 +1,55 @@
+#include "SpawnSetup.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+
+VTSpawnSetup::VTSpawnSetup(bool newSession) {
+    actionsReady_ = step(posix_spawn_file_actions_init(&actions_)) == 0;
+    attributesReady_ = step(posix_spawnattr_init(&attributes_)) == 0;
+    if (status_ != 0)
+        return;
+    sigset_t defaults;
+    sigfillset(&defaults);
+    sigset_t noneBlocked;
+    sigemptyset(&noneBlocked);
+    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    if (newSession)
+        flags |= POSIX_SPAWN_SETSID;
+    step(posix_spawnattr_setsigdefault(&attributes_, &defaults));
+    step(posix_spawnattr_setsigmask(&attributes_, &noneBlocked));
+    step(posix_spawnattr_setflags(&attributes_, flags));
+}
+
+VTSpawnSetup::~VTSpawnSetup() {
+    if (actionsReady_)
+        posix_spawn_file_actions_destroy(&actions_);
+    if (attributesReady_)
+        posix_spawnattr_destroy(&attributes_);
+}
+
+int VTSpawnSetup::step(int rc) {
+    if (status_ == 0 && rc != 0)
+        status_ = rc;
+    return status_;
+}
+
+int VTSpawnSetup::redirect(int fd, int target) {
+    if (status_ != 0)
+        return status_;
+    return step(posix_spawn_file_actions_adddup2(&actions_, fd, target));
+}
+
+int VTSpawnSetup::readNothing(int target) {
+    if (status_ != 0)
+        return status_;
+    return step(posix_spawn_file_actions_addopen(&actions_, target, "/dev/null", O_RDONLY, 0));
+}
+
+int VTSpawnSetup::spawn(pid_t& pid, const char* path, char* const argv[], char* const envp[],
+                        bool search) const {
+    if (status_ != 0)
+        return status_;
+    return search ? posix_spawnp(&pid, path, &actions_, &attributes_, argv, envp)
+                  : posix_spawn(&pid, path, &actions_, &attributes_, argv, envp);
+}

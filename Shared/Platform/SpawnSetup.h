@@ -1,0 +1,40 @@
+#pragma once
+
+// What every child the tool starts gets: default dispositions for every signal and an empty signal mask,
+// whatever the tool ignores or blocks (it ignores SIGPIPE, a privileged run may change SIGCHLD, serving
+// threads block signals; an ignored signal or a blocked mask would otherwise survive exec), plus the
+// redirections the caller adds. Released when it goes out of scope. Not shared between threads.
+
+#include <spawn.h>
+#include <sys/types.h>
+
+class VTSpawnSetup {
+public:
+    // newSession: start the child in a session of its own (programs that may outlive the tool).
+    explicit VTSpawnSetup(bool newSession = false);
+    ~VTSpawnSetup();
+    VTSpawnSetup(const VTSpawnSetup&) = delete;
+    VTSpawnSetup& operator=(const VTSpawnSetup&) = delete;
+
+    // 0, or the error number of the step that failed; every later call answers that error again.
+    [[nodiscard]] int status() const { return status_; }
+
+    // The child's descriptor target becomes a copy of fd.
+    int redirect(int fd, int target);
+    // The child's descriptor target reads from /dev/null.
+    int readNothing(int target);
+
+    // Starts path (searched on PATH when search is true) with argv and envp, both null-terminated.
+    // Answers 0 and sets pid, or the error number (the setup's own error first).
+    int spawn(pid_t& pid, const char* path, char* const argv[], char* const envp[],
+              bool search = false) const;
+
+private:
+    int step(int rc);
+
+    posix_spawn_file_actions_t actions_{};
+    posix_spawnattr_t attributes_{};
+    bool actionsReady_ = false;
+    bool attributesReady_ = false;
+    int status_ = 0;
+};
