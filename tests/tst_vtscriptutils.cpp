@@ -89,8 +89,6 @@ void TestVTScriptUtils::shellRunner_data() {
     QTest::newRow("parameters after one space, unquoted")
         << "printf '%s|'" << QVariant(QStringLiteral("a 'b c'")) << absent << true
         << QVariantMap{{"out", "a|b c|"}, {"status", 0}};
-    QTest::newRow("silent without waiting: no status")
-        << "true" << absent << absent << false << QVariantMap{{"out", noOutputText("true")}};
     QTest::newRow("standard error only")
         << "echo oops >&2; exit 3" << absent << absent << true
         << QVariantMap{{"out", noOutputText("echo oops >&2; exit 3")}, {"err", "oops\n"}, {"status", 3}};
@@ -102,8 +100,6 @@ void TestVTScriptUtils::shellRunner_data() {
         << QVariantMap{{"out", QStringLiteral("\u00e9t\u00e9")},
                        {"err", QStringLiteral("\u00ff\u00c3")},
                        {"status", 0}};
-    QTest::newRow("input fed") << "tr a-z A-Z" << absent << QVariant(QByteArray("hello")) << true
-                               << QVariantMap{{"out", "HELLO"}, {"status", 0}};
     QTest::newRow("zero-byte input ends at once") << "cat; echo end" << absent << QVariant(QByteArray(""))
                                                   << true << QVariantMap{{"out", "end\n"}, {"status", 0}};
     QTest::newRow("command bash cannot run")
