@@ -32,10 +32,6 @@ QList<QList<qsizetype>> cuttings(qsizetype length) {
     return result;
 }
 
-QByteArray latin1Bytes(const QString& text) {
-    return text.toLatin1();
-}
-
 // A random mixture of characters of every UTF-8 length, now and then a byte that breaks UTF-8.
 QByteArray randomBytes(QRandomGenerator& random, qsizetype characters, bool withBreaks) {
     static const QStringList kCharacters = {QStringLiteral("a"),      QStringLiteral("\u00e9"),
@@ -64,31 +60,20 @@ private slots:
         QTest::addColumn<QString>("expected");
         const QString mixed = QStringLiteral("a\u00e9\u20ac\U0001F600z");
         QTest::newRow("empty") << QByteArray() << QString();
-        QTest::newRow("ASCII") << QByteArray("plain text\n") << QStringLiteral("plain text\n");
         QTest::newRow("characters of every length") << mixed.toUtf8() << mixed;
         QTest::newRow("byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << QString();
         QTest::newRow("byte-order mark dropped once")
             << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBFx") << QStringLiteral("\uFEFFx");
-        QTest::newRow("byte-order mark later kept")
-            << QByteArray("x\xEF\xBB\xBF") << QStringLiteral("x\uFEFF");
-        QTest::newRow("invalid byte late")
-            << (mixed.toUtf8() + "\xFF") << (QString::fromLatin1(mixed.toUtf8()) + QChar(0xFF));
-        QTest::newRow("invalid byte after a byte-order mark")
-            << QByteArray("\xEF\xBB\xBF\xC3\xA9\xFF")
-            << QStringLiteral("\u00EF\u00BB\u00BF\u00C3\u00A9\u00FF");
+        const QByteArray broken = "\xEF\xBB\xBF" + mixed.toUtf8() + "\xFF";
+        QTest::newRow("invalid byte late, after a mark: all Latin-1")
+            << broken << QString::fromLatin1(broken);
         QTest::newRow("character cut off by the end")
             << QByteArray("ok \xE2\x82") << QStringLiteral("ok \u00E2\u0082");
-        QTest::newRow("lead byte followed by ASCII") << QByteArray("\xE2"
-                                                                   "AB\xC3\xA9")
-                                                     << QStringLiteral("\u00E2AB\u00C3\u00A9");
-        QTest::newRow("continuation byte first") << QByteArray("\x80x") << QStringLiteral("\u0080x");
         QTest::newRow("encoded surrogate")
             << QByteArray("\xED\xA0\x80") << QStringLiteral("\u00ED\u00A0\u0080");
         QTest::newRow("overlong") << QByteArray("\xC0\x80") << QStringLiteral("\u00C0\u0080");
         QTest::newRow("beyond U+10FFFF")
             << QByteArray("\xF4\x90\x80\x80") << QStringLiteral("\u00F4\u0090\u0080\u0080");
-        QTest::newRow("five continuation bytes")
-            << QByteArray("\xF0\x9F\x98\x80\x80") << QStringLiteral("\u00F0\u009F\u0098\u0080\u0080");
         QTest::newRow("NUL bytes") << QByteArray(5, '\0') << QString(5, QChar(0));
     }
     void piecesGiveTheWholeText() {
@@ -109,17 +94,6 @@ private slots:
                                              random.bounded(1, 4)};
             QCOMPARE(decodedInPieces(bytes, pieces), decodedWhole(bytes));
         }
-    }
-
-    // Large enough that the text is regrown many times before a late byte turns it all into Latin-1.
-    void lateBreakAfterMuchText() {
-        QRandomGenerator random(7);
-        QByteArray bytes = randomBytes(random, 300000, false);
-        bytes += '\xFE';
-        bytes += QStringLiteral("\u20ac tail").toUtf8();
-        const QString text = decodedInPieces(bytes, {65536, 4093});
-        QCOMPARE(text.size(), bytes.size());
-        QCOMPARE(latin1Bytes(text), bytes);
     }
 
     void countsBytesAndStartsAfreshAfterFinish() {
