@@ -124,16 +124,6 @@ private slots:
         QVERIFY(f.drags.isEmpty());
     }
 
-    void unconfiguredViewShowsNothingAndStartsNoDrag() {
-        Fixture f(false);
-        QSignalSpy clicks(&f.view, &DraggableFileImageView::clicked);
-        f.pressAndMove();
-        QVERIFY(f.view.shownImage().isNull());
-        QTest::mouseRelease(f.window(), Qt::LeftButton, {}, QPoint(70, 70));
-        QVERIFY(f.drags.isEmpty());
-        QCOMPARE(clicks.count(), 1);
-    }
-
     void firstMoveAfterPressStartsTheDrag() {
         Fixture f;
         QSignalSpy clicks(&f.view, &DraggableFileImageView::clicked);
@@ -240,20 +230,27 @@ private slots:
         QVERIFY(f.drags.isEmpty() || f.drags.first()->mimeData()->urls().isEmpty());
     }
 
-    void aFolderNameIsNoFileName_data() {
-        QTest::addColumn<QString>("path");
+    // No file to give (never configured, or a folder's name): no drag, no drop, the source not asked.
+    void noFileNoDrag_data() {
+        QTest::addColumn<QString>("path"); // empty: never configured
+        QTest::newRow("not configured") << "";
         QTest::newRow("parent") << "/x/..";
         QTest::newRow("trailing slash") << "/x/reports/";
     }
-    void aFolderNameIsNoFileName() {
+    void noFileNoDrag() {
         QFETCH(QString, path);
-        Fixture f;
-        f.view.configureWithFileIcon(solidIcon(qRgb(1, 2, 3)), localUrl(path), &f.source);
+        Fixture f(false);
+        if (!path.isEmpty())
+            f.view.configureWithFileIcon(solidIcon(qRgb(1, 2, 3)), localUrl(path), &f.source);
+        QSignalSpy clicks(&f.view, &DraggableFileImageView::clicked);
         QTemporaryDir outer;
         QVERIFY(QDir(outer.path()).mkdir("drop"));
         QVERIFY(!f.view.namesOfPromisedFilesDroppedAtDestination(localUrl(outer.filePath("drop"))));
         f.pressAndMove();
+        QCOMPARE(f.view.shownImage().isNull(), path.isEmpty());
+        QTest::mouseRelease(f.window(), Qt::LeftButton, {}, QPoint(70, 70));
         QVERIFY(f.drags.isEmpty());
+        QCOMPARE(clicks.count(), 1);
         QCOMPARE(QDir(outer.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"drop"});
         QCOMPARE(f.source.requests, 0);
     }

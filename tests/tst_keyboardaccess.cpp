@@ -38,19 +38,20 @@ QByteArray readFile(const QString& path) {
 }
 
 // Sends one key event the way a keyboard does: to the focus widget, passed up while unused.
-void sendKey(QWidget* target, QEvent::Type type, int key, Qt::KeyboardModifiers modifiers, bool repeat) {
-    QKeyEvent event(type, key, modifiers, key == Qt::Key_Space ? QStringLiteral(" ") : QString(), repeat);
+void sendKey(QWidget* target, QEvent::Type type, int key, bool repeat) {
+    QKeyEvent event(type, key, Qt::NoModifier, key == Qt::Key_Space ? QStringLiteral(" ") : QString(),
+                    repeat);
     QApplication::sendEvent(target, &event);
 }
 
 // A key held for `repeats` auto-repeated presses before it is released.
-void holdKey(QWidget* target, int key, Qt::KeyboardModifiers modifiers, int repeats) {
-    sendKey(target, QEvent::KeyPress, key, modifiers, false);
+void holdKey(QWidget* target, int key, int repeats) {
+    sendKey(target, QEvent::KeyPress, key, false);
     for (int i = 0; i < repeats; ++i) {
-        sendKey(target, QEvent::KeyRelease, key, modifiers, true);
-        sendKey(target, QEvent::KeyPress, key, modifiers, true);
+        sendKey(target, QEvent::KeyRelease, key, true);
+        sendKey(target, QEvent::KeyPress, key, true);
     }
-    sendKey(target, QEvent::KeyRelease, key, modifiers, false);
+    sendKey(target, QEvent::KeyRelease, key, false);
 }
 
 // The shown main window with its controls cut off from the controller: the test counts the clicks
@@ -132,7 +133,7 @@ private slots:
         QWidget* target = w.control(focus);
         target->setFocus();
         QTRY_COMPARE(w.focused(), target);
-        holdKey(target, key, Qt::NoModifier, 5);
+        holdKey(target, key, 5);
         QTEST(int(w.buttonClicks.count()), "buttonClicks");
         QTEST(int(w.iconClicks.count()), "iconClicks");
     }
@@ -171,25 +172,22 @@ private slots:
         QVERIFY(w.ready());
         QTest::keyClick(&w.interface.window(), Qt::Key_R, Qt::AltModifier);
         QTRY_VERIFY(w.ui.repairMenu->isVisible());
-        QCOMPARE(w.ui.repairMenu->actions().value(0), w.ui.actionResetFolderPermissions);
-        QTest::keyClick(w.ui.repairMenu, Qt::Key_Escape);
-        QTRY_VERIFY(!w.ui.repairMenu->isVisible());
     }
 
     void spaceShowsThePressedIconWhileHeld() {
         Icon icon;
         QVERIFY(icon.ready());
         DraggableFileImageView& view = icon.view;
-        sendKey(&view, QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, false);
+        sendKey(&view, QEvent::KeyPress, Qt::Key_Space, false);
         QCOMPARE(view.shownImage(), view.selectedIcon());
         QCOMPARE(icon.clicks.count(), 0);
-        sendKey(&view, QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, false);
+        sendKey(&view, QEvent::KeyRelease, Qt::Key_Space, false);
         QCOMPARE(view.shownImage(), view.icon());
         QCOMPARE(icon.clicks.count(), 1);
         // Focus leaving while Space is down cancels the press, as for a button.
-        sendKey(&view, QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, false);
+        sendKey(&view, QEvent::KeyPress, Qt::Key_Space, false);
         view.clearFocus();
-        sendKey(&view, QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, false);
+        sendKey(&view, QEvent::KeyRelease, Qt::Key_Space, false);
         QCOMPARE(view.shownImage(), view.icon());
         QCOMPARE(icon.clicks.count(), 1);
     }
@@ -219,26 +217,14 @@ private slots:
         QCOMPARE(readFile(file.toLocalFile()), *icon.source.bytes);
         QCOMPARE(data->data("x-special/gnome-copied-files"), QByteArray("copy\n") + file.toEncoded());
 
-        // Each copy is a file of its own: a second copy after the report changed leaves the first intact.
-        const QByteArray first = *icon.source.bytes;
-        icon.source.bytes = QByteArray("newer report");
+        // Without a report (it is gone, or there never was one) the clipboard is left alone.
+        clipboard->setText(u"kept"_qs);
+        icon.source.bytes.reset();
         QTest::keyClick(&icon.view, Qt::Key_C, Qt::ControlModifier);
-        const QUrl second = clipboard->mimeData()->urls().value(0);
-        QVERIFY(second != file);
-        QCOMPARE(readFile(second.toLocalFile()), QByteArray("newer report"));
-        QCOMPARE(readFile(file.toLocalFile()), first);
-    }
-
-    void copyWithoutAReportLeavesTheClipboardAlone() {
-        DraggableFileImageView view;
-        BytesSource source;
-        source.bytes.reset();
-        QGuiApplication::clipboard()->setText(u"kept"_qs);
-        QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier); // no report yet
-        view.configureWithFileIcon(solidIcon(), QUrl::fromLocalFile("/r/Report.zip"), &source);
-        QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier); // the report is gone
-        QCOMPARE(QGuiApplication::clipboard()->text(), u"kept"_qs);
-        QVERIFY(!QGuiApplication::clipboard()->mimeData()->hasUrls());
+        DraggableFileImageView unconfigured;
+        QTest::keyClick(&unconfigured, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(clipboard->text(), u"kept"_qs);
+        QVERIFY(!clipboard->mimeData()->hasUrls());
     }
 
     void aScreenReaderIsToldWhatEachControlIsAndDoes() {
