@@ -95,43 +95,33 @@ private slots:
         QCOMPARE(*report, QUrl::fromLocalFile(QDir(reportFolder()).filePath(expected)));
     }
 
-    void onlyTheOwnReportIconGetsBytes() {
-        QVERIFY(QDir().mkpath(reportFolder()));
-        writeFile(QDir(reportFolder()).filePath("r.zip"), "report");
-        DiagnosticsController controller;
-        DraggableFileImageView own;
-        DraggableFileImageView other;
-        QVERIFY(!controller.fileDataForDraggableFileImageView(&own));
-        controller.setDraggableFileView(&own);
-        QCOMPARE(controller.fileDataForDraggableFileImageView(&own), std::optional<QByteArray>("report"));
-        QVERIFY(!controller.fileDataForDraggableFileImageView(&other));
-        QVERIFY(!controller.fileDataForDraggableFileImageView(nullptr));
-    }
-
-    void theReportIsReadAtTheMomentOfTheDrop() {
+    void onlyTheOwnIconGetsTheReportOfTheMomentOfTheDrop() {
         QVERIFY(QDir().mkpath(reportFolder()));
         const QDir folder(reportFolder());
         writeFile(folder.filePath("first.zip"), "first report", 60);
         DiagnosticsController controller;
         DraggableFileImageView icon;
+        DraggableFileImageView other;
+        QVERIFY(!controller.fileDataForDraggableFileImageView(&icon));
         controller.setDraggableFileView(&icon);
         icon.configureWithFileIcon(vt_reportArtwork(), QUrl::fromLocalFile(folder.filePath("first.zip")),
                                    &controller);
+        QVERIFY(!controller.fileDataForDraggableFileImageView(&other));
+        QVERIFY(!controller.fileDataForDraggableFileImageView(nullptr));
         // A newer report arrived after configuration: the drop carries the newer bytes.
         writeFile(folder.filePath("second.zip"), "second report");
         QTemporaryDir dropFolder;
-        const QString dropped = dropFolder.filePath("first.zip");
         QVERIFY(icon.namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(dropFolder.path())));
-        QFile droppedFile(dropped);
-        QVERIFY(droppedFile.open(QIODevice::ReadOnly));
-        QCOMPARE(droppedFile.readAll(), QByteArray("second report"));
-        droppedFile.close();
+        QFile dropped(dropFolder.filePath("first.zip"));
+        QVERIFY(dropped.open(QIODevice::ReadOnly));
+        QCOMPARE(dropped.readAll(), QByteArray("second report"));
+        dropped.close();
 
         // Every report removed: nothing to give, and the earlier drop stays as it was.
         QVERIFY(QFile::remove(folder.filePath("first.zip")) && QFile::remove(folder.filePath("second.zip")));
         QVERIFY(!icon.namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(dropFolder.path())));
-        QVERIFY(droppedFile.open(QIODevice::ReadOnly));
-        QCOMPARE(droppedFile.readAll(), QByteArray("second report"));
+        QVERIFY(dropped.open(QIODevice::ReadOnly));
+        QCOMPARE(dropped.readAll(), QByteArray("second report"));
     }
 
     void reportArtworkRendersAtTheAskedSize_data() {
