@@ -41,129 +41,113 @@ QString reportIn(const FakeMailDesktop& desktop, const QString& name) {
 class TestDiagnosticsControllerMail : public QObject {
     Q_OBJECT
 private slots:
-    void pressCreatesTheMessage_data();
-    void pressCreatesTheMessage();
-    void failureShowsTheSheet_data();
-    void failureShowsTheSheet();
-    void twoPressesMakeTwoMessages();
-    void lingeringClientKeepsTheWindowAlive();
+    void pressCreatesTheMessage_data() {
+        QTest::addColumn<QString>("report");
+        QTest::newRow("report name with quotes and non-ASCII") << "Jo \"Q\" O'Brien – Zoë.zip";
+        QTest::newRow("no report") << "";
+    }
+
+    void pressCreatesTheMessage() {
+        QFETCH(QString, report);
+        FakeMailDesktop desktop;
+        SystemLogCapture log;
+        const QString path = report.isEmpty() ? QString() : reportIn(desktop, report);
+        MailWindow ui;
+
+        // Two presses make two messages.
+        QTest::mouseClick(ui.button, Qt::LeftButton);
+        QTest::mouseClick(ui.button, Qt::LeftButton);
+
+        const QList<FakeMailDesktop::Message> received = desktop.messages();
+        QCOMPARE(received.size(), 2);
+        for (const FakeMailDesktop::Message& message : received) {
+            QCOMPARE(message.to, QString("Vantle Support Jedi <%1>").arg(kSupportAddress));
+            QCOMPARE(message.fields.value("subject"), diagnosticsMailSubject(fullUserName()));
+            const QString body = message.fields.value("body");
+            QVERIFY2(body.startsWith("Attached is the Keyloft 4 Diagnostics Report generated at "),
+                     qPrintable(body));
+            QVERIFY(body.endsWith("correct issue.\r\n\r\n"));
+            QCOMPARE(message.fields.contains("attach"), !report.isEmpty());
+            QCOMPARE(message.fields.value("attach"), path);
+        }
+        QVERIFY(!ui.sheet());
+        QCOMPARE(log.messages(), QStringList());
+    }
+
+    void failureShowsTheSheet_data() {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("client fails") << "client"
+                                      << "The mail client failed (xdg-email exit status 4)";
+        QTest::newRow("no display") << "display"
+                                    << "No mail client could be found";
+        QTest::newRow("no xdg-email") << "install"
+                                      << "xdg-email is not installed";
+    }
+
+    void failureShowsTheSheet() {
+        QFETCH(QString, failure);
+        QFETCH(QString, reason);
+        const QString originalPath = qEnvironmentVariable("PATH");
+        FakeMailDesktop desktop;
+        reportIn(desktop, "report.zip");
+        if (failure == "client")
+            desktop.setClientExit(1);
+        if (failure == "display")
+            desktop.set("DISPLAY", std::nullopt);
+        if (failure == "install")
+            desktop.set("PATH", desktop.root() + "/bin");
+        SystemLogCapture log;
+        MailWindow ui;
+
+        QTest::mouseClick(ui.button, Qt::LeftButton);
+
+        QMessageBox* sheet = ui.sheet();
+        QVERIFY(sheet && sheet->isVisible());
+        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        QCOMPARE(sheet->text(), "Error Creating Email");
+        const QString expectedStart =
+            QString("Unable to automatically create a Mail message. Please drag and drop "
+                    "the report icon into Mail and send it to %1.\n\nError: Error "
+                    "Domain=KLTroubleshooting Code=100 \"Error emailing Diagnostics Report: %2")
+                .arg(kSupportAddress, reason);
+        QVERIFY2(sheet->informativeText().startsWith(expectedStart), qPrintable(sheet->informativeText()));
+        QCOMPARE(sheet->buttons().size(), 1);
+        QCOMPARE(sheet->buttons()[0]->text(), "OK");
+        QCOMPARE(log.messages().size(), 1);
+        QVERIFY(log.messages()[0].startsWith("Error emailing Diagnostics Report: " + reason));
+        QVERIFY(ui.button->isEnabled());
+
+        // Once the cause is gone, the same button creates the message.
+        sheet->buttons()[0]->click();
+        QTRY_VERIFY(!ui.sheet());
+        desktop.setClientExit(0);
+        desktop.set("DISPLAY", QStringLiteral(":97"));
+        desktop.set("PATH", originalPath);
+        QTest::mouseClick(ui.button, Qt::LeftButton);
+        QVERIFY(!ui.sheet());
+        QCOMPARE(desktop.messages().size(), failure == "client" ? 2 : 1);
+    }
+
+    void lingeringClientKeepsTheWindowAlive() {
+        FakeMailDesktop desktop;
+        desktop.setClientSleep(60);
+        MailWindow ui;
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+        ticker.start(50);
+        QElapsedTimer clock;
+        clock.start();
+
+        QTest::mouseClick(ui.button, Qt::LeftButton);
+
+        QVERIFY(clock.elapsed() < 10000);
+        QVERIFY2(ticks >= 20, qPrintable(QString::number(ticks))); // the event loop ran throughout the wait
+        QCOMPARE(desktop.messages().size(), 1);
+        QVERIFY(!ui.sheet());
+    }
 };
-
-void TestDiagnosticsControllerMail::pressCreatesTheMessage_data() {
-    QTest::addColumn<QString>("report");
-    QTest::newRow("report name with quotes and non-ASCII") << "Jo \"Q\" O'Brien – Zoë.zip";
-    QTest::newRow("no report") << "";
-}
-
-void TestDiagnosticsControllerMail::pressCreatesTheMessage() {
-    QFETCH(QString, report);
-    FakeMailDesktop desktop;
-    SystemLogCapture log;
-    const QString path = report.isEmpty() ? QString() : reportIn(desktop, report);
-    MailWindow ui;
-
-    QTest::mouseClick(ui.button, Qt::LeftButton);
-
-    const QList<FakeMailDesktop::Message> received = desktop.messages();
-    QCOMPARE(received.size(), 1);
-    QCOMPARE(received[0].to, QString("Vantle Support Jedi <%1>").arg(kSupportAddress));
-    QCOMPARE(received[0].fields.value("subject"), diagnosticsMailSubject(fullUserName()));
-    const QString body = received[0].fields.value("body");
-    QVERIFY2(body.startsWith("Attached is the Keyloft 4 Diagnostics Report generated at "), qPrintable(body));
-    QVERIFY(body.endsWith("correct issue.\r\n\r\n"));
-    QCOMPARE(received[0].fields.contains("attach"), !report.isEmpty());
-    QCOMPARE(received[0].fields.value("attach"), path);
-    QVERIFY(!ui.sheet());
-    QCOMPARE(log.messages(), QStringList());
-}
-
-void TestDiagnosticsControllerMail::failureShowsTheSheet_data() {
-    QTest::addColumn<QString>("failure");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("client fails") << "client"
-                                  << "The mail client failed (xdg-email exit status 4)";
-    QTest::newRow("no display") << "display"
-                                << "No mail client could be found";
-    QTest::newRow("no xdg-email") << "install"
-                                  << "xdg-email is not installed";
-}
-
-void TestDiagnosticsControllerMail::failureShowsTheSheet() {
-    QFETCH(QString, failure);
-    QFETCH(QString, reason);
-    const QString originalPath = qEnvironmentVariable("PATH");
-    FakeMailDesktop desktop;
-    reportIn(desktop, "report.zip");
-    if (failure == "client")
-        desktop.setClientExit(1);
-    if (failure == "display")
-        desktop.set("DISPLAY", std::nullopt);
-    if (failure == "install")
-        desktop.set("PATH", desktop.root() + "/bin");
-    SystemLogCapture log;
-    MailWindow ui;
-
-    QTest::mouseClick(ui.button, Qt::LeftButton);
-
-    QMessageBox* sheet = ui.sheet();
-    QVERIFY(sheet);
-    QVERIFY(sheet->isVisible());
-    QCOMPARE(sheet->windowModality(), Qt::WindowModal);
-    QCOMPARE(sheet->text(), "Error Creating Email");
-    const QString expectedStart =
-        QString(
-            "Unable to automatically create a Mail message. Please drag and drop the report icon into Mail "
-            "and "
-            "send it to %1.\n\nError: Error Domain=KLTroubleshooting Code=100 \"Error emailing Diagnostics "
-            "Report: %2")
-            .arg(kSupportAddress, reason);
-    QVERIFY2(sheet->informativeText().startsWith(expectedStart), qPrintable(sheet->informativeText()));
-    QCOMPARE(sheet->buttons().size(), 1);
-    QCOMPARE(sheet->buttons()[0]->text(), "OK");
-    QCOMPARE(log.messages().size(), 1);
-    QVERIFY(log.messages()[0].startsWith("Error emailing Diagnostics Report: " + reason));
-    QVERIFY(ui.button->isEnabled());
-    QCOMPARE(ui.button->text(), "Create New Mail Message...");
-
-    // Once the cause is gone, the same button creates the message.
-    sheet->buttons()[0]->click();
-    QTRY_VERIFY(!ui.sheet());
-    desktop.setClientExit(0);
-    desktop.set("DISPLAY", QStringLiteral(":97"));
-    desktop.set("PATH", originalPath);
-    QTest::mouseClick(ui.button, Qt::LeftButton);
-    QVERIFY(!ui.sheet());
-    QCOMPARE(desktop.messages().size(), failure == "client" ? 2 : 1);
-}
-
-void TestDiagnosticsControllerMail::twoPressesMakeTwoMessages() {
-    FakeMailDesktop desktop;
-    reportIn(desktop, "report.zip");
-    MailWindow ui;
-    QTest::mouseClick(ui.button, Qt::LeftButton);
-    QTest::mouseClick(ui.button, Qt::LeftButton);
-    QCOMPARE(desktop.messages().size(), 2);
-    QVERIFY(!ui.sheet());
-}
-
-void TestDiagnosticsControllerMail::lingeringClientKeepsTheWindowAlive() {
-    FakeMailDesktop desktop;
-    desktop.setClientSleep(60);
-    MailWindow ui;
-    int ticks = 0;
-    QTimer ticker;
-    connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
-    ticker.start(50);
-    QElapsedTimer clock;
-    clock.start();
-
-    QTest::mouseClick(ui.button, Qt::LeftButton);
-
-    QVERIFY(clock.elapsed() < 10000);
-    QVERIFY2(ticks >= 20, qPrintable(QString::number(ticks))); // the event loop ran throughout the wait
-    QCOMPARE(desktop.messages().size(), 1);
-    QVERIFY(!ui.sheet());
-}
 
 QTEST_MAIN(TestDiagnosticsControllerMail)
 #include "tst_diagnosticscontrollermail.moc"

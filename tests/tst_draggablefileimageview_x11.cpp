@@ -60,22 +60,20 @@ private slots:
         // The person at the mouse: press on the icon, move across to the other window, let go.
         QProcess hand;
         hand.start("xdotool",
-                   {"mousemove", "164",       "164", "sleep",     "0.3",   "mousedown", "1",         "sleep",
-                    "0.3",       "mousemove", "170", "170",       "sleep", "0.3",       "mousemove", "400",
-                    "200",       "sleep",     "0.3", "mousemove", "700",   "200",       "sleep",     "0.5",
-                    "mousemove", "710",       "210", "sleep",     "0.5",   "mouseup",   "1"});
+                   QStringLiteral("mousemove 164 164 sleep 0.3 mousedown 1 sleep 0.3 mousemove 170 170 "
+                                  "sleep 0.3 mousemove 400 200 sleep 0.3 mousemove 700 200 sleep 0.5 "
+                                  "mousemove 710 210 sleep 0.5 mouseup 1")
+                       .split(' '));
         QVERIFY(hand.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(target.state() == QProcess::NotRunning, 30000);
         QTRY_VERIFY_WITH_TIMEOUT(hand.state() == QProcess::NotRunning, 10000);
 
         QCOMPARE(requestsAtEnter, 0);
         QCOMPARE(source.requests, 1);
-        QVERIFY(!lines.isEmpty());
-        const QList<QByteArray> drop = lines.last().split(' ');
+        const QList<QByteArray> drop = lines.value(lines.size() - 1).split(' ');
         QCOMPARE(drop.size(), 3);
         QCOMPARE(drop[0], QByteArray("dropped"));
-        const QUrl url = QUrl::fromEncoded(drop[1]);
-        QCOMPARE(url.fileName(), QStringLiteral("Diagnostics Report.zip"));
+        QCOMPARE(QUrl::fromEncoded(drop[1]).fileName(), QStringLiteral("Diagnostics Report.zip"));
         QCOMPARE(QByteArray::fromHex(drop[2]), source.bytes);
         QCOMPARE(view.shownImage(), view.icon());
     }
