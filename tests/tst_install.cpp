@@ -249,10 +249,10 @@ private slots:
         const Run contents = run("dpkg-deb", {"--contents", deb});
         QVERIFY2(contents.status == 0, contents.both().constData());
         const QString listing = QString::fromUtf8(contents.out);
-        for (const QString& path :
-             {"./usr/lib/keyloft-troubleshooting/Contents/Resources/Scripts/vantletools.rb",
-              "./usr/bin/" + kProgram + " -> ../lib/keyloft-troubleshooting/Contents/bin/" + kProgram,
-              "./usr/share/icons/hicolor/512x512/apps/" + kAppId + ".png"})
+        for (const QString& path : QStringList{
+                 "./usr/lib/keyloft-troubleshooting/Contents/Resources/Scripts/vantletools.rb",
+                 "./usr/bin/" + kProgram + " -> ../lib/keyloft-troubleshooting/Contents/bin/" + kProgram,
+                 "./usr/share/icons/hicolor/512x512/apps/" + kAppId + ".png"})
             QVERIFY2(listing.contains(" " + path + "\n"), qPrintable(path));
         // Nothing of the build or test tree slips into the package.
         QVERIFY(!listing.contains("tst_"));
