@@ -1,10 +1,7 @@
-// The window speaks the user's language where the tool has a translation: under a German locale the
-// texts that go through the localization lookup are German, under every other locale English.
-//
-// The locale is read from the environment once per process, so each case runs the window in a child:
-// this program started again with --show-window-texts under the case's LANG and LANGUAGE. The child
-// builds the window as the application does, presses Enter and reports the alert that the report run
-// ends with on a system without Ruby (its PATH is empty and no fixed interpreter location exists).
+// Under a German locale the texts that go through the localization lookup are German, elsewhere English.
+// The locale is read once per process, so each case runs this program again (--show-window-texts) under
+// its LANG and LANGUAGE: the child builds the window, presses Enter and prints the alert that a system
+// without Ruby ends with.
 
 #include "MainInterface.h"
 #include "Platform/Localization.h"
@@ -83,14 +80,13 @@ class TestGermanWindow : public QObject {
         QProcess child;
         child.setProcessEnvironment(env);
         child.start(QCoreApplication::applicationFilePath(), {"--show-window-texts"});
-        QMap<QString, QString> fields;
         if (!child.waitForFinished(45000)) {
             child.kill();
             child.waitForFinished();
         }
         *errors = child.readAllStandardError();
-        fields.insert("exit",
-                      QString::number(child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1));
+        QMap<QString, QString> fields{
+            {"exit", QString::number(child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1)}};
         for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
             if (line.contains(' '))
                 fields.insert(
@@ -105,16 +101,12 @@ private slots:
         QTest::addColumn<QString>("lang");
         QTest::addColumn<QString>("language");
         QTest::addColumn<bool>("german");
-        QTest::newRow("German") << "de_DE.UTF-8"
-                                << "de" << true;
         QTest::newRow("German, LANG alone") << "de_DE.UTF-8"
                                             << "" << true;
         QTest::newRow("Austrian German") << "de_AT.UTF-8"
                                          << "de_AT" << true;
         QTest::newRow("Turkish") << "tr_TR.UTF-8"
                                  << "tr" << false;
-        QTest::newRow("US English") << "en_US.UTF-8"
-                                    << "en_US" << false;
         QTest::newRow("C") << "C"
                            << "" << false;
     }
@@ -132,8 +124,7 @@ private slots:
             return text.isEmpty() ? QString::fromUtf8(english) : text;
         };
         // The German cases prove something only where the translation differs from the English text.
-        QVERIFY(!german || expected(kFailureTitle) != QLatin1String(kFailureTitle));
-        QVERIFY(!german || expected(kNoRuby) != QLatin1String(kNoRuby));
+        QVERIFY(!german || (expected(kFailureTitle) != kFailureTitle && expected(kNoRuby) != kNoRuby));
 
         QMap<QString, QString> locale{{"LANG", lang}};
         if (!language.isEmpty())

@@ -10,4 +10,5 @@ add_dependencies(${KEYLOFT_TEST} keyloft_icons)
 if(TARGET keyloft-askpass)
   add_dependencies(${KEYLOFT_TEST} keyloft-askpass)
 endif()
-set_tests_properties(${KEYLOFT_TEST} PROPERTIES TIMEOUT 600)
+# It presses a key on the shared test X server: no other test may run beside it.
+set_tests_properties(${KEYLOFT_TEST} PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
