@@ -73,12 +73,10 @@ std::optional<QString> scriptCommandPath(const QString& bundlePath) {
         const QString projects = QDir(QDir::homePath()).filePath(QLatin1String(kDevelopmentProjects));
         return exactShellWord(projects + QLatin1Char('/') + QLatin1String(kDevelopmentScript));
     }
-    if (vt_stringAsLegalFilePathIsExact(bundlePath))
-        return vt_format(kScriptPathFormat, vt_stringAsLegalFilePath(bundlePath));
-    const std::optional<QString> quoted = vt_stringAsShellQuotedWord(bundlePath);
-    if (!quoted)
+    const std::optional<QString> bundleWord = exactShellWord(bundlePath);
+    if (!bundleWord)
         return std::nullopt;
-    return vt_format(kScriptPathFormat, *quoted);
+    return vt_format(kScriptPathFormat, *bundleWord);
 }
 
 // "BUNDLE_PATH=<bundle path>" as one shell word.
