@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
@@ -65,6 +69,32 @@ constexpr qsizetype kByteOrderMarkLength = 3;
     return 4;
 }
 
+// Copies the leading ASCII bytes into UTF-16 units, checking and widening in one pass; answers how
+// many bytes were ASCII. out must have room for size units. Program output is mostly ASCII, and
+// this is the one pass over it that validating and then decoding would otherwise take twice.
+[[nodiscard]] qsizetype widenAsciiPrefix(const char* in, qsizetype size, char16_t* out) {
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= size; i += 16) {
+        // The whole block is written even when it ends the ASCII: the units after the answered
+        // count lie inside the room and are overwritten by what decodes next.
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(block, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(block, zero));
+        if (const int high = _mm_movemask_epi8(block))
+            return i + __builtin_ctz(static_cast<unsigned>(high));
+    }
+#endif
+    for (; i < size; ++i) {
+        const auto byte = static_cast<uchar>(in[i]);
+        if (byte >= 0x80)
+            return i;
+        out[i] = byte;
+    }
+    return size;
+}
+
 } // namespace
 
 VTStreamDecoder::VTStreamDecoder()
@@ -103,6 +133,9 @@ void VTStreamDecoder::appendUtf8(QByteArrayView bytes) {
         if (pendingLength_ > 0)
             return;
     }
+    bytes = bytes.sliced(decodeAsciiPrefix(bytes));
+    if (bytes.isEmpty())
+        return;
     const qsizetype tail = incompleteTail(bytes);
     const QByteArrayView body = bytes.first(bytes.size() - tail);
     if (!body.isValidUtf8()) {
@@ -144,6 +177,15 @@ void VTStreamDecoder::decodeValid(QByteArrayView bytes) {
     QChar* end = utf8_.appendToBuffer(start, bytes);
     length_ += end - start;
     decodedBytes_ += bytes.size();
+}
+
+// A byte-order mark is not ASCII, so a leading one is still found by decodeValid.
+qsizetype VTStreamDecoder::decodeAsciiPrefix(QByteArrayView bytes) {
+    QChar* start = roomFor(bytes.size());
+    const qsizetype ascii = widenAsciiPrefix(bytes.data(), bytes.size(), reinterpret_cast<char16_t*>(start));
+    length_ += ascii;
+    decodedBytes_ += ascii;
+    return ascii;
 }
 
 // A byte broke UTF-8: from now on every byte is one Latin-1 character, those already decoded too.

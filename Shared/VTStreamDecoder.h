@@ -36,6 +36,7 @@ public:
 private:
     void appendUtf8(QByteArrayView bytes);
     [[nodiscard]] QByteArrayView completePending(QByteArrayView bytes, bool& valid);
+    [[nodiscard]] qsizetype decodeAsciiPrefix(QByteArrayView bytes);
     void decodeValid(QByteArrayView bytes);
     void switchToLatin1(QByteArrayView rest);
     void appendLatin1(QByteArrayView bytes);

@@ -32,11 +32,16 @@ QList<QList<qsizetype>> cuttings(qsizetype length) {
     return result;
 }
 
-// A random mixture of characters of every UTF-8 length, now and then a byte that breaks UTF-8.
+// A random mixture of characters of every UTF-8 length and runs of ASCII longer than the decoder's
+// blocks, now and then a byte that breaks UTF-8.
 QByteArray randomBytes(QRandomGenerator& random, qsizetype characters, bool withBreaks) {
-    static const QStringList kCharacters = {QStringLiteral("a"),      QStringLiteral("\u00e9"),
-                                            QStringLiteral("\u20ac"), QStringLiteral("\U0001F600"),
-                                            QStringLiteral("\uFEFF"), QStringLiteral("\n")};
+    static const QStringList kCharacters = {QStringLiteral("a"),
+                                            QStringLiteral("\u00e9"),
+                                            QStringLiteral("\u20ac"),
+                                            QStringLiteral("\U0001F600"),
+                                            QStringLiteral("\uFEFF"),
+                                            QStringLiteral("\n"),
+                                            QStringLiteral("the quick brown fox jumps 0123")};
     QByteArray bytes;
     if (random.bounded(4) == 0)
         bytes += "\xEF\xBB\xBF";

@@ -127,8 +127,17 @@ private:
 // Serving the streams
 // ---------------------------------------------------------------------------------------------
 
-// Collects one output stream; readAvailable reads what the pipe holds now and answers false at the
-// end of the stream (or on a read error).
+// What a collector answers after reading what the pipe holds now.
+enum class Reading {
+    // The stream goes on; poll its pipe again.
+    Open,
+    // The stream has ended (or failed to read).
+    Ended,
+    // The collector cannot take more yet; poll its wake-up descriptor, then read again.
+    Paused,
+};
+
+// Collects one output stream.
 class Collector {
 public:
     Collector() = default;
@@ -136,7 +145,10 @@ public:
     Collector& operator=(const Collector&) = delete;
     virtual ~Collector() = default;
 
-    [[nodiscard]] virtual bool readAvailable(int fd) = 0;
+    [[nodiscard]] virtual Reading readAvailable(int fd) = 0;
+    // While paused: the descriptor that turns readable once the collector can take more.
+    [[nodiscard]] virtual int wakeUpDescriptor() const { return -1; }
+    virtual void acknowledgeWakeUp() {}
     // Moves what was collected into the result's fields for this stream.
     virtual void takeInto(QByteArray& bytes, QString& text, qsizetype& length) = 0;
 };
@@ -163,7 +175,7 @@ public:
 // into are made present a window at a time, which costs less than faulting them in one by one.
 class ByteCollector final : public Collector {
 public:
-    [[nodiscard]] bool readAvailable(int fd) override {
+    [[nodiscard]] Reading readAvailable(int fd) override {
         for (;;) {
             ensureRoom();
             prefault_.ahead(bytes_.data(), bytes_.size(), length_);
@@ -171,10 +183,10 @@ public:
             bool open = true;
             const ssize_t n = readSome(fd, bytes_.data() + length_, static_cast<size_t>(room), open);
             if (n <= 0)
-                return open && n < 0;
+                return open && n < 0 ? Reading::Open : Reading::Ended;
             length_ += n;
             if (n < room)
-                return true; // drained for now; a full read may mean more is waiting
+                return Reading::Open; // drained for now; a full read may mean more is waiting
         }
     }
 
@@ -205,25 +217,34 @@ private:
 
 // Decodes each piece as it arrives, so the decoding runs while the child is still writing. Small
 // outputs are read into one small buffer and decoded on the serving thread; once an output proves
-// large, the decoding moves to a thread of its own.
+// large, the decoding moves to a thread of its own. While that thread is behind, the collector
+// pauses instead of waiting for it, so the serving thread keeps the other stream flowing.
 class TextCollector final : public Collector {
 public:
-    [[nodiscard]] bool readAvailable(int fd) override {
+    [[nodiscard]] Reading readAvailable(int fd) override {
         for (;;) {
             startThreadWhenLarge();
             char* into = thread_ ? thread_->slotToFill() : piece();
+            if (!into)
+                return Reading::Paused;
             const size_t room = thread_ ? VTDecodingThread::kSlotSize : kPieceSize;
             bool open = true;
             const ssize_t n = readSome(fd, into, room, open);
             if (n <= 0)
-                return open && n < 0;
+                return open && n < 0 ? Reading::Open : Reading::Ended;
             if (thread_)
                 thread_->submit(static_cast<size_t>(n));
             else
                 decoder_.append(QByteArrayView(into, n));
             if (static_cast<size_t>(n) < room)
-                return true; // drained for now; a full read may mean more is waiting
+                return Reading::Open; // drained for now; a full read may mean more is waiting
         }
+    }
+
+    [[nodiscard]] int wakeUpDescriptor() const override { return thread_ ? thread_->wakeUpDescriptor() : -1; }
+    void acknowledgeWakeUp() override {
+        if (thread_)
+            thread_->acknowledgeWakeUp();
     }
 
     void takeInto(QByteArray&, QString& text, qsizetype& length) override {
@@ -335,31 +356,51 @@ private:
     bool raised_ = false;
 };
 
-struct Streams {
-    OwnedFd& input;
-    OwnedFd& output;
-    OwnedFd& error;
+// One output pipe and the collector that takes its bytes.
+struct OutputStream {
+    OwnedFd& pipe;
+    Collector& collector;
+    bool paused = false;
+
+    // What to poll for: the pipe, or while the collector is paused its wake-up.
+    [[nodiscard]] pollfd awaited() const {
+        return pollfd{paused ? collector.wakeUpDescriptor() : pipe.get(), POLLIN, 0};
+    }
+
+    // Called once poll reported what was awaited; closes the pipe at the end of the stream.
+    void serveReady() {
+        if (paused)
+            collector.acknowledgeWakeUp();
+        const Reading reading = collector.readAvailable(pipe.get());
+        paused = reading == Reading::Paused;
+        if (reading == Reading::Ended)
+            pipe.reset();
+    }
 };
 
 // Serves the three pipes until both outputs have ended and the input is written (or refused).
-void serve(Streams streams, const std::optional<QByteArray>& standardInput, Collector& output,
-           Collector& error) {
+void serve(OwnedFd& input, const std::optional<QByteArray>& standardInput, OutputStream (&outputs)[2]) {
     static const QByteArray noInput;
     Feeder feeder(standardInput ? *standardInput : noInput);
     SigpipeBlock sigpipeBlock;
-    if (streams.input.isOpen() && !feeder.writeAvailable(streams.input.get()))
-        streams.input.reset();
+    if (input.isOpen() && !feeder.writeAvailable(input.get()))
+        input.reset();
 
-    while (streams.input.isOpen() || streams.output.isOpen() || streams.error.isOpen()) {
+    for (;;) {
         pollfd fds[3];
+        // The output each entry serves; none for the input.
+        OutputStream* servedOutput[3] = {};
         nfds_t count = 0;
-        OwnedFd* owners[3];
-        for (OwnedFd* fd : {&streams.output, &streams.error, &streams.input}) {
-            if (!fd->isOpen())
+        for (OutputStream& output : outputs) {
+            if (!output.pipe.isOpen())
                 continue;
-            fds[count] = pollfd{fd->get(), static_cast<short>(fd == &streams.input ? POLLOUT : POLLIN), 0};
-            owners[count++] = fd;
+            servedOutput[count] = &output;
+            fds[count++] = output.awaited();
         }
+        if (input.isOpen())
+            fds[count++] = pollfd{input.get(), POLLOUT, 0};
+        if (count == 0)
+            break;
         if (::poll(fds, count, -1) < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
@@ -368,14 +409,10 @@ void serve(Streams streams, const std::optional<QByteArray>& standardInput, Coll
         for (nfds_t i = 0; i < count; ++i) {
             if (fds[i].revents == 0)
                 continue;
-            OwnedFd& fd = *owners[i];
-            bool open = true;
-            if (&fd == &streams.input)
-                open = feeder.writeAvailable(fd.get());
-            else
-                open = (&fd == &streams.output ? output : error).readAvailable(fd.get());
-            if (!open)
-                fd.reset();
+            if (servedOutput[i])
+                servedOutput[i]->serveReady();
+            else if (!feeder.writeAvailable(input.get()))
+                input.reset();
         }
     }
     if (feeder.brokePipe())
@@ -501,8 +538,8 @@ VTChildProcessResult vt_runChildProcess(const VTChildProcessRequest& request) {
 
     const std::unique_ptr<Collector> output = collectorFor(request.output);
     const std::unique_ptr<Collector> error = collectorFor(request.output);
-    serve(Streams{pipes.input.writeEnd, pipes.output.readEnd, pipes.error.readEnd}, request.standardInput,
-          *output, *error);
+    OutputStream outputs[2] = {{pipes.output.readEnd, *output}, {pipes.error.readEnd, *error}};
+    serve(pipes.input.writeEnd, request.standardInput, outputs);
 
     VTChildProcessResult result;
     output->takeInto(result.standardOutput, result.standardOutputText, result.standardOutputLength);

@@ -18,8 +18,8 @@
 // when asked, until the child has exited (no time-out). It keeps no state between calls and may run
 // on several threads at once. A child it does not wait for is collected in the background once it
 // exits, so no finished child is left behind. An output kept as text that grows past a few megabytes
-// is decoded on a second thread for the rest of the call (signals blocked there), so that reading
-// and decoding overlap.
+// is decoded on a thread of its own for the rest of the call (signals blocked there), so that reading
+// and decoding overlap, and two large outputs are decoded side by side.
 
 #include <QByteArray>
 #include <QString>

@@ -1,9 +1,13 @@
 #include "DecodingThread.h"
 
+#include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <system_error>
 
 #include <pthread.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 VTDecodingThread::VTDecodingThread(VTStreamDecoder& decoder) : decoder_(decoder) {
     for (auto& slot : slots_)
@@ -12,11 +16,16 @@ VTDecodingThread::VTDecodingThread(VTStreamDecoder& decoder) : decoder_(decoder)
 
 VTDecodingThread::~VTDecodingThread() {
     finish();
+    if (wakeUp_ >= 0)
+        ::close(wakeUp_);
 }
 
 // The thread starts with every signal blocked, so the application's signals keep going to the
 // threads that expect them.
 bool VTDecodingThread::start() {
+    wakeUp_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeUp_ < 0)
+        return false;
     sigset_t all;
     sigset_t previous;
     sigfillset(&all);
@@ -32,9 +41,18 @@ bool VTDecodingThread::start() {
 }
 
 char* VTDecodingThread::slotToFill() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return filled_ < kSlots; });
+    const std::lock_guard lock(mutex_);
+    if (filled_ == kSlots) {
+        readerWaiting_ = true;
+        return nullptr;
+    }
     return slots_[static_cast<size_t>(next_)].get();
+}
+
+void VTDecodingThread::acknowledgeWakeUp() {
+    uint64_t count = 0;
+    while (::read(wakeUp_, &count, sizeof count) < 0 && errno == EINTR) {
+    }
 }
 
 void VTDecodingThread::submit(size_t size) {
@@ -44,7 +62,7 @@ void VTDecodingThread::submit(size_t size) {
         next_ = (next_ + 1) % kSlots;
         ++filled_;
     }
-    changed_.notify_all();
+    changed_.notify_one();
 }
 
 void VTDecodingThread::finish() {
@@ -71,6 +89,11 @@ void VTDecodingThread::run() {
         decoder_.append(piece);
         lock.lock();
         --filled_;
-        changed_.notify_all();
+        if (readerWaiting_) {
+            readerWaiting_ = false;
+            const uint64_t one = 1;
+            while (::write(wakeUp_, &one, sizeof one) < 0 && errno == EINTR) {
+            }
+        }
     }
 }

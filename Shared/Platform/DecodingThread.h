@@ -5,8 +5,9 @@
 // run on two processors at once.
 //
 // The reading thread asks for a slot, reads into it and submits it; the pieces are decoded in the
-// order submitted. While every slot still waits to be decoded, asking for one blocks until the
-// decoding thread has freed one (it never waits on anything else, so this cannot deadlock).
+// order submitted. Asking never blocks: while every slot still waits to be decoded there is none,
+// and the wake-up descriptor turns readable once the decoding thread has freed one, so a thread that
+// serves several streams with poll() can go on serving the others meanwhile.
 // Between start() and finish() the decoder belongs to the decoding thread; the caller must not
 // touch it. finish() (or the destructor) waits until every submitted piece is decoded.
 
@@ -31,8 +32,14 @@ public:
     // Answers false when no thread could be started; the decoder then stays the caller's.
     [[nodiscard]] bool start();
 
-    // A slot of kSlotSize bytes to read into, kept until submitted.
+    // A slot of kSlotSize bytes to read into, kept until submitted; nullptr while every slot waits to
+    // be decoded.
     [[nodiscard]] char* slotToFill();
+    // Turns readable (for poll) once a slot is free again after slotToFill answered nullptr; valid
+    // from a successful start() until this object ends.
+    [[nodiscard]] int wakeUpDescriptor() const { return wakeUp_; }
+    // Consumes the wake-up, after the descriptor was reported readable.
+    void acknowledgeWakeUp();
     // Hands the slot's first size bytes over for decoding.
     void submit(size_t size);
 
@@ -51,6 +58,8 @@ private:
     int next_ = 0;
     int filled_ = 0;
     bool finishing_ = false;
+    bool readerWaiting_ = false;
+    int wakeUp_ = -1;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::thread thread_;
