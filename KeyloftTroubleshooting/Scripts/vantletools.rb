@@ -626,22 +626,20 @@ module Vantletools
     end
 
     def user_name(uid)
-      @users ||= {}
-      @users[uid] ||= begin
-        entry = Etc.getpwuid(uid)
-        entry ? Text.clean(entry.name) : uid.to_s
-      rescue ArgumentError
-        uid.to_s
-      end
+      account_name(@users ||= {}, uid) { Etc.getpwuid(uid) }
     end
 
     def group_name(gid)
-      @groups ||= {}
-      @groups[gid] ||= begin
-        entry = Etc.getgrgid(gid)
-        entry ? Text.clean(entry.name) : gid.to_s
+      account_name(@groups ||= {}, gid) { Etc.getgrgid(gid) }
+    end
+
+    # The name of a user or group looked up once; the number itself when the system knows none.
+    def account_name(cache, id)
+      cache[id] ||= begin
+        entry = yield
+        entry ? Text.clean(entry.name) : id.to_s
       rescue ArgumentError
-        gid.to_s
+        id.to_s
       end
     end
 
