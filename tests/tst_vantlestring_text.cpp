@@ -92,7 +92,6 @@ void TestVantleStringText::encodesText_data() {
     QTest::newRow("non-BMP") << kGrinning << OptionalBytes("\xF0\x9F\x98\x80");
     QTest::newRow("stops at NUL") << u"a\0b"_s << OptionalBytes("a");
     QTest::newRow("lone high surrogate") << u"a"_s + QChar(0xD83D) << OptionalBytes();
-    QTest::newRow("lone low surrogate") << QChar(0xDE00) + u"a"_s << OptionalBytes();
     QTest::newRow("pair reversed") << kGrinning.right(1) + kGrinning.left(1) << OptionalBytes();
 }
 
@@ -182,7 +181,6 @@ void TestVantleStringText::countsLines_data() {
     QTest::newRow("a LF") << u"a\n"_s << none << quint64(1);
     QTest::newRow("CR LF is one") << u"a\r\nb"_s << none << quint64(2);
     QTest::newRow("LF CR is two") << u"a\n\rb"_s << none << quint64(3);
-    QTest::newRow("CR CR LF") << u"\r\r\n"_s << none << quint64(2);
     QTest::newRow("NEL") << u"a\u0085b"_s << none << quint64(2);
     QTest::newRow("line and paragraph separators") << u"a\u2028b\u2029"_s << none << quint64(2);
     QTest::newRow("vertical tab, form feed") << u"a\vb\fc"_s << none << quint64(1);
@@ -263,7 +261,6 @@ void TestVantleStringText::contains_data() {
     QTest::newRow("decomposed finds composed") << decomposed << OptionalText(u"\u00E9"_s) << 0u << true;
     QTest::newRow("base letter is not the accented one") << decomposed << OptionalText(u"e"_s) << 0u << false;
     QTest::newRow("literal finds the base letter") << decomposed << OptionalText(u"e"_s) << literal << true;
-    QTest::newRow("literal keeps forms apart") << composed << OptionalText(u"e\u0301"_s) << literal << false;
     QTest::newRow("case-sensitive") << u"Ruby"_s << OptionalText(u"ruby"_s) << 0u << false;
     QTest::newRow("case-insensitive")
         << u"Ruby"_s << OptionalText(u"rUBY"_s) << uint(VTCaseInsensitiveSearch) << true;
