@@ -1,3 +1,5 @@
+// The logger's exact lines: where they go, when the opening line comes, and that they never mix.
+
 #include "DRLogger.h"
 
 #include "KeyloftVersion.h"
@@ -10,25 +12,22 @@
 
 namespace {
 
-// "[version] Sun Dec  6 18:47:03 2026| message": the ctime text without its line feed.
-const QString kLinePattern = QStringLiteral(R"(^\[%1\] \w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}\| )")
-                                 .arg(QRegularExpression::escape(QStringLiteral(KEYLOFT_BUILD_VERSION)));
+const QString kOpening = u"== Opening log session =="_qs;
 
-QString messageOf(const QString& line) {
-    const QRegularExpressionMatch m = QRegularExpression(kLinePattern).match(line);
-    return m.hasMatch() ? line.mid(m.capturedLength()) : QStringLiteral("<malformed: %1>").arg(line);
-}
-
-// The messages of the lines in text; every line must be well formed and end in one line feed.
+// The messages of the lines in text. Each line must be exactly "[version] ctime-text| message" and end
+// in one line feed, so a level or anything else added to a line shows as a malformed line.
 QStringList messagesOf(const QByteArray& text) {
+    // "[version] Sun Dec  6 18:47:03 2026| message": the ctime text without its line feed.
+    static const QRegularExpression prefix(
+        QStringLiteral(R"(^\[%1\] \w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}\| )")
+            .arg(QRegularExpression::escape(QStringLiteral(KEYLOFT_BUILD_VERSION))));
+    if (text.isEmpty() || !text.endsWith('\n'))
+        return text.isEmpty() ? QStringList() : QStringList{u"<no final line feed>"_qs};
     QStringList messages;
-    if (text.isEmpty())
-        return messages;
-    if (!text.endsWith('\n'))
-        return {QStringLiteral("<no final line feed>")};
-    const QStringList lines = QString::fromUtf8(text.chopped(1)).split(QLatin1Char('\n'));
-    for (const QString& line : lines)
-        messages << messageOf(line);
+    for (const QString& line : QString::fromUtf8(text.chopped(1)).split(u'\n')) {
+        const QRegularExpressionMatch m = prefix.match(line);
+        messages << (m.hasMatch() ? line.mid(m.capturedLength()) : u"<malformed: "_qs + line + u'>');
+    }
     return messages;
 }
 
@@ -42,14 +41,15 @@ QByteArray readFile(const QString& path) {
 class TestDRLogger : public QObject {
     Q_OBJECT
 private slots:
-    void init();
-    void cleanup();
+    void init() {
+        DRLogger::shutdown();
+        DRLogger::setFileName(std::nullopt);
+    }
+    void cleanup() { init(); }
     void withoutAFileNameLinesGoToStandardOutput();
     void aConfiguredFileIsAppendedToAfterTheOpeningLine();
     void aTildePathResolvesInHomeAndFoldersAreCreated();
-    void switchingFilesWritesAnOpeningLineToTheNewDestination();
-    void theSameNameAgainChangesNothing();
-    void theLevelIsNeverWritten();
+    void eachNewDestinationGetsOneOpeningLine();
     void aFolderThatCannotBeCreatedFallsBackToStandardOutput();
     void log2SendsTheMessageToTheSystemLogToo();
     void traceTimeAndExceptionLines();
@@ -59,21 +59,9 @@ private:
     QTemporaryDir dir_;
 };
 
-void TestDRLogger::init() {
-    DRLogger::shutdown();
-    DRLogger::setFileName(std::nullopt);
-}
-
-void TestDRLogger::cleanup() {
-    DRLogger::shutdown();
-    DRLogger::setFileName(std::nullopt);
-}
-
 void TestDRLogger::withoutAFileNameLinesGoToStandardOutput() {
     CapturedStdout out;
-    DRLogger* logger = DRLogger::logger();
-    QCOMPARE(DRLogger::logger(), logger);
-    logger->log(5, "hello %@ %d%%", QStringLiteral("wörld"), 42);
+    DRLogger::logger()->log(5, "hello %@ %d%%", QStringLiteral("wörld"), 42);
     // No opening line: the first line is the caller's message, in UTF-8.
     QCOMPARE(messagesOf(out.text()), QStringList{u"hello wörld 42%"_qs});
 }
@@ -90,15 +78,13 @@ void TestDRLogger::aConfiguredFileIsAppendedToAfterTheOpeningLine() {
     CapturedStdout out;
     DRLogger::logger()->log(3, "first");
     DRLogger::shutdown();
-    QVERIFY(out.text().isEmpty());
-    const QByteArray content = readFile(path);
-    QVERIFY(content.startsWith("earlier line\n"));
-    QCOMPARE(messagesOf(content.mid(13)), (QStringList{u"== Opening log session =="_qs, u"first"_qs}));
     // A logger created after shutdown keeps using the configured name.
     DRLogger::logger()->log(3, "second");
     DRLogger::shutdown();
-    QCOMPARE(messagesOf(readFile(path).mid(13)).mid(2),
-             (QStringList{u"== Opening log session =="_qs, u"second"_qs}));
+    QVERIFY(out.text().isEmpty());
+    const QByteArray content = readFile(path);
+    QVERIFY(content.startsWith("earlier line\n"));
+    QCOMPARE(messagesOf(content.mid(13)), (QStringList{kOpening, u"first"_qs, kOpening, u"second"_qs}));
 }
 
 void TestDRLogger::aTildePathResolvesInHomeAndFoldersAreCreated() {
@@ -107,70 +93,49 @@ void TestDRLogger::aTildePathResolvesInHomeAndFoldersAreCreated() {
     DRLogger::logger()->log(7, "in home");
     const QString expected = dir_.filePath(QStringLiteral("deep/er/tool.log"));
     QCOMPARE(DRLogger::logger()->fileName(), std::optional<QString>(expected));
-    QCOMPARE(messagesOf(readFile(expected)), (QStringList{u"== Opening log session =="_qs, u"in home"_qs}));
+    QCOMPARE(messagesOf(readFile(expected)), (QStringList{kOpening, u"in home"_qs}));
 }
 
-void TestDRLogger::switchingFilesWritesAnOpeningLineToTheNewDestination() {
+void TestDRLogger::eachNewDestinationGetsOneOpeningLine() {
     const QString first = dir_.filePath(QStringLiteral("switch/a.log"));
     const QString second = dir_.filePath(QStringLiteral("switch/b.log"));
     DRLogger::setFileName(first);
     DRLogger::logger()->log(7, "to a");
+    DRLogger::setFileName(first); // the same name again changes nothing
+    DRLogger::logger()->log(7, "still a");
     DRLogger::setFileName(second);
     DRLogger::logger()->log(7, "to b");
     CapturedStdout out;
     DRLogger::setFileName(QString());
     DRLogger::logger()->log(7, "to stdout");
-    QCOMPARE(messagesOf(out.text()), (QStringList{u"== Opening log session =="_qs, u"to stdout"_qs}));
-    QCOMPARE(messagesOf(readFile(first)), (QStringList{u"== Opening log session =="_qs, u"to a"_qs}));
-    QCOMPARE(messagesOf(readFile(second)), (QStringList{u"== Opening log session =="_qs, u"to b"_qs}));
-}
-
-void TestDRLogger::theSameNameAgainChangesNothing() {
-    const QString path = dir_.filePath(QStringLiteral("same.log"));
-    DRLogger::setFileName(path);
-    DRLogger::logger()->log(7, "one");
-    DRLogger::setFileName(path);
-    DRLogger::logger()->log(7, "two");
-    QCOMPARE(messagesOf(readFile(path)),
-             (QStringList{u"== Opening log session =="_qs, u"one"_qs, u"two"_qs}));
-}
-
-void TestDRLogger::theLevelIsNeverWritten() {
-    CapturedStdout out;
-    DRLogger::logger()->log(3, "same text");
-    DRLogger::logger()->log(7, "same text");
-    const QList<QByteArray> lines = out.text().split('\n');
-    QCOMPARE(lines.size(), 3);
-    // Each line is exactly version, time and message: there is no room for a level.
-    QCOMPARE(messageOf(QString::fromUtf8(lines[0])), u"same text"_qs);
-    QCOMPARE(messageOf(QString::fromUtf8(lines[1])), u"same text"_qs);
+    QCOMPARE(messagesOf(out.text()), (QStringList{kOpening, u"to stdout"_qs}));
+    QCOMPARE(messagesOf(readFile(first)), (QStringList{kOpening, u"to a"_qs, u"still a"_qs}));
+    QCOMPARE(messagesOf(readFile(second)), (QStringList{kOpening, u"to b"_qs}));
 }
 
 void TestDRLogger::aFolderThatCannotBeCreatedFallsBackToStandardOutput() {
     const QString blocker = dir_.filePath(QStringLiteral("a-file"));
-    {
-        QFile f(blocker);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-    }
+    QFile file(blocker);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    const QStringList paths{blocker + QStringLiteral("/sub/x.log"), blocker + QStringLiteral("/other/y.log")};
     SystemLogCapture syslog;
     CapturedStdout out;
-    DRLogger::setFileName(blocker + QStringLiteral("/sub/x.log"));
+    DRLogger::setFileName(paths[0]);
     DRLogger::logger()->log(7, "after failure");
     DRLogger::setFileName(QString());
     DRLogger::logger()->log(7, "after empty name");
-    DRLogger::setFileName(blocker + QStringLiteral("/other/y.log"));
+    DRLogger::setFileName(paths[1]);
     DRLogger::logger()->log(7, "after second failure");
-    QCOMPARE(
-        messagesOf(out.text()),
-        (QStringList{u"== Opening log session =="_qs, u"after failure"_qs, u"== Opening log session =="_qs,
-                     u"after empty name"_qs, u"== Opening log session =="_qs, u"after second failure"_qs}));
+    QCOMPARE(messagesOf(out.text()),
+             (QStringList{kOpening, u"after failure"_qs, kOpening, u"after empty name"_qs, kOpening,
+                          u"after second failure"_qs}));
+    // One line for each failure, naming the path and then the reason.
     const QStringList messages = syslog.messages();
     QCOMPARE(messages.size(), 2);
-    QVERIFY2(messages[0].startsWith(u"Failed to create directory for '%1/sub/x.log': "_qs.arg(blocker)),
-             qPrintable(messages[0]));
-    QVERIFY(messages[0].size() > u"Failed to create directory for '%1/sub/x.log': "_qs.arg(blocker).size());
-    QVERIFY(messages[1].startsWith(u"Failed to create directory for '%1/other/y.log': "_qs.arg(blocker)));
-    QVERIFY(!QFile::exists(blocker + QStringLiteral("/sub")));
+    for (int i = 0; i < 2; ++i) {
+        const QString start = u"Failed to create directory for '%1': "_qs.arg(paths[i]);
+        QVERIFY2(messages[i].startsWith(start) && messages[i].size() > start.size(), qPrintable(messages[i]));
+    }
 }
 
 void TestDRLogger::log2SendsTheMessageToTheSystemLogToo() {
@@ -201,31 +166,29 @@ void TestDRLogger::traceTimeAndExceptionLines() {
              QStringList{u"Exception caught in (file.cpp:12): boom\n\tframe 0\n\tframe 1"_qs});
 }
 
+// 4 threads write 400 lines each; every line arrives whole, once.
 void TestDRLogger::linesFromSeveralThreadsNeverInterleave() {
     const QString path = dir_.filePath(QStringLiteral("threads.log"));
     DRLogger::setFileName(path);
-    constexpr int kThreads = 4;
-    constexpr int kLines = 400;
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < 4; ++t) {
         threads.emplace_back([t] {
-            const QString payload(200, QChar(u'a' + t));
-            for (int i = 0; i < kLines; ++i)
-                DRLogger::logger()->log(7, "%d:%d:%@", t, i, payload);
+            for (int i = 0; i < 400; ++i)
+                DRLogger::logger()->log(7, "%d:%d:%@", t, i, QString(200, QChar(u'a' + t)));
         });
     }
     for (std::thread& thread : threads)
         thread.join();
     const QStringList messages = messagesOf(readFile(path));
-    QCOMPARE(messages.size(), kThreads * kLines + 1);
+    QCOMPARE(messages.size(), 1 + 4 * 400);
     QSet<QString> seen;
     for (const QString& message : messages.mid(1)) {
-        const QStringList parts = message.split(QLatin1Char(':'));
+        const QStringList parts = message.split(u':');
         QCOMPARE(parts.size(), 3);
         QCOMPARE(parts[2], QString(200, QChar(u'a' + parts[0].toInt())));
-        seen.insert(parts[0] + QLatin1Char(':') + parts[1]);
+        seen.insert(parts[0] + u':' + parts[1]);
     }
-    QCOMPARE(seen.size(), kThreads * kLines);
+    QCOMPARE(seen.size(), 4 * 400);
 }
 
 QTEST_GUILESS_MAIN(TestDRLogger)

@@ -1,5 +1,5 @@
-// Shell, HTML and script escaping and the character-reference decoder. The shell escaping is
-// checked by real shells reading the escaped text back.
+// Text made safe for one destination (shell, HTML, script, predicate, tag), the character-reference
+// decoder and accent folding. The shell forms are checked by real shells reading them back.
 
 #include "VantleString.h"
 #include "reference/LiteralEntityDecoder.h"
@@ -29,6 +29,7 @@ const QMap<QString, Function> kFunctions = {
     {u"predicate"_s, vt_validPredicateFormatString},
     {u"tag"_s, vt_validTagString},
     {u"decode"_s, vt_stringByDecodingHTMLEntities},
+    {u"strip"_s, vt_stringByStrippingAccentMarks},
 };
 
 void row(const char* function, const char* tag, const QString& input, const QString& expected) {
@@ -84,13 +85,10 @@ private slots:
     void initTestCase() { QVERIFY(emptyDirectory_.isValid()); }
     void escapes_data();
     void escapes();
+    void foldsOnlyTheTable();
     void pathEscapingMatchesLiteralSteps();
-    void shellReadsEscapedPathBack_data();
-    void shellReadsEscapedPathBack();
-    void exactnessHoldsInTheShell_data();
-    void exactnessHoldsInTheShell();
-    void shellQuotedWord_data();
-    void shellQuotedWord();
+    void shellReadsPathsBack_data();
+    void shellReadsPathsBack();
     void decoderMatchesLiteralSteps();
     void decoderIsLinear();
     void replacesRange_data();
@@ -104,32 +102,18 @@ void TestVantleStringEscaping::escapes_data() {
     QTest::addColumn<QString>("function");
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("expected");
-    row("path", "empty", "", "");
-    row("path", "already escaped", "a\\ b", "a\\ b");
-    row("path", "escaped backslash still counts", "a\\\\ b", "a\\\\ b");
-    row("path", "colon", "x:y:", "x_y_");
-    row("path", "escaped colon", "x\\:y", "x\\_y");
-    row("path", "globs left alone", "a*b?c[d]|e!#~", "a*b?c[d]|e!#~");
+    row("path", "already escaped, one backslash looked at", "a\\ b\\\\ c", "a\\ b\\\\ c");
+    row("path", "colons, escaped or not", "x:y\\:", "x_y\\_");
+    row("path", "globs and breaks left alone", "a*b?c[d]|e!#~\t\n", "a*b?c[d]|e!#~\t\n");
     row("path", "all thirteen", "'\" ()$&;`{}<>", "\\'\\\"\\ \\(\\)\\$\\&\\;\\`\\{\\}\\<\\>");
-    row("path", "doubled specials", "((  ))", "\\(\\(\\ \\ \\)\\)");
-    row("path", "tab and line feed left alone", "a\tb\nc", "a\tb\nc");
 
-    row("html", "markup", "a<b>&c", "a&lt;b&gt;&amp;c");
-    row("html", "every break", "1\r\n2\n3\r4", "1<br />2<br />3<br />4");
-    row("html", "LF CR LF CR", "\n\r\n\r", "<br /><br /><br />");
-    row("html", "line separator", u"a\u2028b"_s, "a<br />b");
-    row("html", "quotes stay", "\"'", "\"'");
-    row("html", "reference escaped once", "&lt;", "&amp;lt;");
-    row("script", "markup and quote", "<\"", "&lt;&quot;");
-    row("script", "backslash n", "\\n", "\\\\n");
-    row("script", "line feed, CR kept", "a\nb\rc", "a\\nb\rc");
-    row("script", "escaped apostrophe", "\\'", "\\\\\\'");
-    row("htmlString", "line feed", "a\nb", "a<br/>b");
-    row("htmlString", "no-break space", u"\u00A0"_s, "&#160;");
+    row("html", "markup, quotes stay", "a<b>&c\"'", "a&lt;b&gt;&amp;c\"'");
+    row("html", "every break", u"1\r\n2\n\r3\n4\r5\u20286"_s, "1<br />2<br />3<br />4<br />5<br />6");
+    row("script", "every replacement, CR kept", "<\"&\\'\n\r", "&lt;&quot;&amp;\\\\\\'\\n\r");
+    row("htmlString", "from 0x80 on", u"\u007F\u0080"_s, u"\u007F&#128;"_s);
     row("htmlString", "non-BMP, one per unit", kGrinning, "&#55357;&#56832;");
-    row("htmlString", "markup, apostrophe and CR kept", "x'\"&<>\r", "x'&quot;&amp;&lt;&gt;\r");
-    row("predicate", "CR LF two spaces", "a\r\nb", "a  b");
-    row("predicate", "form feed, not vertical tab", "a\fb\vc", "a b\vc");
+    row("htmlString", "markup, apostrophe and CR kept", "x'\"&<>\r\n", "x'&quot;&amp;&lt;&gt;\r<br/>");
+    row("predicate", "CR LF two spaces, form feed, not vertical tab", "a\r\nb\fc\vd", "a  b c\vd");
     row("predicate", "2049 kept", k2047 + "\ny", k2047 + " y");
     row("tag", "2048 kept", k2047 + "\n", k2047 + " ");
     row("tag", "2049 cut", k2047 + "\ny", k2047 + " ");
@@ -137,30 +121,29 @@ void TestVantleStringEscaping::escapes_data() {
 
     row("decode", "names are case-sensitive", "&Eacute;&EACUTE;", "É&EACUTE;");
     row("decode", "names checked by hand", "&times;&divide;&szlig;&shy;&yuml;", u"×÷ß\u00ADÿ"_s);
-    row("decode", "amp is not Latin-1", "&amp;&lt;", "&amp;&lt;");
     row("decode", "ampersand before a name", "&&eacute;", "&é");
-    row("decode", "name without semicolon", "&eacute x", "&eacute x");
-    row("decode", "decimal and hex", "&#65;&#x42;", "AB");
+    row("decode", "not a Latin-1 name, no semicolon", "&amp;&lt;&eacute x", "&amp;&lt;&eacute x");
+    row("decode", "decimal, hex, sign, space", "&#65;&#x42;&#+67;&# 68;&#x 45;", "ABCDE");
     row("decode", "no semicolon", "&#65", "&#65");
     row("decode", "semicolon before", "a;b&#66;", "a;bB");
     row("decode", "inserted hash does not join", "&&#35;65;", "&#65;");
-    row("decode", "inserted ampersand starts one", "&#38;#65;", "A");
-    row("decode", "ampersand chain", "&#38;#38;#66;x", "Bx");
+    row("decode", "inserted ampersands start one", "&#38;#38;#66;x", "Bx");
     row("decode", "ampersand without hash", "&#38;x;", "&x;");
     row("decode", "runs to the first semicolon", "&#65abc;d", "Ad");
-    row("decode", "space skipped", "&# 65;&#x 42;", "AB");
-    row("decode", "signed", "&#+67;", "C");
     row("decode", "0x prefix, either case", "&#x0x44;&#x0X45;&#xe9;", "DEé");
     row("decode", "reference made of a name", "&#&eacute;;", kFFFD);
     // What references that name no character insert.
-    row("decode", "zero", "a&#0;b", "a" + kFFFD + "b");
-    row("decode", "empty, negative, upper-case X", "&#;&#-65;&#X41;", kFFFD + kFFFD + kFFFD);
+    row("decode", "zero, empty, negative, upper-case X", "a&#0;b&#;&#-65;&#X41;",
+        "a" + kFFFD + "b" + kFFFD.repeated(3));
     row("decode", "surrogates do not pair up", "&#xD83D;&#57343;", kFFFD + kFFFD);
     row("decode", "beyond Unicode, low bits an A", "&#x110000;&#x110041;", kFFFD + kFFFD);
     row("decode", "overflow", "&#99999999999;&#xFFFFFFFFFF;", kFFFD + kFFFD);
-    row("decode", "first beyond BMP", "&#65536;", u"\U00010000"_s);
-    row("decode", "last code point", "&#x10FFFF;", u"\U0010FFFF"_s);
-    row("decode", "last BMP unit", "&#xFFFF;", u"\uFFFF"_s);
+    row("decode", "last BMP unit, first and last beyond", "&#xFFFF;&#65536;&#x10FFFF;",
+        u"\uFFFF\U00010000\U0010FFFF"_s);
+
+    row("strip", "the whole table", u"ÀÁÂÃÄàáâãäÈÉÊËèéêëÌÍÎÏìíîïÑñÒÓÔÕÖòóôõöÙÚÛÜùúûüŸÿ"_s,
+        "AAAAAaaaaaEEEEeeeeIIIIiiiiNnOOOOOoooooUUUUuuuuYy");
+    row("strip", "non-BMP kept", u"é\U0001F600è"_s, u"e\U0001F600e"_s);
 }
 
 void TestVantleStringEscaping::escapes() {
@@ -168,6 +151,16 @@ void TestVantleStringEscaping::escapes() {
     QFETCH(QString, input);
     QFETCH(QString, expected);
     QCOMPARE(kFunctions.value(function)(input), expected);
+}
+
+// Together with the whole-table row: exactly the 48 table letters change, nothing else.
+void TestVantleStringEscaping::foldsOnlyTheTable() {
+    int changed = 0;
+    for (char32_t u = 0; u <= 0xFFFF; ++u) {
+        const QString one(QChar(static_cast<char16_t>(u)));
+        changed += vt_stringByStrippingAccentMarks(one) != one;
+    }
+    QCOMPARE(changed, 48);
 }
 
 void TestVantleStringEscaping::pathEscapingMatchesLiteralSteps() {
@@ -179,91 +172,63 @@ void TestVantleStringEscaping::pathEscapingMatchesLiteralSteps() {
     }
 }
 
-void TestVantleStringEscaping::shellReadsEscapedPathBack_data() {
-    QTest::addColumn<QString>("shell");
+void TestVantleStringEscaping::shellReadsPathsBack_data() {
     QTest::addColumn<QString>("path");
-    const QStringList fixed = {u"/Applications/My App (1).app"_s,
-                               u"$(touch pwned)"_s,
-                               u"`id`;id&&id"_s,
-                               u"${HOME}{a,b}"_s,
-                               u"'\"'\"''"_s,
-                               u"x>y<z"_s,
-                               u"-n"_s,
-                               u"BUNDLE_PATH=/opt/Key loft:4"_s,
-                               u"é 日 \U0001F600"_s};
+    QTest::addColumn<bool>("inexact"); // the exactness check must say no
+    for (const QString& path : {u"/Applications/My App (1).app"_s, u"$(touch pwned)"_s, u"`id`;id&&id"_s,
+                                u"${HOME}{a,b}"_s, u"'\"'\"''"_s, u"'it''s'"_s, u"x>y<z"_s, u"-n"_s,
+                                u"BUNDLE_PATH=/opt/Key loft:4"_s, u"é 日 \U0001F600"_s})
+        QTest::newRow(qPrintable(path)) << path << false;
+    const QList<std::pair<const char*, QString>> inexact = {{"empty", {}},
+                                                            {"colon", u"/a:b"_s},
+                                                            {"backslash", u"/a\\b"_s},
+                                                            {"tilde", u"~jo/x"_s},
+                                                            {"glob", u"/x/*"_s},
+                                                            {"hash first", u"#x"_s},
+                                                            {"NUL", u"/\0x"_s},
+                                                            {"line feed", u"/a\nid"_s},
+                                                            {"lone surrogate", u"/"_s + QChar(0xD800)},
+                                                            {"every character", kWideAlphabet}};
+    for (const auto& [tag, path] : inexact)
+        QTest::newRow(tag) << path << true;
     QRandomGenerator random(20261206);
-    for (const QString& shell : {u"/bin/bash"_s, u"/bin/sh"_s}) {
-        for (const QString& path : fixed)
-            QTest::addRow("%s %s", qPrintable(shell), qPrintable(path)) << shell << path;
-        for (int i = 0; i < 60; ++i)
-            QTest::addRow("%s random %d", qPrintable(shell), i)
-                << shell << randomText(random, kHandledAlphabet, 40);
-    }
-}
-
-void TestVantleStringEscaping::shellReadsEscapedPathBack() {
-    QFETCH(QString, shell);
-    QFETCH(QString, path);
-    const QString expected = QString(path).replace(u':', u'_');
-    QCOMPARE(shellWords(shell, vt_stringAsLegalFilePath(path), emptyDirectory_.path()),
-             QStringList{expected});
-    QCOMPARE(QDir(emptyDirectory_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
-}
-
-void TestVantleStringEscaping::exactnessHoldsInTheShell_data() {
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<int>("expected"); // 1 exact, 0 not, -1 whatever the shell confirms
-    QTest::newRow("empty") << QString() << 0;
-    QTest::newRow("spaces") << u"/home/jo/My Apps (old)/Keyloft"_s << 1;
-    QTest::newRow("colon") << u"/a:b"_s << 0;
-    QTest::newRow("backslash") << u"/a\\b"_s << 0;
-    QTest::newRow("tilde") << u"~jo/x"_s << 0;
-    QTest::newRow("glob") << u"/x/*"_s << 0;
-    QTest::newRow("hash first") << u"#x"_s << 0;
-    QTest::newRow("line feed") << u"/a\nid"_s << 0;
-    QTest::newRow("NUL") << u"/\0x"_s << 0;
-    QTest::newRow("lone surrogate") << u"/"_s + QChar(0xD800) << 0;
-    QRandomGenerator random(4242);
+    for (int i = 0; i < 100; ++i)
+        QTest::addRow("handled %d", i) << randomText(random, kHandledAlphabet, 40) << false;
     for (int i = 0; i < 80; ++i)
-        QTest::addRow("random %d", i) << randomText(random, kWideAlphabet, 12) << -1;
+        QTest::addRow("any %d", i) << randomText(random, kWideAlphabet, 12) << false;
 }
 
-// Whatever vt_stringAsLegalFilePathIsExact accepts, bash reads back unchanged; and it accepts
-// every path made only of characters the escaping handles (colons aside).
-void TestVantleStringEscaping::exactnessHoldsInTheShell() {
+// Both shells read the escaped path back as one word (colons as underscores) whenever it is made of
+// characters the escaping handles, or the exactness check accepts it; and the single-quoted form
+// back exactly whenever there is one. Nothing the text says is run.
+void TestVantleStringEscaping::shellReadsPathsBack() {
     QFETCH(QString, path);
-    QFETCH(int, expected);
-    const bool handledOnly = !path.isEmpty() && std::all_of(path.cbegin(), path.cend(), [](QChar c) {
-        return c != u':' && (c.isLetterOrNumber() || kHandledAlphabet.contains(c));
+    QFETCH(bool, inexact);
+    const bool isExact = vt_stringAsLegalFilePathIsExact(path);
+    const bool handled = !path.isEmpty() && std::all_of(path.cbegin(), path.cend(), [](QChar c) {
+        return c.isLetterOrNumber() || kHandledAlphabet.contains(c);
     });
-    const bool exact = vt_stringAsLegalFilePathIsExact(path);
-    QVERIFY(exact || !handledOnly);
-    if (expected >= 0)
-        QCOMPARE(exact, expected == 1);
-    if (exact) {
-        QCOMPARE(shellWords(u"/bin/bash"_s, vt_stringAsLegalFilePath(path), emptyDirectory_.path()),
-                 QStringList{path});
+    if (inexact)
+        QVERIFY(!isExact);
+    if (handled && !path.contains(u':'))
+        QVERIFY(isExact);
+    const std::optional<QString> quoted = vt_stringAsShellQuotedWord(path);
+    QCOMPARE(quoted.has_value(), path.isValidUtf16() && !path.contains(QChar(u'\0')));
+    QString commandLine;
+    QStringList expected;
+    if (handled || isExact) {
+        commandLine = vt_stringAsLegalFilePath(path);
+        expected << QString(path).replace(u':', u'_');
     }
-}
-
-void TestVantleStringEscaping::shellQuotedWord_data() {
-    QTest::addColumn<QString>("text");
-    QTest::newRow("empty") << QString();
-    QTest::newRow("apostrophes") << u"'it''s'"_s;
-    QTest::newRow("everything") << kWideAlphabet;
-    QRandomGenerator random(777);
-    for (int i = 0; i < 40; ++i)
-        QTest::addRow("random %d", i) << randomText(random, kWideAlphabet, 30);
-}
-
-void TestVantleStringEscaping::shellQuotedWord() {
-    QFETCH(QString, text);
-    const std::optional<QString> quoted = vt_stringAsShellQuotedWord(text);
-    QVERIFY(quoted);
+    if (quoted) {
+        commandLine += u' ' + *quoted;
+        expected << path;
+    }
+    if (expected.isEmpty())
+        return;
     for (const QString& shell : {u"/bin/bash"_s, u"/bin/sh"_s})
-        QCOMPARE(shellWords(shell, *quoted, emptyDirectory_.path()), QStringList{text});
-    QVERIFY(!vt_stringAsShellQuotedWord(text + QChar(u'\0')));
-    QVERIFY(!vt_stringAsShellQuotedWord(text + QChar(0xDC00)));
+        QCOMPARE(shellWords(shell, commandLine, emptyDirectory_.path()), expected);
+    QCOMPARE(QDir(emptyDirectory_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
 // The single-pass decoder against the plain, step-by-step one over random texts rich in references.
