@@ -6,8 +6,6 @@
 
 #include <QtTest>
 
-Q_DECLARE_METATYPE(std::optional<QByteArray>)
-
 class TestMailMessage : public QObject {
     Q_OBJECT
 private slots:
