@@ -27,7 +27,7 @@ static QImage filledIcon(QRgb color, QSize size = {32, 32}) {
     return image;
 }
 
-static void configure(DraggableFileImageView& view, QObject* source, const QString& path = "/x/Diag.zip") {
+static void configure(DraggableFileImageView& view, QObject* source, const QString& path) {
     view.configureWithFileIcon(filledIcon(qRgb(200, 100, 50)), QUrl::fromLocalFile(path), source);
 }
 
@@ -173,17 +173,16 @@ private slots:
     void dropReplacesAFileOfTheSameName() {
         QFETCH(QByteArray, bytes);
         QTemporaryDir folder;
-        DraggableFileImageView view;
-        CountingSource source;
-        source.bytes = bytes;
-        configure(view, &source);
+        Fixture f("/x/Diag.zip");
+        f.source.bytes = bytes;
         const QString target = folder.filePath("Diag.zip");
         const QString otherLink = folder.filePath("still-the-old-file");
         QFile file(target);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, 'x')) == 4096);
         file.close();
         QCOMPARE(::link(QFile::encodeName(target).constData(), QFile::encodeName(otherLink).constData()), 0);
-        const auto names = view.namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(folder.path()));
+        const auto names =
+            f.view.namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(folder.path()));
         QCOMPARE(names.value_or(QStringList{"<none>"}), QStringList{"Diag.zip"});
         QCOMPARE(readFile(target), bytes);
         QCOMPARE(readFile(otherLink), QByteArray(4096, 'x'));
@@ -196,18 +195,12 @@ private slots:
         QTest::addColumn<QString>("path"); // empty: never configured
         QTest::addColumn<QString>("source");
         QTest::addColumn<bool>("dragStarts");
-        QTest::newRow("not configured") << ""
-                                        << "" << false;
-        QTest::newRow("folder's parent") << "/x/.."
-                                         << "counting" << false;
-        QTest::newRow("trailing slash") << "/x/reports/"
-                                        << "counting" << false;
-        QTest::newRow("source destroyed") << "/x/Diag.zip"
-                                          << "destroyed" << false;
-        QTest::newRow("not a data source") << "/x/Diag.zip"
-                                           << "object" << true;
-        QTest::newRow("source answers none") << "/x/Diag.zip"
-                                             << "none" << true;
+        QTest::newRow("not configured") << QString() << QString() << false;
+        QTest::newRow("folder's parent") << QString("/x/..") << "counting" << false;
+        QTest::newRow("trailing slash") << QString("/x/reports/") << "counting" << false;
+        QTest::newRow("source destroyed") << QString("/x/Diag.zip") << "destroyed" << false;
+        QTest::newRow("not a data source") << QString("/x/Diag.zip") << "object" << true;
+        QTest::newRow("source answers none") << QString("/x/Diag.zip") << "none" << true;
     }
     void nothingToGive() {
         QFETCH(QString, path);
@@ -244,11 +237,9 @@ private slots:
         QFile file(notAFolder);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
-        DraggableFileImageView view;
-        CountingSource source;
-        configure(view, &source);
+        Fixture f("/x/Diag.zip");
         SystemLogCapture log;
-        QVERIFY(!view.namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(notAFolder)));
+        QVERIFY(!f.view.namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(notAFolder)));
         const QString expectedStart =
             "Error writing report to " + QUrl::fromLocalFile(notAFolder + "/Diag.zip").toString() + ": ";
         QCOMPARE(log.messages().size(), 1);
