@@ -54,7 +54,6 @@ private slots:
                                    << Url(QUrl::fromLocalFile(reportFolder()));
         QTest::newRow("relative data home") << Env("relative/share") << Env("/home/someone") << Url();
         QTest::newRow("no data home, no HOME") << Env() << Env() << Url();
-        QTest::newRow("no data home, empty HOME") << Env() << Env("") << Url();
     }
     void folderFollowsTheDataHome() {
         QFETCH(Env, xdgDataHome);

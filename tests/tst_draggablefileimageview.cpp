@@ -78,7 +78,6 @@ private slots:
         // Opaque colours darken towards black by a fifth of their distance from white.
         QTest::newRow("orange") << qRgba(200, 100, 50, 255) << qRgba(189, 69, 9, 255)
                                 << qRgba(140, 70, 35, 179);
-        QTest::newRow("transparent") << qRgba(0, 0, 0, 0) << qRgba(0, 0, 0, 0) << qRgba(0, 0, 0, 0);
         // Half-transparent white (premultiplied): alpha grows as the copy is laid over it.
         QTest::newRow("half white") << qRgba(128, 128, 128, 128) << qRgba(141, 141, 141, 141)
                                     << qRgba(90, 90, 90, 90);

@@ -37,8 +37,6 @@ private slots:
         };
         row("Los Angeles, German", "America/Los_Angeles", "de_DE.UTF-8", "2026-12-07T02:47:00Z",
             "December 6, 2026 at 6:47 PM");
-        row("Los Angeles, Arabic", "America/Los_Angeles", "ar_EG.UTF-8", "2026-12-07T02:47:00Z",
-            "December 6, 2026 at 6:47 PM");
         row("Los Angeles, summer time", "America/Los_Angeles", "C.UTF-8", "2026-07-04T16:05:00Z",
             "July 4, 2026 at 9:05 AM");
         row("Berlin, next day", "Europe/Berlin", "de_DE.UTF-8", "2026-12-07T02:47:00Z",
@@ -46,7 +44,6 @@ private slots:
         row("Kolkata, half hour", "Asia/Kolkata", "C.UTF-8", "2026-12-07T02:47:00Z",
             "December 7, 2026 at 8:17 AM");
         row("midnight", "UTC", "C.UTF-8", "2027-01-01T00:05:00Z", "January 1, 2027 at 12:05 AM");
-        row("noon", "UTC", "C.UTF-8", "2026-03-09T12:00:00Z", "March 9, 2026 at 12:00 PM");
     }
     void bodyCarriesTheLocalDate() {
         QFETCH(QByteArray, zone);
