@@ -1,12 +1,8 @@
 #pragma once
 
-// A desktop whose default mail client is the fakemail helper, for tests that run the real xdg-email.
-//
-// Builds a temporary HOME with XDG_CONFIG_HOME/mimeapps.list and XDG_DATA_HOME/applications/
-// fakemail.desktop, and points this process's environment at it (children inherit it): empty
-// XDG_DATA_DIRS/XDG_CONFIG_DIRS, no desktop-detection variables, DISPLAY set to a display that need not
-// exist. Restores the previous environment when destroyed. The fake's behaviour is chosen with
-// setClientExit/setClientSleep; messages() reads what it received, one entry per start.
+// A desktop whose default mail client is the fakemail helper, for tests that run the real xdg-email: a
+// temporary HOME with mimeapps.list and fakemail.desktop, and this process's environment (inherited by
+// children) pointed at it, with no desktop session and a DISPLAY that need not exist, until the object goes.
 
 #include <QDir>
 #include <QFile>
@@ -23,7 +19,7 @@
 
 class FakeMailDesktop {
 public:
-    // One message as the fake client saw it: the mailto URI decoded into its parts.
+    // One start of the fake client: its arguments, and the mailto URI decoded into its parts.
     struct Message {
         qint64 pid = 0;
         QStringList arguments;
@@ -65,7 +61,6 @@ public:
     FakeMailDesktop& operator=(const FakeMailDesktop&) = delete;
 
     [[nodiscard]] QString root() const { return dir_.path(); }
-
     // The file name the fake client is started under; xdg-email treats "thunderbird" in its own way.
     // A copy, not a link: xdg-email resolves links before it looks at the name.
     void setClientProgramName(const QByteArray& name) {

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 using Env = std::optional<QByteArray>;
+using Url = std::optional<QUrl>;
 
 // Writes a file modified ageSeconds before one fixed moment, so equal ages give equal times.
 static void writeFile(const QString& path, const QByteArray& bytes, int ageSeconds = 0) {
@@ -22,6 +23,11 @@ static void writeFile(const QString& path, const QByteArray& bytes, int ageSecon
     static const time_t now = ::time(nullptr);
     const struct timespec times[2] = {{now - ageSeconds, 0}, {now - ageSeconds, 0}};
     QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+}
+
+static QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 class TestDiagnosticsController : public QObject {
@@ -39,29 +45,25 @@ private slots:
     }
     void cleanup() { xdg.reset(); }
 
-    void reportFolderIsBelowTheDataHomeAndMissingGivesNone() {
-        const auto folder = DiagnosticsController::outputFolderURL();
-        QVERIFY(folder.has_value());
-        QCOMPARE(*folder, QUrl::fromLocalFile(dataHome.path() + "/Keyloft 4/Diagnostics"));
-        // A missing folder gives no report, and asking does not create it.
-        QVERIFY(!DiagnosticsController::generatedReportZipURL());
-        QVERIFY(!QFileInfo::exists(dataHome.filePath("Keyloft 4")));
-    }
-
-    void noUsableDataHomeGivesNoFolder_data() {
+    // The folder is named, never created; before it exists there is no report.
+    void folderFollowsTheDataHome_data() {
         QTest::addColumn<Env>("xdgDataHome");
         QTest::addColumn<Env>("home");
-        QTest::newRow("relative data home") << Env("relative/share") << Env("/home/someone");
-        QTest::newRow("no data home, no HOME") << Env() << Env();
-        QTest::newRow("no data home, empty HOME") << Env() << Env("");
+        QTest::addColumn<Url>("expected");
+        QTest::newRow("data home") << Env(dataHome.path().toUtf8()) << Env("/home/someone")
+                                   << Url(QUrl::fromLocalFile(reportFolder()));
+        QTest::newRow("relative data home") << Env("relative/share") << Env("/home/someone") << Url();
+        QTest::newRow("no data home, no HOME") << Env() << Env() << Url();
     }
-    void noUsableDataHomeGivesNoFolder() {
+    void folderFollowsTheDataHome() {
         QFETCH(Env, xdgDataHome);
         QFETCH(Env, home);
+        QFETCH(Url, expected);
         ScopedEnv dataEnv("XDG_DATA_HOME", xdgDataHome);
         ScopedEnv homeEnv("HOME", home);
-        QVERIFY(!DiagnosticsController::outputFolderURL());
-        QVERIFY(!DiagnosticsController::generatedReportZipURL());
+        QCOMPARE(DiagnosticsController::outputFolderURL(), expected);
+        QCOMPARE(DiagnosticsController::generatedReportZipURL(), Url());
+        QVERIFY(!QFileInfo::exists(dataHome.filePath("Keyloft 4")));
     }
 
     void theNewestVisibleFileIsTheReport_data() {
@@ -77,27 +79,22 @@ private slots:
     void theNewestVisibleFileIsTheReport() {
         QFETCH(QStringList, entries);
         QFETCH(QString, expected);
-        QVERIFY(QDir().mkpath(reportFolder()));
+        const QDir folder(reportFolder());
+        QVERIFY(folder.mkpath("."));
         for (const QString& entry : entries) {
             const QString name = entry.section(':', 0, 0);
-            const int age = entry.section(':', 1, 1).toInt();
             if (name.endsWith('/'))
-                QVERIFY(QDir(reportFolder()).mkdir(name));
+                QVERIFY(folder.mkdir(name));
             else
-                writeFile(QDir(reportFolder()).filePath(name), name.toUtf8(), age);
+                writeFile(folder.filePath(name), name.toUtf8(), entry.section(':', 1, 1).toInt());
         }
-        const auto report = DiagnosticsController::generatedReportZipURL();
-        if (expected.isEmpty()) {
-            QVERIFY(!report);
-            return;
-        }
-        QVERIFY(report.has_value());
-        QCOMPARE(*report, QUrl::fromLocalFile(QDir(reportFolder()).filePath(expected)));
+        QCOMPARE(DiagnosticsController::generatedReportZipURL(),
+                 expected.isEmpty() ? Url() : Url(QUrl::fromLocalFile(folder.filePath(expected))));
     }
 
     void onlyTheOwnIconGetsTheReportOfTheMomentOfTheDrop() {
-        QVERIFY(QDir().mkpath(reportFolder()));
         const QDir folder(reportFolder());
+        QVERIFY(folder.mkpath("."));
         writeFile(folder.filePath("first.zip"), "first report", 60);
         DiagnosticsController controller;
         DraggableFileImageView icon;
@@ -111,17 +108,13 @@ private slots:
         // A newer report arrived after configuration: the drop carries the newer bytes.
         writeFile(folder.filePath("second.zip"), "second report");
         QTemporaryDir dropFolder;
-        QVERIFY(icon.namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(dropFolder.path())));
-        QFile dropped(dropFolder.filePath("first.zip"));
-        QVERIFY(dropped.open(QIODevice::ReadOnly));
-        QCOMPARE(dropped.readAll(), QByteArray("second report"));
-        dropped.close();
-
+        const QUrl drop = QUrl::fromLocalFile(dropFolder.path());
+        QVERIFY(icon.namesOfPromisedFilesDroppedAtDestination(drop));
+        QCOMPARE(readFile(dropFolder.filePath("first.zip")), QByteArray("second report"));
         // Every report removed: nothing to give, and the earlier drop stays as it was.
         QVERIFY(QFile::remove(folder.filePath("first.zip")) && QFile::remove(folder.filePath("second.zip")));
-        QVERIFY(!icon.namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(dropFolder.path())));
-        QVERIFY(dropped.open(QIODevice::ReadOnly));
-        QCOMPARE(dropped.readAll(), QByteArray("second report"));
+        QVERIFY(!icon.namesOfPromisedFilesDroppedAtDestination(drop));
+        QCOMPARE(readFile(dropFolder.filePath("first.zip")), QByteArray("second report"));
     }
 
     void reportArtworkRendersAtTheAskedSize_data() {

@@ -32,9 +32,7 @@ struct MailWindow {
     QMessageBox* sheet() const { return window.findChild<QMessageBox*>(); }
 };
 
-QString reportIn(const FakeMailDesktop& desktop, const QString& name) {
-    return desktop.makeFile("data/Keyloft 4/Diagnostics/" + name);
-}
+const QString kReportFolder = QStringLiteral("data/Keyloft 4/Diagnostics/");
 
 } // namespace
 
@@ -51,7 +49,7 @@ private slots:
         QFETCH(QString, report);
         FakeMailDesktop desktop;
         SystemLogCapture log;
-        const QString path = report.isEmpty() ? QString() : reportIn(desktop, report);
+        const QString path = report.isEmpty() ? QString() : desktop.makeFile(kReportFolder + report);
         MailWindow ui;
 
         // Two presses make two messages.
@@ -74,29 +72,30 @@ private slots:
         QCOMPARE(log.messages(), QStringList());
     }
 
+    // Each row takes away one thing the message needs; once it is back, the same button creates the message.
     void failureShowsTheSheet_data() {
-        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<std::optional<QString>>("value");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("client fails") << "client"
-                                      << "The mail client failed (xdg-email exit status 4)";
-        QTest::newRow("no display") << "display"
-                                    << "No mail client could be found";
-        QTest::newRow("no xdg-email") << "install"
-                                      << "xdg-email is not installed";
+        QTest::addColumn<int>("clientStarts");
+        QTest::newRow("client fails") << QByteArray("FAKEMAIL_EXIT") << std::optional<QString>("1")
+                                      << "The mail client failed (xdg-email exit status 4)" << 1;
+        QTest::newRow("no display") << QByteArray("DISPLAY") << std::optional<QString>()
+                                    << "No mail client could be found" << 0;
+        QTest::newRow("no xdg-email") << QByteArray("PATH") << std::optional<QString>("/nonexistent")
+                                      << "xdg-email is not installed" << 0;
     }
-
     void failureShowsTheSheet() {
-        QFETCH(QString, failure);
+        QFETCH(QByteArray, variable);
+        QFETCH(std::optional<QString>, value);
         QFETCH(QString, reason);
-        const QString originalPath = qEnvironmentVariable("PATH");
+        QFETCH(int, clientStarts);
         FakeMailDesktop desktop;
-        reportIn(desktop, "report.zip");
-        if (failure == "client")
-            desktop.setClientExit(1);
-        if (failure == "display")
-            desktop.set("DISPLAY", std::nullopt);
-        if (failure == "install")
-            desktop.set("PATH", desktop.root() + "/bin");
+        desktop.makeFile(kReportFolder + "report.zip");
+        const std::optional<QString> before = qEnvironmentVariableIsSet(variable)
+                                                  ? std::optional(qEnvironmentVariable(variable))
+                                                  : std::nullopt;
+        desktop.set(variable, value);
         SystemLogCapture log;
         MailWindow ui;
 
@@ -118,15 +117,12 @@ private slots:
         QVERIFY(log.messages()[0].startsWith("Error emailing Diagnostics Report: " + reason));
         QVERIFY(ui.button->isEnabled());
 
-        // Once the cause is gone, the same button creates the message.
         sheet->buttons()[0]->click();
         QTRY_VERIFY(!ui.sheet());
-        desktop.setClientExit(0);
-        desktop.set("DISPLAY", QStringLiteral(":97"));
-        desktop.set("PATH", originalPath);
+        desktop.set(variable, before);
         QTest::mouseClick(ui.button, Qt::LeftButton);
         QVERIFY(!ui.sheet());
-        QCOMPARE(desktop.messages().size(), failure == "client" ? 2 : 1);
+        QCOMPARE(desktop.messages().size(), clientStarts + 1);
     }
 
     void lingeringClientKeepsTheWindowAlive() {

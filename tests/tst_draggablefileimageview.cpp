@@ -21,10 +21,14 @@ public:
     }
 };
 
-static QImage solidIcon(QRgb color, int side = 32) {
-    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+static QImage filledIcon(QRgb color, QSize size = {32, 32}) {
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
     image.fill(color);
     return image;
+}
+
+static void configure(DraggableFileImageView& view, QObject* source, const QString& path) {
+    view.configureWithFileIcon(filledIcon(qRgb(200, 100, 50)), QUrl::fromLocalFile(path), source);
 }
 
 static QByteArray readFile(const QString& path) {
@@ -32,41 +36,37 @@ static QByteArray readFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-static QUrl localUrl(const QString& path) {
-    return QUrl::fromLocalFile(path);
-}
+// A shown view, configured with `path` unless it is empty, whose drags go to a recorder, not the window
+// system.
+struct Fixture {
+    DraggableFileImageView view;
+    CountingSource source;
+    QList<QDrag*> drags;
+    Qt::DropActions offered;
+    bool sourceAskedDuringDrag = false;
+
+    explicit Fixture(const QString& path = "/r/Report 1.zip") {
+        view.resize(128, 128);
+        view.setDragRunner([this](QDrag& drag, Qt::DropActions actions, Qt::DropAction) {
+            drags.append(&drag);
+            offered = actions;
+            sourceAskedDuringDrag = source.requests > 0;
+            return Qt::CopyAction;
+        });
+        if (!path.isEmpty())
+            configure(view, &source, path);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+    }
+    QWindow* window() { return view.windowHandle(); }
+    void pressAndMove(int delay = -1) {
+        QTest::mousePress(window(), Qt::LeftButton, {}, QPoint(60, 60), delay);
+        QTest::mouseMove(window(), QPoint(70, 70));
+    }
+};
 
 class TestDraggableFileImageView : public QObject {
     Q_OBJECT
-
-    // A shown view (configured unless asked not to) whose drags go to a recorder, not the window system.
-    struct Fixture {
-        DraggableFileImageView view;
-        CountingSource source;
-        QList<QDrag*> drags;
-        Qt::DropActions offered;
-        bool sourceAskedDuringDrag = false;
-
-        explicit Fixture(bool configure = true) {
-            view.resize(128, 128);
-            view.setDragRunner([this](QDrag& drag, Qt::DropActions actions, Qt::DropAction) {
-                drags.append(&drag);
-                offered = actions;
-                sourceAskedDuringDrag = source.requests > 0;
-                return Qt::CopyAction;
-            });
-            if (configure)
-                view.configureWithFileIcon(solidIcon(qRgb(200, 100, 50)), localUrl("/r/Report 1.zip"),
-                                           &source);
-            view.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&view));
-        }
-        QWindow* window() { return view.windowHandle(); }
-        void pressAndMove(int delay = -1) {
-            QTest::mousePress(window(), Qt::LeftButton, {}, QPoint(60, 60), delay);
-            QTest::mouseMove(window(), QPoint(70, 70));
-        }
-    };
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
@@ -75,36 +75,25 @@ private slots:
         QTest::addColumn<QRgb>("pixel");
         QTest::addColumn<QRgb>("pressed");
         QTest::addColumn<QRgb>("drag");
-        // Opaque colours darken towards black by a fifth of their distance from white; white stays.
-        QTest::newRow("white") << qRgba(255, 255, 255, 255) << qRgba(255, 255, 255, 255)
-                               << qRgba(179, 179, 179, 179);
+        // Opaque colours darken towards black by a fifth of their distance from white.
         QTest::newRow("orange") << qRgba(200, 100, 50, 255) << qRgba(189, 69, 9, 255)
                                 << qRgba(140, 70, 35, 179);
-        QTest::newRow("transparent") << qRgba(0, 0, 0, 0) << qRgba(0, 0, 0, 0) << qRgba(0, 0, 0, 0);
         // Half-transparent white (premultiplied): alpha grows as the copy is laid over it.
         QTest::newRow("half white") << qRgba(128, 128, 128, 128) << qRgba(141, 141, 141, 141)
                                     << qRgba(90, 90, 90, 90);
     }
+    // Configured twice: everything the view shows derives from the newest icon.
     void pressedAndDragImages() {
         QFETCH(QRgb, pixel);
-        QImage icon(3, 2, QImage::Format_ARGB32_Premultiplied);
-        icon.fill(pixel);
-        const QImage pressedImage = DraggableFileImageView::pressedImageForIcon(icon);
-        const QImage dragImage = DraggableFileImageView::dragImageForIcon(icon);
-        QTEST(pressedImage.pixel(2, 1), "pressed");
-        QTEST(dragImage.pixel(2, 1), "drag");
-    }
-
-    void derivedImagesFollowTheNewestIcon() {
         DraggableFileImageView view;
         CountingSource source;
-        view.configureWithFileIcon(solidIcon(qRgb(0, 0, 255)), localUrl("/a/first.zip"), &source);
-        const QImage newIcon = solidIcon(qRgb(255, 0, 0), 48);
-        view.configureWithFileIcon(newIcon, localUrl("/b/second.tar"), &source);
+        view.configureWithFileIcon(filledIcon(qRgb(0, 0, 255)), QUrl::fromLocalFile("/a/first.zip"), &source);
+        const QImage icon = filledIcon(pixel, {3, 2});
+        view.configureWithFileIcon(icon, QUrl::fromLocalFile("/b/second.tar"), &source);
         QCOMPARE(view.fileName(), QStringLiteral("second.tar"));
-        QCOMPARE(view.selectedIcon(), DraggableFileImageView::pressedImageForIcon(newIcon));
-        QCOMPARE(view.dragIcon(), DraggableFileImageView::dragImageForIcon(newIcon));
-        QCOMPARE(view.shownImage(), newIcon);
+        QCOMPARE(view.shownImage(), icon);
+        QTEST(view.selectedIcon().pixel(2, 1), "pressed");
+        QTEST(view.dragIcon().pixel(2, 1), "drag");
     }
 
     void clickShowsPressedImageAndDoubleClickActsOnce() {
@@ -148,8 +137,7 @@ private slots:
         {
             Fixture f;
             f.pressAndMove();
-            QCOMPARE(f.drags.size(), 1);
-            const QMimeData* data = f.drags.first()->mimeData();
+            const QMimeData* data = f.drags.value(0)->mimeData();
             QVERIFY(data->hasUrls());
             QCOMPARE(f.source.requests, 0);
             const QList<QUrl> urls = data->urls();
@@ -166,8 +154,7 @@ private slots:
             f.source.bytes = QByteArray("newer bytes");
             QTest::mouseRelease(f.window(), Qt::LeftButton, {}, QPoint(70, 70));
             f.pressAndMove(1000);
-            QCOMPARE(f.drags.size(), 2);
-            const QList<QUrl> second = f.drags.last()->mimeData()->urls();
+            const QList<QUrl> second = f.drags.value(1)->mimeData()->urls();
             QCOMPARE(second.size(), 1);
             QVERIFY(second.first() != urls.first());
             QCOMPARE(readFile(second.first().toLocalFile()), QByteArray("newer bytes"));
@@ -177,82 +164,69 @@ private slots:
     }
 
     // The drop replaces an existing file atomically: a second name for the old file keeps the old bytes.
-    void writesIntoTheDestinationFolder_data() {
+    void dropReplacesAFileOfTheSameName_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("shorter report") << QByteArray("short");
         QTest::newRow("empty report") << QByteArray("");
     }
-    void writesIntoTheDestinationFolder() {
+    void dropReplacesAFileOfTheSameName() {
         QFETCH(QByteArray, bytes);
         QTemporaryDir folder;
-        DraggableFileImageView view;
-        CountingSource source;
-        source.bytes = bytes;
-        view.configureWithFileIcon(solidIcon(qRgb(1, 2, 3)), localUrl("/x/Diag.zip"), &source);
+        Fixture f("/x/Diag.zip");
+        f.source.bytes = bytes;
         const QString target = folder.filePath("Diag.zip");
         const QString otherLink = folder.filePath("still-the-old-file");
-        const QByteArray existing(4096, 'x');
         QFile file(target);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(existing) == existing.size());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, 'x')) == 4096);
         file.close();
         QCOMPARE(::link(QFile::encodeName(target).constData(), QFile::encodeName(otherLink).constData()), 0);
-        const auto names = view.namesOfPromisedFilesDroppedAtDestination(localUrl(folder.path()));
+        const auto names =
+            f.view.namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(folder.path()));
         QCOMPARE(names.value_or(QStringList{"<none>"}), QStringList{"Diag.zip"});
         QCOMPARE(readFile(target), bytes);
-        QCOMPARE(readFile(otherLink), existing);
+        QCOMPARE(readFile(otherLink), QByteArray(4096, 'x'));
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
     }
 
-    // No data: neither a dropped file nor a staged one for a drag.
-    void noDataWritesNothing_data() {
-        QTest::addColumn<QString>("source");
-        QTest::newRow("not a data source") << "object";
-        QTest::newRow("source answers none") << "none";
-        QTest::newRow("source destroyed") << "destroyed";
-    }
-    void noDataWritesNothing() {
-        QFETCH(QString, source);
-        QTemporaryDir folder;
-        Fixture f;
-        QObject notASource;
-        auto counting = std::make_unique<CountingSource>();
-        counting->bytes.reset();
-        f.view.configureWithFileIcon(solidIcon(qRgb(1, 2, 3)), localUrl("/x/Diag.zip"),
-                                     source == "object" ? &notASource : counting.get());
-        if (source == "destroyed") {
-            counting = std::make_unique<CountingSource>();
-            f.view.configureWithFileIcon(solidIcon(qRgb(1, 2, 3)), localUrl("/x/Diag.zip"), counting.get());
-            counting.reset();
-        }
-        QVERIFY(!f.view.namesOfPromisedFilesDroppedAtDestination(localUrl(folder.path())));
-        QVERIFY(QDir(folder.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-        f.pressAndMove(); // a drag, if one starts, offers no file
-        QVERIFY(f.drags.isEmpty() || f.drags.first()->mimeData()->urls().isEmpty());
-    }
-
-    // No file to give (never configured, or a folder's name): no drag, no drop, the source not asked.
-    void noFileNoDrag_data() {
+    // Nothing to give (no file name, or no data): the drop writes nothing, a drag that starts offers no
+    // file, and a press that starts no drag is a click.
+    void nothingToGive_data() {
         QTest::addColumn<QString>("path"); // empty: never configured
-        QTest::newRow("not configured") << "";
-        QTest::newRow("parent") << "/x/..";
-        QTest::newRow("trailing slash") << "/x/reports/";
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<bool>("dragStarts");
+        QTest::newRow("not configured") << QString() << QString() << false;
+        QTest::newRow("folder's parent") << QString("/x/..") << "counting" << false;
+        QTest::newRow("trailing slash") << QString("/x/reports/") << "counting" << false;
+        QTest::newRow("source destroyed") << QString("/x/Diag.zip") << "destroyed" << false;
+        QTest::newRow("not a data source") << QString("/x/Diag.zip") << "object" << true;
+        QTest::newRow("source answers none") << QString("/x/Diag.zip") << "none" << true;
     }
-    void noFileNoDrag() {
+    void nothingToGive() {
         QFETCH(QString, path);
-        Fixture f(false);
+        QFETCH(QString, source);
+        QFETCH(bool, dragStarts);
+        Fixture f(QString{});
+        QObject notASource;
+        auto destroyed = std::make_unique<CountingSource>();
+        if (source == "none")
+            f.source.bytes.reset();
         if (!path.isEmpty())
-            f.view.configureWithFileIcon(solidIcon(qRgb(1, 2, 3)), localUrl(path), &f.source);
+            configure(f.view,
+                      source == "object"      ? &notASource
+                      : source == "destroyed" ? destroyed.get()
+                                              : &f.source,
+                      path);
+        destroyed.reset();
         QSignalSpy clicks(&f.view, &DraggableFileImageView::clicked);
-        QTemporaryDir outer;
-        QVERIFY(QDir(outer.path()).mkdir("drop"));
-        QVERIFY(!f.view.namesOfPromisedFilesDroppedAtDestination(localUrl(outer.filePath("drop"))));
+        QTemporaryDir folder;
+        QVERIFY(!f.view.namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(folder.path())));
+        QVERIFY(QDir(folder.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
         f.pressAndMove();
-        QCOMPARE(f.view.shownImage().isNull(), path.isEmpty());
         QTest::mouseRelease(f.window(), Qt::LeftButton, {}, QPoint(70, 70));
-        QVERIFY(f.drags.isEmpty());
-        QCOMPARE(clicks.count(), 1);
-        QCOMPARE(QDir(outer.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"drop"});
-        QCOMPARE(f.source.requests, 0);
+        QCOMPARE(f.drags.size(), dragStarts ? 1 : 0);
+        QCOMPARE(clicks.count(), dragStarts ? 0 : 1);
+        if (dragStarts)
+            QVERIFY(f.drags.first()->mimeData()->urls().isEmpty());
     }
 
     void unwritableFolderLogsAndWritesNothing() {
@@ -262,17 +236,15 @@ private slots:
         QFile file(notAFolder);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
-        DraggableFileImageView view;
-        CountingSource source;
-        view.configureWithFileIcon(solidIcon(qRgb(1, 2, 3)), localUrl("/x/Diag.zip"), &source);
+        Fixture f("/x/Diag.zip");
         SystemLogCapture log;
-        QVERIFY(!view.namesOfPromisedFilesDroppedAtDestination(localUrl(notAFolder)));
-        const QStringList logged = log.messages();
-        QCOMPARE(logged.size(), 1);
+        QVERIFY(!f.view.namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(notAFolder)));
         const QString expectedStart =
-            QStringLiteral("Error writing report to %1: ").arg(localUrl(notAFolder + "/Diag.zip").toString());
-        QVERIFY2(logged.first().startsWith(expectedStart) && logged.first().size() > expectedStart.size(),
-                 qPrintable(logged.first()));
+            "Error writing report to " + QUrl::fromLocalFile(notAFolder + "/Diag.zip").toString() + ": ";
+        QCOMPARE(log.messages().size(), 1);
+        QVERIFY2(log.messages()[0].startsWith(expectedStart) &&
+                     log.messages()[0].size() > expectedStart.size(),
+                 qPrintable(log.messages()[0]));
         QCOMPARE(QFileInfo(notAFolder).size(), 0);
     }
 };
