@@ -166,10 +166,10 @@ private slots:
         QFETCH(int, sigchld);
         const QString prompt =
             QStringLiteral("Please enter your Mac OS X password.\n\nFolder 100% %u reset. ");
-        qputenv("F1", "/home/x/Library/Application Support/Keyloft");
-        qputenv("F2", "/home/x/it's \"quoted\" $HOME");
-        qputenv("F3", "/home/x/Library/LaunchAgents");
-        qputenv("THEUSER", "x");
+        const QByteArrayList passed{"/home/x/Library/Application Support/Keyloft",
+                                    "/home/x/it's \"quoted\" $HOME", "/home/x/Library/LaunchAgents", "x"};
+        for (int i = 0; const char* name : {"F1", "F2", "F3", "THEUSER"})
+            qputenv(name, passed[i++]);
         // A password program the desktop session names for itself is neither used nor changed.
         const QByteArray sessionAskpass = (helpers_ + QStringLiteral("/askpass_cancel")).toUtf8();
         const ScopedEnv askpassOfSession("SUDO_ASKPASS", sessionAskpass);
@@ -195,10 +195,7 @@ private slots:
         QCOMPARE(log.messages().filter(QStringLiteral("Failed")),
                  loggedStatus < 0 ? QStringList() : QStringList{failure.arg(command).arg(loggedStatus)});
         QCOMPARE(contents("seen"), askpass == QLatin1String("askpass_right")
-                                       ? QByteArray("0\n/bin:/usr/bin\n"
-                                                    "/home/x/Library/Application Support/Keyloft\n"
-                                                    "/home/x/it's \"quoted\" $HOME\n"
-                                                    "/home/x/Library/LaunchAgents\nx\n")
+                                       ? "0\n/bin:/usr/bin\n" + passed.join('\n') + '\n'
                                        : QByteArray("<missing>"));
         // One request covers the authorization and the run.
         QCOMPARE(contents("prompts.log"), shownOnce(prompt));

@@ -44,12 +44,8 @@ private slots:
         MainInterface interface;
         DiagnosticsController& controller = interface.controller();
         Ui::MainWindow& ui = interface.ui();
-        QCOMPARE(controller.window(), &interface.window());
+        // The delegate closes this window when the desktop ends the session.
         QCOMPARE(interface.delegate().window(), &interface.window());
-        QCOMPARE(controller.indicator(), ui.indicator);
-        QCOMPARE(controller.draggableFileView(), ui.draggableFileView);
-        QCOMPARE(controller.diagnosticsPerformActionButton(), ui.diagnosticsPerformActionButton);
-        QCOMPARE(controller.descriptionField(), ui.descriptionField);
         // The three repair commands sit in the menu bar and each reaches its own operation of the
         // controller (disconnecting proves the connection).
         QVERIFY(interface.window().menuBar()->actions().contains(ui.repairMenu->menuAction()));
