@@ -31,16 +31,11 @@ Run run(const QString& program, const QStringList& arguments,
     QProcess process;
     process.setProcessEnvironment(env);
     process.start(program, arguments);
-    Run result;
-    // Not started or not finished in time (QProcess ends it then): the reason is the error output.
-    if (!process.waitForFinished(timeoutMs)) {
-        result.err = process.errorString().toUtf8();
-        return result;
-    }
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return result;
+    // Not started or not finished in time (QProcess ends it then): the reason stands as the error output.
+    if (!process.waitForFinished(timeoutMs))
+        return Run{-1, {}, process.errorString().toUtf8()};
+    return Run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+               process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
 // The [Desktop Entry] group of a desktop file as key → value (localized keys kept with their [xx]).
