@@ -73,11 +73,6 @@ class TestRunShellWithAuthorization : public QObject {
                                        [temporary] { return temporary; }, [home] { return home; }};
     }
 
-    // What the password programs were shown ("length\nprompt\n" each), byte for byte: one request.
-    [[nodiscard]] static QByteArray shownOnce(const QString& prompt) {
-        return QByteArray::number(prompt.toUtf8().size()) + '\n' + prompt.toUtf8() + '\n';
-    }
-
 private slots:
     void initTestCase() {
         if (qEnvironmentVariableIsEmpty("KEYLOFT_SUDO_TEST_PASSWORD"))
@@ -197,8 +192,10 @@ private slots:
         QCOMPARE(contents("seen"), askpass == QLatin1String("askpass_right")
                                        ? "0\n/bin:/usr/bin\n" + passed.join('\n') + '\n'
                                        : QByteArray("<missing>"));
-        // One request covers the authorization and the run.
-        QCOMPARE(contents("prompts.log"), shownOnce(prompt));
+        // What the password programs were shown ("length\nprompt\n" each), byte for byte: one request
+        // covers the authorization and the run.
+        const QByteArray shown = prompt.toUtf8();
+        QCOMPARE(contents("prompts.log"), QByteArray::number(shown.size()) + '\n' + shown + '\n');
     }
 
     void temporaryFolderProbe_data() {
