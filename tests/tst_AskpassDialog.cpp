@@ -26,15 +26,6 @@ void answerNextDialog(const QString& password, QDialogButtonBox::StandardButton 
     });
 }
 
-QByteArray readAvailable(int fd) {
-    QByteArray bytes;
-    char buffer[256];
-    ssize_t count;
-    while ((count = ::read(fd, buffer, sizeof buffer)) > 0)
-        bytes.append(buffer, count);
-    return bytes;
-}
-
 } // namespace
 
 class TestAskpassDialog : public QObject {
@@ -45,8 +36,6 @@ private slots:
         QTest::addColumn<QString>("prompt");
         QTest::newRow("line feeds and trailing space")
             << "Please enter your Mac OS X password.\n\nFolder permissions will be reset. ";
-        QTest::newRow("trailing comma")
-            << "Please enter your Mac OS X password.\n\nThe Launch Services database will be reset,";
         QTest::newRow("markup stays text") << "<b>bold</b> &amp; 100% %u";
         QTest::newRow("empty") << "";
     }
@@ -62,46 +51,40 @@ private slots:
     void writesAnswerOnlyOnOk_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("button");
+        QTest::addColumn<bool>("readerGone");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("written");
-        QTest::newRow("ok") << "s3cret pass" << int(QDialogButtonBox::Ok) << 0 << QByteArray("s3cret pass\n");
-        QTest::newRow("ok, not ASCII")
-            << "pässwörd€" << int(QDialogButtonBox::Ok) << 0 << QString("pässwörd€\n").toUtf8();
-        QTest::newRow("ok, empty") << "" << int(QDialogButtonBox::Ok) << 0 << QByteArray("\n");
-        QTest::newRow("cancel") << "typed anyway" << int(QDialogButtonBox::Cancel) << 1 << QByteArray();
+        const int ok = QDialogButtonBox::Ok;
+        QTest::newRow("ok") << "s3cret pass" << ok << false << 0 << QByteArray("s3cret pass\n");
+        QTest::newRow("ok, not ASCII") << "pässwörd€" << ok << false << 0 << QString("pässwörd€\n").toUtf8();
+        QTest::newRow("ok, empty") << "" << ok << false << 0 << QByteArray("\n");
+        QTest::newRow("cancel") << "typed anyway" << int(QDialogButtonBox::Cancel) << false << 1
+                                << QByteArray();
+        // An answer nobody reads is a failed answer, not a success.
+        QTest::newRow("ok, reader gone") << "secret" << ok << true << 1 << QByteArray();
     }
 
     void writesAnswerOnlyOnOk() {
         QFETCH(QString, typed);
         QFETCH(int, button);
-        QFETCH(int, exitCode);
-        QFETCH(QByteArray, written);
-        int fds[2];
-        QCOMPARE(pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
-        answerNextDialog(typed, QDialogButtonBox::StandardButton(button));
-
-        const int result = runAskpass(QStringLiteral("Prompt"), fds[1]);
-
-        ::close(fds[1]);
-        const QByteArray output = readAvailable(fds[0]);
-        ::close(fds[0]);
-        QCOMPARE(result, exitCode);
-        QCOMPARE(output, written);
-    }
-
-    // A reader that is gone is a failed answer, not a success.
-    void closedOutputFails() {
+        QFETCH(bool, readerGone);
         int fds[2];
         QCOMPARE(pipe2(fds, O_CLOEXEC), 0);
-        ::close(fds[0]);
+        if (readerGone)
+            ::close(fds[0]);
         const auto previous = std::signal(SIGPIPE, SIG_IGN);
-        answerNextDialog(QStringLiteral("secret"), QDialogButtonBox::Ok);
+        answerNextDialog(typed, QDialogButtonBox::StandardButton(button));
 
         const int result = runAskpass(QStringLiteral("Prompt"), fds[1]);
 
         std::signal(SIGPIPE, previous);
         ::close(fds[1]);
-        QCOMPARE(result, 1);
+        QTEST(result, "exitCode");
+        if (!readerGone) {
+            QFile reader;
+            QVERIFY(reader.open(fds[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+            QTEST(reader.readAll(), "written");
+        }
     }
 };
 

@@ -32,9 +32,6 @@ QString env(const char* name) {
     return qEnvironmentVariable(name, QStringLiteral("<unset>"));
 }
 
-const QString kOverrides501 =
-    QStringLiteral("/var/db/launchd.db/com.apple.launchd.peruser.501/overrides.plist");
-
 } // namespace
 
 class TestRepairActions : public QObject {
@@ -92,7 +89,8 @@ private slots:
             "\"$F3\";chmod -a \"everyone deny list\" \"$F3\";chmod 644 "
             "\"$F3/com.vantlesoft.KeyloftAgent.plist\";chmod -N \"$F3/com.vantlesoft.KeyloftAgent.plist\"");
         const QString attributes =
-            QStringLiteral("/usr/sbin/chown jdoe:wheel %1; /bin/chmod -N %1").arg(kOverrides501);
+            QStringLiteral("/usr/sbin/chown jdoe:wheel %1; /bin/chmod -N %1")
+                .arg("/var/db/launchd.db/com.apple.launchd.peruser.501/overrides.plist");
         const QString launchServices =
             QStringLiteral("/System/Library/Frameworks/CoreServices.framework/Frameworks/"
                            "LaunchServices.framework/Versions/A/Support/lsregister -kill -seed -r -f");
@@ -146,26 +144,6 @@ private slots:
         QCOMPARE(events_,
                  QStringList{QStringLiteral("alert|[de] Failed to obtain user attributes.|[de] Please "
                                             "contact Vantlesoft support.")});
-    }
-
-    // Every text the person sees has its German translation (the keys match the texts exactly).
-    void germanTexts() {
-        QTranslator german;
-        QVERIFY(german.load(QStringLiteral(":/i18n/keyloft_de.qm")));
-        QCoreApplication::removeTranslator(&translator_);
-        QCoreApplication::installTranslator(&german);
-        for (const Repair repair : {FolderPermissions, ExtendedAttributes, LaunchServices})
-            run(repair);
-        account_.reset();
-        run(ExtendedAttributes);
-        QCoreApplication::removeTranslator(&german);
-        QCoreApplication::installTranslator(&translator_);
-
-        const QStringList shown = events_.filter(QRegularExpression(QStringLiteral("^(shell|alert)\\|")));
-        QCOMPARE(shown.size(), 7);
-        for (const QString& text : shown)
-            QVERIFY2(!text.contains(QRegularExpression(QStringLiteral("Please| ha(ve|s) been|Failed"))),
-                     qPrintable(text));
     }
 
     // F1, F2, F3 and THEUSER are in the environment when the shell starts and stay there afterwards,

@@ -1,11 +1,10 @@
 // The privileged shell against the real sudo. Needs the throw-away administrator that
 // run_as_sudo_user.sh creates (as root); fake password programs stand in for the person typing.
 
-#include "Platform/SystemLog.h"
 #include "PrivilegedShell.h"
+#include "support/TestSupport.h"
 
 #include <QFile>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -36,10 +35,6 @@ Variable variable(const char* name) {
     return value ? Variable(value) : std::nullopt;
 }
 
-void setVariable(const char* name, const Variable& value) {
-    value ? ::setenv(name, value->constData(), 1) : ::unsetenv(name);
-}
-
 pid_t spawnShell(QByteArray script) {
     QByteArray shell("/bin/sh"), dashC("-c");
     char* argv[] = {shell.data(), dashC.data(), script.data(), nullptr};
@@ -55,10 +50,6 @@ int waitFor(pid_t pid) {
     return status;
 }
 
-QString quoted(const QString& path) {
-    return QLatin1Char('\'') + path + QLatin1Char('\'');
-}
-
 } // namespace
 
 class TestRunShellWithAuthorization : public QObject {
@@ -66,37 +57,20 @@ class TestRunShellWithAuthorization : public QObject {
 
     QString helpers_;
     QTemporaryDir scratch_;
-    QStringList systemLog_;
-    VTSystemLogSink previousSink_;
 
-    [[nodiscard]] QString path(const QString& name) const { return scratch_.filePath(name); }
+    [[nodiscard]] QString path(const char* name) const { return scratch_.filePath(QLatin1String(name)); }
+    // The scratch file as one word of a shell command line.
+    [[nodiscard]] QString quoted(const char* name) const { return '\'' + path(name) + '\''; }
+
+    [[nodiscard]] QByteArray contents(const char* name) const {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
 
     [[nodiscard]] PrivilegedShellServices services(const QString& askpass, Variable temporary = {},
                                                    Variable home = {}) const {
-        return PrivilegedShellServices{SudoAuthorization(helpers_ + QLatin1Char('/') + askpass),
+        return PrivilegedShellServices{SudoAuthorization(helpers_ + '/' + askpass),
                                        [temporary] { return temporary; }, [home] { return home; }};
-    }
-
-    // The prompts the password programs were shown, in order, byte for byte ("length\nprompt\n" each).
-    [[nodiscard]] QStringList promptsShown() const {
-        QFile file(path(QStringLiteral("prompts.log")));
-        QStringList prompts;
-        const QByteArray log = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        for (qsizetype at = 0, lineEnd; (lineEnd = log.indexOf('\n', at)) >= 0;) {
-            const qsizetype length = log.mid(at, lineEnd - at).toLongLong();
-            prompts.append(QString::fromUtf8(log.mid(lineEnd + 1, length)));
-            at = lineEnd + 1 + length + 1;
-        }
-        return prompts;
-    }
-
-    [[nodiscard]] QStringList logLinesStartingWith(const QString& start) const {
-        return systemLog_.filter(QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(start)));
-    }
-
-    [[nodiscard]] QByteArray contents(const QString& name) const {
-        QFile file(path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
 
 private slots:
@@ -109,19 +83,14 @@ private slots:
         QVERIFY(QFile::setPermissions(scratch_.path(), QFile::ReadOwner | QFile::WriteOwner |
                                                            QFile::ExeOwner | QFile::ReadOther |
                                                            QFile::ExeOther));
-        ::setenv("KEYLOFT_ASKPASS_LOG", path(QStringLiteral("prompts.log")).toUtf8().constData(), 1);
-        previousSink_ = vt_setSystemLogSink([this](const QString& message) { systemLog_.append(message); });
+        qputenv("KEYLOFT_ASKPASS_LOG", path("prompts.log").toUtf8());
     }
-
-    void cleanupTestCase() { vt_setSystemLogSink(previousSink_); }
 
     void init() {
         // Each case starts without cached credentials, so every password request shows.
         QCOMPARE(waitFor(spawnShell("/usr/bin/sudo -K")), 0);
-        QFile::remove(path(QStringLiteral("prompts.log")));
-        QFile::remove(path(QStringLiteral("ran")));
-        QFile::remove(path(QStringLiteral("seen")));
-        systemLog_.clear();
+        for (const char* name : {"prompts.log", "ran", "seen"})
+            QFile::remove(path(name));
     }
 
     void bundledPasswordProgram_data() {
@@ -140,9 +109,7 @@ private slots:
         const QByteArray display = qgetenv("KEYLOFT_TEST_DISPLAY");
         if (display.isEmpty() || !QFile::exists(QStringLiteral("/usr/bin/xdotool")))
             QSKIP("needs xdotool and the X server that scripts/test starts (KEYLOFT_TEST_DISPLAY)");
-        const Variable platform = variable("QT_QPA_PLATFORM");
-        setVariable("DISPLAY", display);
-        setVariable("QT_QPA_PLATFORM", QByteArray("xcb"));
+        const ScopedEnv onDisplay("DISPLAY", display), onX11("QT_QPA_PLATFORM", QByteArray("xcb"));
         // A dialog that stays after the keys is closed, so the case fails instead of hanging.
         const pid_t person = spawnShell(
             "w=$(timeout 60 xdotool search --sync --onlyvisible --classname keyloft-askpass | head -n 1) && "
@@ -152,17 +119,14 @@ private slots:
             "sleep 0.1; done; xdotool search --classname keyloft-askpass windowkill; exit 1");
         QVERIFY(person > 0);
 
-        const bool result =
-            runShellWithAuthorization(services(QStringLiteral("keyloft-askpass")),
-                                      QStringLiteral("Please enter your password.\n\nTest. "),
-                                      QStringLiteral("touch ") + quoted(path(QStringLiteral("ran"))));
+        const bool result = runShellWithAuthorization(services(QStringLiteral("keyloft-askpass")),
+                                                      QStringLiteral("Please enter your password.\n\nTest. "),
+                                                      "touch " + quoted("ran"));
 
         const int personStatus = waitFor(person);
-        setVariable("QT_QPA_PLATFORM", platform);
-        ::unsetenv("DISPLAY");
         QVERIFY(WIFEXITED(personStatus) && WEXITSTATUS(personStatus) == 0);
         QCOMPARE(result, granted);
-        QCOMPARE(QFile::exists(path(QStringLiteral("ran"))), granted);
+        QCOMPARE(QFile::exists(path("ran")), granted);
     }
 
     void runsAsAdministratorAndLeavesProcessStateAlone_data() {
@@ -170,76 +134,68 @@ private slots:
         QTest::addColumn<QString>("commandTail");
         QTest::addColumn<int>("loggedStatus");      // -1: succeeds, nothing logged
         QTest::addColumn<QByteArray>("pathBefore"); // "-": unset
-        QTest::addColumn<QByteArray>("pathAfter");
-        QTest::addColumn<int>("sigchld"); // 0 default, 1 ignored, 2 handled
+        QTest::addColumn<int>("sigchld");           // 0 default, 1 ignored, 2 handled
         const auto row = [](const char* name, const char* askpass, const char* tail, int status,
-                            const QByteArray& before, const QByteArray& after, int sigchld) {
-            QTest::newRow(name) << QString::fromLatin1(askpass) << QString::fromLatin1(tail) << status
-                                << before << after << sigchld;
+                            const QByteArray& path, int sigchld) {
+            QTest::newRow(name) << QString::fromLatin1(askpass) << QString::fromLatin1(tail) << status << path
+                                << sigchld;
         };
         const QByteArray set("/opt/keyloft-test/bin:/usr/bin:/bin");
-        row("succeeds, PATH unset stays the shell's, SIGCHLD ignored", "askpass_right", "", -1, "-",
-            "/bin:/usr/bin", 1);
-        row("succeeds, PATH set, SIGCHLD handled", "askpass_right", "", -1, set, set, 2);
-        row("cancelled, PATH empty", "askpass_cancel", "", 1, "", "", 0);
-        row("wrong password", "askpass_wrong", "", 1, set, set, 2);
-        row("command exits 1, SIGCHLD ignored", "askpass_right", "; exit 1", 0, set, set, 1);
-        row("shell killed by a signal", "askpass_right", "; kill -KILL $$", 0, set, set, 0);
+        row("succeeds, PATH unset, SIGCHLD ignored", "askpass_right", "", -1, "-", 1);
+        row("succeeds, PATH set, SIGCHLD handled", "askpass_right", "", -1, set, 2);
+        row("cancelled, PATH empty", "askpass_cancel", "", 1, "", 0);
+        row("wrong password", "askpass_wrong", "", 1, set, 2);
+        row("command exits 1, SIGCHLD ignored", "askpass_right", "; exit 1", 0, set, 1);
+        row("shell killed by a signal", "askpass_right", "; kill -KILL $$", 0, set, 0);
     }
 
     // The shell runs as root with PATH "/bin:/usr/bin" and the caller's F1-F3 and THEUSER, after one
-    // password request showing the prompt exactly. Whatever the outcome, PATH, TMPDIR, SUDO_ASKPASS and
-    // the SIGCHLD disposition are as they were; the exit status is seen even by a process that ignores
-    // SIGCHLD; a failure is one line with the status.
+    // password request showing the prompt exactly. Whatever the outcome, PATH (an unset one stays the
+    // shell's), TMPDIR, SUDO_ASKPASS and the SIGCHLD disposition are as they were; the exit status is
+    // seen even by a process that ignores SIGCHLD; a failure is one line with the status.
     void runsAsAdministratorAndLeavesProcessStateAlone() {
         QFETCH(QString, askpass);
         QFETCH(QString, commandTail);
         QFETCH(int, loggedStatus);
         QFETCH(QByteArray, pathBefore);
-        QFETCH(QByteArray, pathAfter);
         QFETCH(int, sigchld);
         const QString prompt =
             QStringLiteral("Please enter your Mac OS X password.\n\nFolder 100% %u reset. ");
-        setVariable("F1", QByteArray("/home/x/Library/Application Support/Keyloft"));
-        setVariable("F2", QByteArray("/home/x/it's \"quoted\" $HOME"));
-        setVariable("F3", QByteArray("/home/x/Library/LaunchAgents"));
-        setVariable("THEUSER", QByteArray("x"));
+        const QByteArrayList passed{"/home/x/Library/Application Support/Keyloft",
+                                    "/home/x/it's \"quoted\" $HOME", "/home/x/Library/LaunchAgents", "x"};
+        for (int i = 0; const char* name : {"F1", "F2", "F3", "THEUSER"})
+            qputenv(name, passed[i++]);
         // A password program the desktop session names for itself is neither used nor changed.
         const QByteArray sessionAskpass = (helpers_ + QStringLiteral("/askpass_cancel")).toUtf8();
-        setVariable("SUDO_ASKPASS", sessionAskpass);
+        const ScopedEnv askpassOfSession("SUDO_ASKPASS", sessionAskpass);
+        const ScopedEnv path("PATH", pathBefore == "-" ? Variable() : Variable(pathBefore));
+        const ScopedEnv tmpdir("TMPDIR", scratch_.path().toUtf8());
         const QString command =
             QStringLiteral(
                 "umask 022; { id -u; printf '%s\\n' \"$PATH\" \"$F1\" \"$F2\" \"$F3\" \"$THEUSER\"; } > ") +
-            quoted(path(QStringLiteral("seen"))) + commandTail;
+            quoted("seen") + commandTail;
         const Handler handler = sigchld == 0 ? SIG_DFL : sigchld == 1 ? SIG_IGN : onChildSignal;
-        const Variable originalPath = variable("PATH");
-        setVariable("PATH", pathBefore == "-" ? Variable() : Variable(pathBefore));
-        setVariable("TMPDIR", scratch_.path().toUtf8());
         setChildSignalHandler(handler);
+        const SystemLogCapture log;
 
         const bool result = runShellWithAuthorization(services(askpass), prompt, command);
 
-        const Handler handlerAfter = setChildSignalHandler(SIG_DFL);
-        const Variable pathAfterCall = variable("PATH");
-        setVariable("PATH", originalPath);
+        QVERIFY(setChildSignalHandler(SIG_DFL) == handler);
+        QCOMPARE(variable("PATH"), pathBefore == "-" ? Variable("/bin:/usr/bin") : Variable(pathBefore));
+        QCOMPARE(variable("TMPDIR"), Variable(scratch_.path().toUtf8()));
+        QCOMPARE(variable("SUDO_ASKPASS"), Variable(sessionAskpass));
         QCOMPARE(result, loggedStatus < 0);
         const QString failure =
             QStringLiteral("Failed to run shell command '%1' with authorization, status: %2");
-        QCOMPARE(logLinesStartingWith(QStringLiteral("Failed")),
+        QCOMPARE(log.messages().filter(QStringLiteral("Failed")),
                  loggedStatus < 0 ? QStringList() : QStringList{failure.arg(command).arg(loggedStatus)});
-        QCOMPARE(contents(QStringLiteral("seen")),
-                 askpass == QLatin1String("askpass_right")
-                     ? QByteArray("0\n/bin:/usr/bin\n"
-                                  "/home/x/Library/Application Support/Keyloft\n"
-                                  "/home/x/it's \"quoted\" $HOME\n"
-                                  "/home/x/Library/LaunchAgents\nx\n")
-                     : QByteArray("<missing>"));
-        QCOMPARE(promptsShown(), QStringList{prompt}); // one request covers the authorization and the run
-        QCOMPARE(pathAfterCall, Variable(pathAfter));
-        QCOMPARE(variable("TMPDIR"), Variable(scratch_.path().toUtf8()));
-        QCOMPARE(variable("SUDO_ASKPASS"), Variable(sessionAskpass));
-        QVERIFY(handlerAfter == handler);
-        ::unsetenv("SUDO_ASKPASS");
+        QCOMPARE(contents("seen"), askpass == QLatin1String("askpass_right")
+                                       ? "0\n/bin:/usr/bin\n" + passed.join('\n') + '\n'
+                                       : QByteArray("<missing>"));
+        // What the password programs were shown ("length\nprompt\n" each), byte for byte: one request
+        // covers the authorization and the run.
+        const QByteArray shown = prompt.toUtf8();
+        QCOMPARE(contents("prompts.log"), QByteArray::number(shown.size()) + '\n' + shown + '\n');
     }
 
     void temporaryFolderProbe_data() {
@@ -273,29 +229,23 @@ private slots:
         const auto resolve = [&](const QString& name) {
             return name.isEmpty() ? Variable() : Variable(folders.filePath(name).toUtf8());
         };
-        setVariable("TMPDIR", resolve(tmpdirBefore));
+        const ScopedEnv tmpdir("TMPDIR", resolve(tmpdirBefore));
         const int descriptorsBefore = QDir(QStringLiteral("/proc/self/fd")).count();
+        const SystemLogCapture log;
 
-        const bool result = runShellWithAuthorization(
+        QVERIFY(runShellWithAuthorization(
             services(QStringLiteral("askpass_right"), resolve(temporaryFolder), resolve(homeFolder)),
-            QStringLiteral("Prompt"),
-            QStringLiteral("umask 022; printf '%s' \"${TMPDIR-unset}\" > ") +
-                quoted(path(QStringLiteral("tmpdir"))));
+            QStringLiteral("Prompt"), "umask 022; printf '%s' \"${TMPDIR-unset}\" > " + quoted("tmpdir")));
 
-        const Variable tmpdirAfter = variable("TMPDIR");
-        ::unsetenv("TMPDIR");
-        QVERIFY(result);
         const QStringList notices{QStringLiteral("tmpfile failed. Trying again with NSTemporaryDirectory()"),
                                   QStringLiteral("tmpfile failed. Trying again with NSHomeDirectory()"),
                                   QStringLiteral("tmpfile failed. Giving up.")};
-        QCOMPARE(logLinesStartingWith(QStringLiteral("tmpfile failed.")), notices.mid(0, failedProbes));
-        QCOMPARE(contents(QStringLiteral("tmpdir")), *resolve(shellTmpdir));
-        QCOMPARE(tmpdirAfter, resolve(tmpdirBefore));
+        QCOMPARE(log.messages().filter(QStringLiteral("tmpfile")), notices.mid(0, failedProbes));
+        QCOMPARE(contents("tmpdir"), *resolve(shellTmpdir));
+        QCOMPARE(variable("TMPDIR"), resolve(tmpdirBefore));
         // The probes leave no file and no descriptor behind.
         for (const char* folder : {"good1", "good2"})
-            QCOMPARE(QDir(folders.filePath(QLatin1String(folder)))
-                         .entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
-                     QStringList());
+            QVERIFY(QDir(folders.filePath(QLatin1String(folder))).isEmpty());
         QCOMPARE(QDir(QStringLiteral("/proc/self/fd")).count(), descriptorsBefore);
     }
 
@@ -305,12 +255,10 @@ private slots:
         const pid_t other = spawnShell("sleep 0.2; exit 0");
         QVERIFY(other > 0);
 
-        const bool result =
-            runShellWithAuthorization(services(QStringLiteral("askpass_right")), QStringLiteral("Prompt"),
-                                      QStringLiteral("sleep 1.5; exit 1"));
+        QVERIFY(!runShellWithAuthorization(services(QStringLiteral("askpass_right")),
+                                           QStringLiteral("Prompt"), QStringLiteral("sleep 1.5; exit 1")));
 
         const int otherStatus = waitFor(other);
-        QVERIFY(!result);
         QVERIFY(WIFEXITED(otherStatus) && WEXITSTATUS(otherStatus) == 0);
     }
 };

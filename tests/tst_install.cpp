@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,7 +18,6 @@ namespace {
 const QString kAppId = QStringLiteral("com.vantle.KeyloftTroubleshooting");
 const QString kProgram = QStringLiteral("keyloft-troubleshooting");
 const QString kBundle = QStringLiteral("lib/keyloft-troubleshooting");
-const QList<int> kIconSizes{16, 22, 24, 32, 48, 64, 128, 256, 512};
 
 struct Run {
     int status = -1;
@@ -31,21 +31,11 @@ Run run(const QString& program, const QStringList& arguments,
     QProcess process;
     process.setProcessEnvironment(env);
     process.start(program, arguments);
-    Run result;
-    if (!process.waitForStarted(10000)) {
-        result.err = process.errorString().toUtf8();
-        return result;
-    }
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        result.err = "timed out";
-        return result;
-    }
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return result;
+    // Not started or not finished in time (QProcess ends it then): the reason stands as the error output.
+    if (!process.waitForFinished(timeoutMs))
+        return Run{-1, {}, process.errorString().toUtf8()};
+    return Run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+               process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
 // The [Desktop Entry] group of a desktop file as key → value (localized keys kept with their [xx]).
@@ -62,23 +52,6 @@ QMap<QString, QString> desktopEntry(const QString& path) {
             entry.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1));
     }
     return entry;
-}
-
-// Ends a started application the way the desktop does; empty when it ended cleanly, else what went wrong.
-QByteArray endApplication(QProcess& app) {
-    // A signal before the handler is in place would end it the hard way.
-    if (!QTest::qWaitFor([&] { return catchesSignal(app.processId(), SIGTERM); }, 20000))
-        return "never handled SIGTERM";
-    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
-    if (!app.waitForFinished(20000)) {
-        app.kill();
-        app.waitForFinished();
-        return "did not end on SIGTERM";
-    }
-    const QByteArray errors = app.readAllStandardError();
-    const bool clean = app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0 &&
-                       !errors.contains("ERROR: AddressSanitizer") && !errors.contains("runtime error");
-    return clean ? QByteArray() : "exit " + QByteArray::number(app.exitCode()) + ": " + errors;
 }
 
 } // namespace
@@ -131,7 +104,7 @@ private slots:
 
     void iconsInEveryHicolorSize_data() {
         QTest::addColumn<int>("side");
-        for (int side : kIconSizes)
+        for (int side : {16, 22, 24, 32, 48, 64, 128, 256, 512})
             QTest::addRow("%dx%d", side, side) << side;
     }
     void iconsInEveryHicolorSize() {
@@ -141,7 +114,6 @@ private slots:
         const QImage icon(path);
         QVERIFY2(!icon.isNull(), qPrintable(path));
         QCOMPARE(icon.size(), QSize(side, side));
-        QVERIFY(icon.hasAlphaChannel());
         // Drawn, not blank: some pixels are opaque and some are clear.
         QVERIFY(qAlpha(icon.pixel(side / 2, side / 2)) > 0);
         QCOMPARE(qAlpha(icon.pixel(0, 0)), 0);
@@ -151,7 +123,6 @@ private slots:
     // (what Qt sets from the program name) ties the window to this entry.
     void theDesktopEntryStartsTheInstalledProgram() {
         const QMap<QString, QString> entry = desktopEntry(desktopFile());
-        QCOMPARE(entry.value("Type"), u"Application"_qs);
         QCOMPARE(entry.value("Exec").section(QLatin1Char(' '), 0, 0), kProgram);
         QCOMPARE(entry.value("Icon"), kAppId);
         QVERIFY(QFileInfo(installed("share/icons/hicolor/scalable/apps/" + kAppId + ".svg")).size() > 0);
@@ -214,8 +185,14 @@ private slots:
         QVERIFY2(tool.out.contains("Tool version: " KEYLOFT_VERSION), tool.out.constData());
         QVERIFY2(tool.out.contains("moved prefix/" + kBundle.toUtf8()), tool.out.constData());
 
-        const QByteArray ending = endApplication(app);
-        QVERIFY2(ending.isEmpty(), ending.constData());
+        // Ended the way the desktop ends it, once its handler is in place.
+        QVERIFY(QTest::qWaitFor([&] { return catchesSignal(app.processId(), SIGTERM); }, 20000));
+        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(20000));
+        const QByteArray errors = app.readAllStandardError();
+        QVERIFY2(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0, errors.constData());
+        QVERIFY2(!errors.contains("ERROR: AddressSanitizer") && !errors.contains("runtime error"),
+                 errors.constData());
     }
 
     void theDebianPackage() {
@@ -235,16 +212,12 @@ private slots:
         QVERIFY2(fields.status == 0, fields.both().constData());
         QVERIFY(fields.out.contains("Package: keyloft-troubleshooting\n"));
         QVERIFY(fields.out.contains("Version: " KEYLOFT_VERSION));
-        // Depends as package names, without version constraints.
-        QSet<QString> depends;
-        const QString dependsLine = QString::fromUtf8(fields.out)
-                                        .section(QStringLiteral("Depends: "), 1)
-                                        .section(QLatin1Char('\n'), 0, 0);
-        for (const QString& item : dependsLine.split(QLatin1Char(','), Qt::SkipEmptyParts))
-            depends.insert(item.trimmed().section(QLatin1Char(' '), 0, 0));
+        // Depends names each package whole, with or without a version constraint.
+        const QString depends = QString::fromUtf8(fields.out).section(u"Depends: "_qs, 1).section('\n', 0, 0);
         for (const char* needed :
              {"libqt6core6", "libqt6gui6", "libqt6widgets6", "ruby", "sudo", "xdg-utils", "libuuid1"})
-            QVERIFY2(depends.contains(needed), qPrintable(needed + (" missing from " + dependsLine)));
+            QVERIFY2(depends.contains(QRegularExpression(QStringLiteral("(^|, )%1( |,|$)").arg(needed))),
+                     qPrintable(needed + (" missing from " + depends)));
 
         const Run contents = run("dpkg-deb", {"--contents", deb});
         QVERIFY2(contents.status == 0, contents.both().constData());
