@@ -13,14 +13,9 @@
 class TestReportGenerationX11 : public QObject {
     Q_OBJECT
 
-    QByteArray display_;
-
     // Runs a helper program on the X server to its end; its standard output, absent when it failed.
-    std::optional<QByteArray> runTool(const QString& program, const QStringList& arguments) const {
+    static std::optional<QByteArray> runTool(const QString& program, const QStringList& arguments) {
         QProcess tool;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), QString::fromLocal8Bit(display_));
-        tool.setProcessEnvironment(env);
         tool.start(program, arguments);
         if (!tool.waitForFinished(60000) || tool.exitCode() != 0)
             return std::nullopt;
@@ -28,25 +23,21 @@ class TestReportGenerationX11 : public QObject {
     }
 
     // The ids of app's visible windows (with sync, once there is one).
-    QByteArrayList visibleWindows(const QProcess& app, bool sync = false) const {
+    static QStringList visibleWindows(const QProcess& app, bool sync = false) {
         QStringList arguments{"search", "--onlyvisible", "--pid", QString::number(app.processId())};
         if (sync)
             arguments.insert(1, "--sync");
-        QByteArrayList ids = runTool("xdotool", arguments).value_or(QByteArray()).split('\n');
-        for (QByteArray& id : ids)
-            id = id.trimmed();
-        ids.removeAll(QByteArray());
-        return ids;
+        return QString::fromLatin1(runTool("xdotool", arguments).value_or(QByteArray()))
+            .split(u'\n', Qt::SkipEmptyParts);
     }
 
     // Starts executable with a fresh HOME on the private X server and answers its visible window's id.
-    QByteArray startApplication(QProcess& app, const QString& executable, const QTemporaryDir& home) {
+    static QString startApplication(QProcess& app, const QString& executable, const QTemporaryDir& home) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR",
                                  "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"})
             env.remove(QString::fromLatin1(name));
         env.insert(QStringLiteral("HOME"), home.path());
-        env.insert(QStringLiteral("DISPLAY"), QString::fromLocal8Bit(display_));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.insert(QStringLiteral("KEYLOFT_REPORT_MAIL_BUTTON"), QStringLiteral("1"));
         app.setProcessEnvironment(env);
@@ -58,29 +49,29 @@ class TestReportGenerationX11 : public QObject {
 
     // Clicks the action button in the window's bottom-right corner, inside the layout's margins (20
     // pixels on the right, 16 below).
-    bool pressActionButton(const QByteArray& window) {
+    static bool pressActionButton(const QString& window) {
         const QByteArray geometry =
-            runTool("xdotool", {"getwindowgeometry", "--shell", QString::fromLatin1(window)})
-                .value_or(QByteArray());
+            runTool("xdotool", {"getwindowgeometry", "--shell", window}).value_or(QByteArray());
         const auto value = [&](const QByteArray& key) {
             return geometry.mid(geometry.indexOf(key + '=') + key.size() + 1).split('\n').value(0).toInt();
         };
         const int width = value("WIDTH");
         const int height = value("HEIGHT");
         if (width < 100 || height < 100) {
-            qWarning("unexpected window geometry for %s: %s", window.constData(), geometry.constData());
+            qWarning("unexpected window geometry for %s: %s", qPrintable(window), geometry.constData());
             return false;
         }
-        return runTool("xdotool", {"mousemove", "--window", QString::fromLatin1(window),
-                                   QString::number(width - 32), QString::number(height - 26), "click", "1"})
+        return runTool("xdotool", {"mousemove", "--window", window, QString::number(width - 32),
+                                   QString::number(height - 26), "click", "1"})
             .has_value();
     }
 
 private slots:
     void initTestCase() {
-        display_ = qgetenv("KEYLOFT_TEST_DISPLAY");
-        if (display_.isEmpty())
+        const QByteArray display = qgetenv("KEYLOFT_TEST_DISPLAY");
+        if (display.isEmpty())
             QSKIP("needs the private X server of the test run (KEYLOFT_TEST_DISPLAY)");
+        qputenv("DISPLAY", display); // for xdotool and the tool alike
         if (QStandardPaths::findExecutable("xdotool").isEmpty() ||
             QStandardPaths::findExecutable("unzip").isEmpty())
             QSKIP("needs xdotool and unzip");
@@ -109,23 +100,22 @@ private slots:
             file.write("$stderr.puts('The report folder is full (100%).')\nexit 2\n");
         }
         QProcess app;
-        const QByteArray window = startApplication(app, executable, home);
+        const QString window = startApplication(app, executable, home);
         QVERIFY2(!window.isEmpty(), "the window did not appear");
         QVERIFY(pressActionButton(window));
 
         if (failing) {
             // The alert is the tool's second visible window; the person at the keyboard confirms it.
-            QByteArray alert;
+            QString alert;
             const auto findAlert = [&] {
-                QByteArrayList ids = visibleWindows(app);
+                QStringList ids = visibleWindows(app);
                 ids.removeAll(window);
                 alert = ids.value(0);
                 return !alert.isEmpty();
             };
             QTRY_VERIFY_WITH_TIMEOUT(findAlert(), 60000);
             QVERIFY(app.state() == QProcess::Running);
-            QVERIFY(
-                runTool("xdotool", {"windowfocus", "--sync", QString::fromLatin1(alert), "key", "Return"}));
+            QVERIFY(runTool("xdotool", {"windowfocus", "--sync", alert, "key", "Return"}));
             QVERIFY(app.waitForFinished(30000));
             QVERIFY(!app.readAllStandardOutput().contains("mail-button "));
         } else {
@@ -145,16 +135,13 @@ private slots:
             const QStringList entries =
                 QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
             QCOMPARE(entries.size(), 1);
-            QVERIFY(entries.first().endsWith(QLatin1String(".zip")));
             QVERIFY(runTool("unzip", {"-t", folder + QLatin1Char('/') + entries.first()}));
             app.terminate();
             QVERIFY(app.waitForFinished(30000));
         }
-        const QByteArray errors = app.readAllStandardError();
-        QVERIFY2(!errors.contains("ERROR: AddressSanitizer") && !errors.contains("runtime error"),
-                 errors.constData());
-        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(app.exitCode(), 0);
+        // Sanitizer findings end the tool with a non-zero status (they never recover here).
+        QVERIFY2(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0,
+                 app.readAllStandardError().constData());
     }
 };
 

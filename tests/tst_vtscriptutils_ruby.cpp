@@ -64,8 +64,7 @@ private:
 void TestVTScriptUtilsRuby::init() {
     dir_ = std::make_unique<QTemporaryDir>();
     QVERIFY(dir_->isValid());
-    QVERIFY(QDir(dir_->path()).mkpath(QStringLiteral("bin")));
-    QVERIFY(QDir(dir_->path()).mkpath(QStringLiteral("fixed")));
+    QVERIFY(QDir(dir_->path()).mkpath(QStringLiteral("bin")) && QDir(dir_->path()).mkpath("fixed"));
 }
 
 void TestVTScriptUtilsRuby::cleanup() {
@@ -186,9 +185,8 @@ void TestVTScriptUtilsRuby::realInterpreter() {
     QVERIFY(rubyExists());
     QCOMPARE(rubyInterpreter(), std::optional<QString>(QStringLiteral("ruby")));
     const std::optional<QString> version = rubyVersion(QStringLiteral("ruby"));
-    QVERIFY(version);
-    QVERIFY2(QRegularExpression(QStringLiteral("^\\d+\\.\\d+\\.\\d+")).match(*version).hasMatch(),
-             qPrintable(*version));
+    QVERIFY2(version && version->contains(QRegularExpression(QStringLiteral("^\\d+\\.\\d+\\.\\d+"))),
+             qPrintable(version.value_or("(none)")));
     const std::optional<QString> path = rubyPath();
     QVERIFY(path && path->endsWith(QStringLiteral("/ruby")) && QFileInfo(*path).isExecutable());
 
