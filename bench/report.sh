@@ -12,6 +12,8 @@
 # ratio with its target: at most 1.5x the bare script. Exit status 1 when the target is missed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/lib/private-xvfb.sh
+. scripts/lib/private-xvfb.sh
 
 runs=${1:-7}
 bundle=$PWD/build/release/keyloft-troubleshooting
@@ -32,13 +34,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-display=
-for n in $(seq 200 229); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+start_private_xvfb 200 229
 
 # Both sides run in the same environment; only HOME changes from run to run.
 

@@ -10,6 +10,8 @@
 # is missed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/lib/private-xvfb.sh
+. scripts/lib/private-xvfb.sh
 
 runs=${1:-10}
 app=build/release/keyloft-troubleshooting/Contents/bin/keyloft-troubleshooting
@@ -30,13 +32,7 @@ baseline="$work/minimal_window"
 # shellcheck disable=SC2046
 g++ -std=c++20 -O2 -fPIC -IKeyloftTroubleshooting bench/minimal_window.cpp -o "$baseline" $(pkg-config --cflags --libs Qt6Widgets)
 
-display=
-for n in $(seq 170 199); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+start_private_xvfb 170 199
 
 # One run: prints "<ms to first frame> <peak KiB>". A fresh HOME each time; the same environment for both.
 measure() {
