@@ -421,6 +421,7 @@ module Vantletools
       HEAD_OF = HEADS.flat_map { |tails, heads| tails.map { |tail| [tail, heads] } }.to_h.freeze
       # Phrases of separate words ("mot de passe").
       PHRASES = ['mot de passe', 'clé privée', 'cle privee', 'كلمة المرور', 'كلمة السر'].freeze
+      PHRASE_TAILS = PHRASES.map { |phrase| phrase.split(' ').last }.freeze
       # Keys whose value may follow after plain whitespace ("password hunter2"); only when the value
       # looks like one.
       STRONG = /pass(?:w|phrase|code)|paßwort|pwd|pw\z|secret|token|\Apin\z|otp|mnemonic|kennwort|geheim|contrase|senha|
@@ -451,7 +452,7 @@ module Vantletools
 
       SEPARATOR = /=>|:=|==?|:(?!:)|：|＝|->/.freeze
       BLANKS = /[ \t]*/.freeze
-      YAML_BLOCK = /\A[|>]?[+\-]?\d?[ \t]*(?:#.*)?\z/.freeze
+      YAML_BLOCK = /[|>]?[+\-]?\d?[ \t]*(?:#.*)?\z/.freeze
       CLOSING = { '"' => '"', "'" => "'", '`' => '`', '“' => '”', '”' => '”', '„' => '“', '«' => '»',
                   '»' => '«', '‘' => '’', '‹' => '›', '「' => '」', '『' => '』' }.freeze
       JSON_SCALAR = /-?[\p{L}\p{N}_.+\-]*/.freeze
@@ -461,7 +462,11 @@ module Vantletools
       AUTH_SCHEME = /\A(Bearer|Basic|Digest|Negotiate|NTLM|Token|Kerberos|HOBA|Mutual|DPoP|AWS4-HMAC-SHA256|
                        SCRAM-SHA-\d+|OAuth|MAC|ApiKey|SSWS|GenieKey)([ \t]+)/xi.freeze
 
-      Key = Struct.new(:kind, :start, :stop, :quote, :flag, :strong, :inside, :stem_end, :weak)
+      Key = Struct.new(:kind, :start, :stop, :quote, :flag, :strong, :inside, :stem_end, :weak, :netrc)
+      # Memos, bounded: the same keys and quotes come back line after line.
+      KIND_CACHE = {}
+      PARTS_CACHE = {}
+      LITERALS = {}
 
       module_function
 
@@ -477,11 +482,12 @@ module Vantletools
         block = nil
         scanner = StringScanner.new(line)
         floor = 0
+        netrc = line.match?(NETRC)
         found.each do |stem_start, stem_end|
           next if stem_start < floor
 
           scanner.pos = stem_end
-          key = key_at(line, scanner, floor, name, stem_start, stem_end)
+          key = key_at(line, scanner, floor, name, stem_start, stem_end, netrc)
           floor = [floor, scanner.pos].max
           next unless key
 
@@ -533,25 +539,37 @@ module Vantletools
 
       # The key around the stem at stem_start...stem_end, or nil when it is no secret-sounding key.
       # Leaves the scanner after the key.
-      def key_at(line, scanner, floor, name, stem_start, stem_end)
-
-        head = text_before(line, stem_start, [floor, stem_start - 128].max)
-        id_head = head[IDENT_BEFORE]
+      def key_at(line, scanner, floor, name, stem_start, stem_end, netrc)
+        start = ident_start(line, stem_start, floor)
         tail = scanner.scan(IDENT_AFTER).to_s
-        ident = "#{id_head}#{line.byteslice(stem_start, stem_end - stem_start)}#{tail}"
+        ident = line.byteslice(start, stem_end - start) + tail
         trailing = ident[/[.\-]+\z/].to_s
         unless trailing.empty?
           ident = ident[0...-trailing.length]
           scanner.pos -= trailing.bytesize
         end
-        start = stem_start - id_head.bytesize
         leading = ident[/\A[.\-]+/].to_s
         ident = ident[leading.length..-1]
         start += leading.bytesize
-        before = head[0...(head.length - id_head.length)] + leading
-        key = classify(line, ident, before, start, scanner.pos, name)
+        key = classify(line, ident, start, scanner.pos, floor, name, netrc)
         key.stem_end = stem_end if key
         key
+      end
+
+      # Where the identifier holding the stem starts: ASCII identifier characters are walked back
+      # byte by byte; other characters go through IDENT_BEFORE on a short window.
+      def ident_start(line, stem_start, floor)
+        start = stem_start
+        start -= 1 while start > floor && ascii_ident_byte?(line.getbyte(start - 1))
+        return start unless start > floor && line.getbyte(start - 1) > 127
+
+        head = text_before(line, start, [floor, start - 64].max)
+        start - head[IDENT_BEFORE].to_s.bytesize
+      end
+
+      def ascii_ident_byte?(byte)
+        (byte >= 97 && byte <= 122) || (byte >= 65 && byte <= 90) || (byte >= 48 && byte <= 57) ||
+          byte == 95 || byte == 45 || byte == 46
       end
 
       # The text between from and to (byte offsets), from moved forward to a character boundary.
@@ -560,27 +578,43 @@ module Vantletools
         line.byteslice(from, to - from)
       end
 
-      def classify(line, ident, before, start, stop, name)
+      def classify(line, ident, start, stop, floor, name, netrc)
         parts = parts_of(ident)
-        previous = before[WORDS_BEFORE].to_s
-        context = parts_of(previous) + parts
-        kind, inside = kind_of(parts, context, ident, previous, name)
+        previous = needs_previous?(parts) ? text_before(line, start, [floor, start - 48].max)[WORDS_BEFORE].to_s : ''
+        kind, inside, weak = kind_cached(parts, previous, ident, name)
         return nil unless kind
 
+        before = text_before(line, start, [floor, start - 8].max)
         quote = before[/\\*["'`]\z/]
-        flag = before.match?(/(?:\A|[\s(\[{,;|])--?\z/)
-        strong = flag || name || kind == :secret && (ident.downcase.match?(STRONG) || netrc?(line))
-        weak = kind == :secret && parts.all? { |part| !PARTS.include?(part) || WEAK.include?(part) } &&
-               parts.none? { |part| INSIDE.any? { |word| part.include?(word) } }
-        Key.new(kind, start, stop, quote, flag, strong, inside && name ? inside : nil, nil, weak)
+        flag = before.match?(/(?:\A|[\s(\[{,;|])--?\z/) && (start - before.bytesize == floor || before.length > 2 || start < 8)
+        strong = flag || name || netrc || kind == :secret && ident.downcase.match?(STRONG)
+        Key.new(kind, start, stop, quote, flag, strong, inside && name ? inside : nil, nil, weak, netrc)
       end
 
-      def netrc?(line)
-        line.match?(NETRC)
+      # Whether the words before the key can change its meaning ("api key", "mot de passe").
+      def needs_previous?(parts)
+        HEAD_OF.key?(parts.first) || PHRASE_TAILS.include?(parts.last)
+      end
+
+      # [kind, inside offset, weak] of an identifier.
+      def kind_cached(parts, previous, ident, name)
+        KIND_CACHE.clear if KIND_CACHE.size > 4096
+        KIND_CACHE[[ident, previous, name]] ||= begin
+          context = previous.empty? ? parts : parts_of(previous) + parts
+          kind, inside = kind_of(parts, context, ident, previous, name)
+          weak = kind == :secret && parts.all? { |part| !PARTS.include?(part) || WEAK.include?(part) } &&
+                 parts.none? { |part| INSIDE.any? { |word| part.include?(word) } }
+          [kind, inside, weak]
+        end
       end
 
       # The parts of a key: "X-Api-Key" → x api key; "masterKey" → master key; "密码" → 密码.
       def parts_of(ident)
+        PARTS_CACHE.clear if PARTS_CACHE.size > 4096
+        PARTS_CACHE[ident] ||= split_parts(ident)
+      end
+
+      def split_parts(ident)
         ident.gsub(/(\p{Ll})(\p{Lu})/, '\1 \2').gsub(/(\p{Lu})(\p{Lu}\p{Ll})/, '\1 \2')
              .gsub(/(\p{L})(\p{N})|(\p{N})(\p{L})/) { "#{Regexp.last_match(1) || Regexp.last_match(3)} " \
                                                     "#{Regexp.last_match(2) || Regexp.last_match(4)}" }
@@ -645,7 +679,7 @@ module Vantletools
       # Answers [[start, stop, replacement] in bytes, or nil; the indentation of a YAML block or nil].
       def value_edit(line, scanner, key, name)
         after_key = scanner.pos
-        scanner.skip(Regexp.new(Regexp.escape(key.quote))) if key.quote
+        scanner.skip(literal(key.quote)) if key.quote
         blanks = scanner.skip(BLANKS).to_i
         if (separator = scanner.scan(SEPARATOR))
           if (key.weak || key.kind == :cookie) && separator == ':' && !key.quote && scanner.check(/[^\s"'`]/)
@@ -675,14 +709,13 @@ module Vantletools
       def separated(line, scanner, key)
         scanner.skip(BLANKS)
         start = scanner.pos
-        rest = scanner.rest
-        return [nil, nil] if rest.start_with?(MASK) && !%i[cookie authorization].include?(key.kind)
-        return [nil, indentation(line)] if rest.match?(YAML_BLOCK) && !line.byteslice(key.stop, start - key.stop).include?('=')
+        return [nil, nil] if scanner.check(literal(MASK)) && !%i[cookie authorization].include?(key.kind)
+        return [nil, indentation(line)] if scanner.check(YAML_BLOCK) && !line.byteslice(key.stop, start - key.stop).include?('=')
 
         if (quoted = quoted_value(scanner, key.kind))
           return [[start, scanner.pos, quoted], nil]
         end
-        value = if key.quote && rest.match?(/\A[\[{]/) then nested(scanner)
+        value = if key.quote && scanner.check(/[\[{]/) then nested(scanner)
                 elsif key.quote then scanner.scan(JSON_SCALAR).to_s
                 else scanner.scan(/.*/).to_s
                 end
@@ -716,7 +749,7 @@ module Vantletools
         escapes = opening[0...-1]
         closing = "#{escapes}#{CLOSING.fetch(quote, quote)}"
         inside = scanner.scan(inside_pattern(escapes, CLOSING.fetch(quote, quote))).to_s
-        found = scanner.scan(Regexp.new(Regexp.escape(closing)))
+        found = scanner.scan(literal(closing))
         "#{opening}#{masked(inside, kind)}#{found}"
       end
 
@@ -730,6 +763,10 @@ module Vantletools
           else
             Regexp.new("(?:(?!#{Regexp.escape(escapes + closing)}).)*")
           end
+      end
+
+      def literal(text)
+        LITERALS[text] ||= Regexp.new(Regexp.escape(text))
       end
 
       def masked(value, kind)
@@ -799,7 +836,7 @@ module Vantletools
         judged = word.sub(/[.,;:!?)\]]+\z/, '')
         return (scanner.pos = start; nil) if word.empty? || judged == MASK || !judged.match?(/\A[^(\[{<]*[\p{L}\p{N}]/)
 
-        unless (key.flag && !key.weak) || name || netrc?(line) || secret_looking_word?(judged)
+        unless (key.flag && !key.weak) || name || key.netrc || secret_looking_word?(judged)
           scanner.pos = start
           return nil
         end
@@ -892,6 +929,7 @@ module Vantletools
       RUN = %r{(?<![A-Za-z0-9+/_\-])[A-Za-z0-9+/_\-]{16,}={0,3}}.freeze
       RUN_CHARACTERS = 'A-Za-z0-9+/_='
       RUN_SKETCH = ('a' * 16).freeze
+      SAMPLE = 4096
       UUID = /\A\/?[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{12}\z/.freeze
       HEX = /\A(?:0x)?(?:[0-9a-f]+|[0-9A-F]+)\z/.freeze
       # Common English letter pairs: a run in which many pairs are common reads like words, not like
@@ -1082,7 +1120,9 @@ module Vantletools
         ENTROPY.fetch(kind).first.last
       end
 
+      # Measured on at most SAMPLE characters: a longer run is judged by its start.
       def entropy(text)
+        text = text[0, SAMPLE]
         size = text.length.to_f
         -text.each_char.tally.values.sum { |count| (count / size) * Math.log2(count / size) }
       end
@@ -1098,7 +1138,7 @@ module Vantletools
       # The share of letter pairs that are common in English words.
       def word_share(text)
         pairs = hits = 0
-        text.downcase.scan(/[a-z]{2,}/) do |letters|
+        text[0, SAMPLE].downcase.scan(/[a-z]{2,}/) do |letters|
           (letters.length - 1).times do |index|
             pairs += 1
             hits += 1 if COMMON[letters[index, 2]]
