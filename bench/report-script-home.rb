@@ -1,8 +1,10 @@
 # frozen_string_literal: true
 #
 # Builds the huge home folder of bench/report-script.sh at ARGV[0]: Keyloft's folders crowded with
-# files, a cache folder that sorts before the logs, large logs with secrets in them, and XDG homes full
-# of other programs' folders. The same every time (a fixed random seed).
+# files beyond the listing's limits, large logs with secrets in them, and XDG homes full of other
+# programs' folders. The same every time (a fixed random seed). The logs sort before the crowded
+# folders, so that the script of the baseline (whose listing limits could hide a log) reads the same
+# logs and both do the same work.
 #
 #   ruby bench/report-script-home.rb HOME
 
@@ -40,8 +42,8 @@ def log(path, bytes, random, key)
 end
 
 support = File.join(home, 'Library', 'Application Support', 'Keyloft')
-files(File.join(support, 'IconCache'), 1500, 'icon')
-20.times { |index| files(File.join(support, 'Items', format('shard-%02d', index)), 500, 'item', 'x') }
+files(File.join(support, 'Thumbnails'), 1500, 'icon')
+20.times { |index| files(File.join(support, 'Vault Items', format('shard-%02d', index)), 500, 'item', 'x') }
 6.times { |index| log(File.join(support, 'Logs', "keyloft-#{index}.log"), 4 * 1024 * 1024, random, key) }
 files(File.join(home, 'Library', 'LaunchAgents'), 200, 'agent')
 files(File.join(home, '.config', 'Keyloft'), 300, 'setting')

@@ -8,10 +8,9 @@ set(keyloft_bundle_dest "lib/${KEYLOFT_BUNDLE_NAME}")
 set(keyloft_packaging "${PROJECT_SOURCE_DIR}/packaging")
 
 install(TARGETS keyloft-troubleshooting RUNTIME DESTINATION "${keyloft_bundle_dest}/Contents/bin")
-if(EXISTS "${PROJECT_SOURCE_DIR}/KeyloftTroubleshooting/Scripts/vantletools.rb")
-  install(FILES "${PROJECT_SOURCE_DIR}/KeyloftTroubleshooting/Scripts/vantletools.rb"
-          DESTINATION "${keyloft_bundle_dest}/Contents/Resources/Scripts")
-endif()
+install(FILES "${PROJECT_SOURCE_DIR}/KeyloftTroubleshooting/Scripts/vantletools.rb"
+              "${PROJECT_SOURCE_DIR}/KeyloftTroubleshooting/Scripts/redaction.rb"
+        DESTINATION "${keyloft_bundle_dest}/Contents/Resources/Scripts")
 install(FILES "${KEYLOFT_BUNDLE_DIR}/Contents/Resources/version" DESTINATION "${keyloft_bundle_dest}/Contents/Resources")
 if(TARGET keyloft-askpass)
   install(TARGETS keyloft-askpass RUNTIME DESTINATION "${keyloft_bundle_dest}/Contents/libexec")
