@@ -260,14 +260,15 @@ module Vantletools
 
     module Structure
       # A run of text that can hold a URL, "user:password@host", a query or a fragment.
-      TOKEN = /(?<![^\s"'<>`])[^\s"'<>`@?#]*[@?#][^\s"'<>`]*/.freeze
-      SCHEME = %r{\A(.*?)([A-Za-z][A-Za-z0-9+.\-]{0,30}:(?:\\?/){2})(.*)\z}m.freeze
+      # Ends at a blank or a double quote only: a password may hold any other character.
+      TOKEN = /(?<![^\s"])[^\s"@?#]*[@?#][^\s"]*/.freeze
+      SCHEME = %r{\A([^A-Za-z]*?|.*?[^A-Za-z0-9+.\-])([A-Za-z][A-Za-z0-9+.\-]{0,30}:(?:\\?/){2})(.*)\z}m.freeze
       HOST_AFTER_AT = /\A[\p{L}\p{N}\[]/.freeze
-      HOST_PORT = /\A[^:@]*:\d{1,5}\z/.freeze
+      # "host.example.com:8080", "localhost:80", "[::1]:80": a host and port, not "user:7" of a password.
+      HOST_PORT = /\A(?:[^:@]*\.[^:@]*|localhost|\[[0-9a-fA-F:.]+\]):\d{1,5}\z/.freeze
       NOT_CREDENTIALS = /\A(?:mailto|sips?|xmpp|tel|im|pres|urn|news):[^:]*\z/i.freeze
       # A user name, a ":" and something after it ("jo:pw", not "get(:").
       USER_COLON = /\A[^:]*[^:\s(\[{]:./m.freeze
-      LEADING_NAME = /\A[A-Za-z_][A-Za-z0-9_.\-]*[=:]/.freeze
       QUERY_NAME = /\A[\p{L}\p{N}_.\-\[\]%$]{1,64}\z/.freeze
       # An authorization scheme word and the credentials after it.
       SCHEME_WORD = %r{(?<![\p{L}\p{N}_\-./])(Bearer|Basic|Digest|Negotiate|NTLM)([ \t]+)([A-Za-z0-9\-._~+/]+=*)}i.freeze
@@ -314,20 +315,23 @@ module Vantletools
 
         head = before[/\A[^\/?#]*/]
         user_info = if with_scheme
-                      head.include?('@') || (head.include?(':') && !head.match?(HOST_PORT))
+                      rest[%r{\A[^/?#]*}].include?('@') || (head.include?(':') && !head.match?(HOST_PORT))
                     else
-                      before.match?(USER_COLON) && !before.match?(NOT_CREDENTIALS)
+                      before.match?(USER_COLON) && !before.match?(NOT_CREDENTIALS) &&
+                        leading_text(before).length < before.index(':')
                     end
         return ['', rest] unless user_info
 
-        lead = with_scheme ? '' : leading_name(before)
+        lead = with_scheme ? '' : leading_text(before)
         ["#{lead}#{MASK}@", rest[(at + 1)..-1]]
       end
 
-      # "HTTPS_PROXY=" or "proxy:" before scheme-less credentials is kept when more ":" follow.
-      def leading_name(before)
-        name = before[LEADING_NAME]
-        name && before[name.length..-1].include?(':') ? name : ''
+      # What stands before a user name without a scheme ("HTTPS_PROXY=", "<url>", "'"): up to the last
+      # delimiter before the first ":".
+      def leading_text(before)
+        head = before[0...before.index(':')]
+        cut = head.rindex(/[='"(\[{<>,;|]/)
+        cut ? before[0..cut] : ''
       end
 
       # Without a scheme, "?" and "#" start a query or fragment only after a path and before a name
@@ -356,14 +360,13 @@ module Vantletools
       def parameters(query, with_scheme)
         return query unless with_scheme || query.include?('=')
 
-        query.split(/([&;])/, -1).map do |part|
-          next part if part == '&' || part == ';' || part.empty? || part == MASK
+        query.split(/(&)/, -1).map do |part|
+          next part if part == '&' || part.empty? || part == MASK
 
           name, equals, value = part.partition('=')
-          if equals.empty? then MASK
+          if equals.empty? || !name.match?(QUERY_NAME) then MASK
           elsif value.empty? then part
-          elsif name.match?(QUERY_NAME) then "#{name}=#{MASK}"
-          else "#{MASK}=#{MASK}"
+          else "#{name}=#{MASK}"
           end
         end.join
       end
@@ -438,13 +441,13 @@ module Vantletools
       # ones in a lowercased copy, the others in their usual cases. Short ones only where a word or a
       # camel-case part starts and ends.
       ASCII_STEMS = %w[
-        pass passw passe passph passc passk pwd pw psw secr token credential cred auth authoriz authoris
+        pass passw passe passph passc passk pwd pw psw secret token credential cred auth authoriz authoris
         sig signature sess session cookie pin pincode otp totp hotp mfa seed recover mnemonic csrf xsrf jwt bearer cvv cvc csc key code phrase word kit mdp clave chave chiave jeton cle sandi
-        kennwort geheim schl zugangs anmelde wiederherstell contrase senha wachtwoord losenord salasana
+        kennwort geheim schluessel zugangs anmelde wiederherstell contrase senha wachtwoord losenord salasana
         adgangskode passord heslo haslo jelsz sifre parola lozinka geslo privee
       ].freeze
       OTHER_STEMS = %w[
-        paß clé privée lösenord hasło şifre пароль секрет токен ключ 密码 密碼 口令 密钥 密鑰 金鑰 私钥
+        paß secrè schlüssel clé privée lösenord hasło şifre пароль секрет токен ключ 密码 密碼 口令 密钥 密鑰 金鑰 私钥
         私鑰 令牌 パスワード 暗証 秘密鍵 暗号鍵 トークン 비밀 암호 토큰 पासवर्ड סיסמ κωδικ รหัสผ่าน المرور
         السر khẩu
       ].flat_map { |word| [word, word.capitalize, word.upcase] }.uniq.freeze
@@ -456,13 +459,20 @@ module Vantletools
       # Scripts written without spaces: the value may follow the key with no separator at all.
       UNSPACED = /[\p{Han}\p{Hiragana}\p{Katakana}\p{Hangul}\p{Thai}]/.freeze
 
+      # A value an earlier layer masked whole ("?password=[REDACTED]&…"), left as it is.
+      MASKED_VALUE = /#{Regexp.escape(MASK)}(?=[&;,\s"'}\]]|\z)/.freeze
       SEPARATOR = /=>|:=|==?|:(?!:)|：|＝|->/.freeze
       BLANKS = /[ \t]*/.freeze
-      YAML_BLOCK = /[|>]?[+\-]?\d?[ \t]*(?:#.*)?\z/.freeze
+      YAML_BLOCK = /(?:[|>][+\-]?\d?)?[ \t]*\z/.freeze
       CLOSING = { '"' => '"', "'" => "'", '`' => '`', '“' => '”', '”' => '”', '„' => '“', '«' => '»',
                   '»' => '«', '‘' => '’', '‹' => '›', '「' => '」', '『' => '』' }.freeze
+      # What may follow a closing quote: the end of a value in any syntax; after an unquoted key
+      # ("password='x' …"), only the end of the line or of a list item.
+      QUOTE_END = /[\s,;}\])&\\]|\z/.freeze
+      PLAIN_QUOTE_END = /[ \t]*(?:[,;)\]}][ \t]|[,;)\]}]?[ \t]*\z)/.freeze
       JSON_SCALAR = /-?[\p{L}\p{N}_.+\-]*/.freeze
-      SHELL_WORD = /(?:[^\s"'\\]|\\.)+/.freeze
+      # A word as a shell reads it: 'quoted', "quoted", \escaped and plain pieces, up to a blank.
+      SHELL_WORD = /(?:'[^']*'?|"(?:[^"\\]|\\.)*"?|\\.|[^\s'"\\])+/.freeze
       # A netrc entry ("machine host login jo password pw"), on one line or as its own lines.
       NETRC = /\A\s*(?:(?:machine|default)\s.*\s(?:login|password|account)\s|(?:login|password|passwd|account)\s+\S+\s*\z)/.freeze
       AUTH_SCHEME = /\A(Bearer|Basic|Digest|Negotiate|NTLM|Token|Kerberos|HOBA|Mutual|DPoP|AWS4-HMAC-SHA256|
@@ -487,18 +497,19 @@ module Vantletools
         edits = []
         block = nil
         scanner = StringScanner.new(line)
-        floor = 0
+        floor = 0 # the end of the last value masked: nothing before it is looked at again
+        scanned = 0 # the end of the last key looked at
         netrc = line.match?(NETRC)
         found.each do |stem_start, stem_end|
-          next if stem_start < floor
+          next if stem_start < scanned
 
           scanner.pos = stem_end
           key = key_at(line, scanner, floor, name, stem_start, stem_end, netrc)
-          floor = [floor, scanner.pos].max
+          scanned = [scanned, scanner.pos].max
           next unless key
 
           edit, block_indent = value_edit(line, scanner, key, name)
-          floor = [floor, edit[1]].max if edit
+          floor = scanned = [scanned, edit[1]].max if edit
           edits << edit if edit
           block ||= block_indent
         end
@@ -607,10 +618,7 @@ module Vantletools
         KIND_CACHE.clear if KIND_CACHE.size > 4096
         KIND_CACHE[[ident, previous, name]] ||= begin
           context = previous.empty? ? parts : parts_of(previous) + parts
-          kind, inside = kind_of(parts, context, ident, previous, name)
-          weak = kind == :secret && parts.all? { |part| !PARTS.include?(part) || WEAK.include?(part) } &&
-                 parts.none? { |part| INSIDE.any? { |word| part.include?(word) } }
-          [kind, inside, weak]
+          kind_of(parts, context, ident, previous, name)
         end
       end
 
@@ -627,18 +635,20 @@ module Vantletools
              .downcase.split(/[^\p{L}\p{M}\p{N}]+/).reject(&:empty?)
       end
 
-      # Answers [kind, offset in ident after which a name's value may follow] or nil.
+      # Answers [kind, offset in ident after which a name's value may follow, weak] or nil; weak: the
+      # key is secret only through a WEAK part.
       def kind_of(parts, context, ident, previous, name)
-        return [:cookie, nil] if parts.any? { |part| COOKIE.include?(part) } || parts.last(2) == %w[set cookie]
-        return [:authorization, nil] if parts.any? { |part| AUTHORIZATION.include?(part) }
+        return [:cookie, nil, false] if parts.any? { |part| COOKIE.include?(part) } || parts.last(2) == %w[set cookie]
+        return [:authorization, nil, false] if parts.any? { |part| AUTHORIZATION.include?(part) }
 
         index = secret_part(parts, context)
         return nil if index && !name && !ident.match?(UNSPACED) && !key_like?(ident, parts, index)
         if index.nil?
           phrase = "#{previous.downcase.tr("’'", '  ').squeeze(' ')}#{parts.join(' ')}"
-          return PHRASES.any? { |words| phrase.end_with?(words) } ? [:secret, nil] : nil
+          return PHRASES.any? { |words| phrase.end_with?(words) } ? [:secret, nil, false] : nil
         end
-        [:secret, inside_offset(ident, parts, index)]
+        weak = WEAK.include?(parts[index]) && parts.none? { |part| INSIDE.any? { |word| part.include?(word) } }
+        [:secret, inside_offset(ident, parts, index), weak]
       end
 
       # The index of the part that makes the key secret, or nil.
@@ -685,7 +695,13 @@ module Vantletools
       # Answers [[start, stop, replacement] in bytes, or nil; the indentation of a YAML block or nil].
       def value_edit(line, scanner, key, name)
         after_key = scanner.pos
-        scanner.skip(literal(key.quote)) if key.quote
+        if key.quote
+          scanner.skip(literal(key.quote))
+        elsif (closing = scanner.check(/\\*["'`](?=[ \t]*(?:=>|:|=|,))/))
+          # The opening quote stands before an earlier word of the key ("recovery code").
+          key.quote = closing
+          scanner.pos += closing.bytesize
+        end
         blanks = scanner.skip(BLANKS).to_i
         if (separator = scanner.scan(SEPARATOR))
           if (key.weak || key.kind == :cookie) && separator == ':' && !key.quote && scanner.check(/[^\s"'`]/)
@@ -715,13 +731,18 @@ module Vantletools
       def separated(line, scanner, key)
         scanner.skip(BLANKS)
         start = scanner.pos
-        return [nil, nil] if scanner.check(literal(MASK)) && !%i[cookie authorization].include?(key.kind)
+        return [nil, nil] if scanner.check(MASKED_VALUE) && !%i[cookie authorization].include?(key.kind)
         return [nil, indentation(line)] if scanner.check(YAML_BLOCK) && !line.byteslice(key.stop, start - key.stop).include?('=')
 
-        if (quoted = quoted_value(scanner, key.kind))
-          return [[start, scanner.pos, quoted], nil]
+        if (quoted = quoted_value(scanner, key.kind, key.quote ? QUOTE_END : PLAIN_QUOTE_END))
+          # "password='' rest": an empty pair of quotes starts the value rather than holding it.
+          empty = scanner.pos - start == 2
+          return [[start, scanner.pos, quoted], nil] unless empty && !key.quote && !scanner.check(/\s*\z/)
+
+          scanner.pos = start
         end
-        value = if key.quote && scanner.check(/[\[{]/) then nested(scanner)
+        value = if scanner.check(/\\*["'`“”„«»‘‹「『]/) then scanner.scan(/.*/).to_s
+                elsif key.quote && scanner.check(/[\[{]/) then nested(scanner)
                 elsif key.quote then scanner.scan(JSON_SCALAR).to_s
                 else scanner.scan(/.*/).to_s
                 end
@@ -747,7 +768,11 @@ module Vantletools
 
       # A value in quotes (escapes honoured, JSON-escaped quotes too): the quotes kept, the inside
       # masked; a missing closing quote masks to the end of the line. nil when no quote starts here.
-      def quoted_value(scanner, kind = :secret)
+      #
+      # A closing quote with more of a word right after it was no quote: the value began with a quote
+      # character, and the whole rest of the line is masked (nil here, so the caller does that).
+      def quoted_value(scanner, kind = :secret, after_quote = QUOTE_END)
+        start = scanner.pos
         opening = scanner.scan(/\\*["'`“”„«»‘‹「『]/)
         return nil unless opening
 
@@ -756,6 +781,10 @@ module Vantletools
         closing = "#{escapes}#{CLOSING.fetch(quote, quote)}"
         inside = scanner.scan(inside_pattern(escapes, CLOSING.fetch(quote, quote))).to_s
         found = scanner.scan(literal(closing))
+        if found && !scanner.eos? && !scanner.check(after_quote)
+          scanner.pos = start
+          return nil
+        end
         "#{opening}#{masked(inside, kind)}#{found}"
       end
 
@@ -834,22 +863,31 @@ module Vantletools
       # key with a plain word after it ("password expired") is prose and stays.
       def spaced_value(line, scanner, key, name)
         start = scanner.pos
-        if (quoted = quoted_value(scanner, key.kind))
+        if !key.flag && (quoted = quoted_value(scanner, key.kind))
           return [start, scanner.pos, quoted]
         end
 
         word = scanner.scan(name ? /.+/ : SHELL_WORD).to_s
         judged = word.sub(/[.,;:!?)\]]+\z/, '')
-        return (scanner.pos = start; nil) if word.empty? || judged == MASK || !judged.match?(/\A[^(\[{<]*[\p{L}\p{N}]/)
+        return (scanner.pos = start; nil) if word.empty? || judged == MASK
 
-        unless (key.flag && !key.weak) || name || key.netrc || secret_looking_word?(judged)
+        unless name || key.netrc || (key.flag ? flag_value?(word, key) : secret_looking_word?(judged))
           scanner.pos = start
           return nil
         end
         [start, scanner.pos, masked(word, key.kind)]
       end
 
+      # The value of a flag: always after a strong key ("--password x"); after a weak one
+      # ("--auth-local peer") when quoted or when it looks like a value.
+      def flag_value?(word, key)
+        !key.weak || word.match?(/\A["']/) || word.match?(/\p{N}|[^\p{L}\p{M}\-]/)
+      end
+
+      # After a plain key and a blank: prose ("password expired", "passwd (1:4.13-1)") or a value.
       def secret_looking_word?(word)
+        return false unless word.match?(/\A[^(\[{<]*[\p{L}\p{N}]/)
+
         word.match?(/\p{N}/) || word.match?(/[^\p{L}\p{M}]/) || word.match?(/\A.+\p{Lu}/) || word.length >= 12
       end
 
@@ -926,7 +964,9 @@ module Vantletools
                     PMAK- NRAK- ATATT sq0 EAA r8_ hf_ gsk_ AGE-SECRET-KEY- key- access_token$ dapi pscale_
                     AccountKey= SharedAccessSignature= sig= :AA].freeze
       JWT = /(?<![A-Za-z0-9_\-])eyJ[A-Za-z0-9_\-]{6,}\.[A-Za-z0-9_\-]{4,}(?:\.[A-Za-z0-9_\-]*){1,3}/.freeze
-      CARD = /(?<![\p{N}.,\-])(?:[2-6]\d{3})(?:[ \-]?\d){9,15}(?![\p{N}])/.freeze
+      # A whole run of digits with single blanks or dashes between them; card numbers are looked for
+      # inside it, so that a number before or after one (a date, a count) does not hide it.
+      CARD = /(?<![\p{N}.,])\d(?:[ \-]?\d){12,}(?![\p{N}])/.freeze
       DASHED = /(?<![A-Za-z0-9_\-\/.:])[A-Za-z0-9]{2,8}(?:-[A-Za-z0-9]{2,8}){1,11}(?![A-Za-z0-9_\/\-])/.freeze
       SPACED = /(?<![A-Za-z0-9_\-\/.:])(?:[A-Za-z0-9]{4}(?:[ ][A-Za-z0-9]{4}){3,}|[A-Za-z0-9]{5}(?:[ ][A-Za-z0-9]{5}){3,})
                 (?![A-Za-z0-9_\/\-])/x.freeze
@@ -938,18 +978,18 @@ module Vantletools
       SAMPLE = 4096
       UUID = /\A\/?[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{12}\z/.freeze
       HEX = /\A(?:0x)?(?:[0-9a-f]+|[0-9A-F]+)\z/.freeze
+      BASE64 = %r{\A[A-Za-z0-9+/]{16,}={0,2}\z}.freeze
       # Common English letter pairs: a run in which many pairs are common reads like words, not like
       # a random key.
       COMMON_PAIRS = %w[th he in er an re on at en nd ti es or te of ed is it al ar st to nt ng se ha as ou
                         io le ve co me de hi ri ro ic ne ea ra ce li ch ll be ma si om ur ca el ta la ns
-                        di fo ho pe ec pr no ct us ac ot il tr ly nc et ut ss so rs un lo wa ge ie wh ee
-                        wi em ad ol rt po we na ul ni ts mo ow pa im mi ai sh ir su id os iv ia am fi ci
-                        vi pl ig tu ev ld ry mp fe bl ab gh ty op wo sa ay ex ke fr oo av ag if ap gr
-                        od bo sp rd do uc bu ei ov by rm ep tt oc fa ef cu rn sc gi da yo cr].freeze
+                        di fo ho pe].freeze
       COMMON = COMMON_PAIRS.to_h { |pair| [pair, true] }.freeze
+      # The largest share of common letter pairs a random run may have, by alphabet.
+      WORDLIKE = { mixed: 0.3, single: 0.35 }.freeze
       # Lowest entropy (bits per character) of a random run by alphabet and length (about the first
       # percentile of random runs of that length).
-      ENTROPY = { mixed: [[16, 3.3], [20, 3.55], [24, 3.75], [32, 4.05], [40, 4.25]],
+      ENTROPY = { mixed: [[14, 3.2], [16, 3.3], [20, 3.5], [24, 3.6], [32, 3.95], [40, 4.2]],
                   hex: [[16, 2.6], [20, 2.8], [24, 2.95], [32, 3.15], [40, 3.3]],
                   single: [[16, 3.0], [20, 3.3], [24, 3.45], [32, 3.7], [40, 3.85]] }.freeze
       STOPWORDS = %w[the and for not with from that this was are has have had does did but you your
@@ -967,7 +1007,7 @@ module Vantletools
         line = line.gsub(PREFIXED, MASK) if prefixes
         line = line.gsub(JWT, MASK) if line.include?('eyJ')
         kinds = line.tr('A-Za-z', 'a').tr('0-9', '0')
-        line = line.gsub(CARD) { |digits| card?(digits) ? MASK : digits } if kinds.include?('0000')
+        line = line.gsub(CARD) { |digits| card(digits) } if kinds.include?('0000')
         if kinds.include?('a0') || kinds.include?('0a')
           line = line.gsub(DASHED) { |code| code?(code, '-') ? MASK : code } if line.include?('-')
           groups = kinds.tr('0', 'a')
@@ -978,16 +1018,53 @@ module Vantletools
         line
       end
 
+      # The longest start of a run of digits (a number may follow a card number, "4111 1111 1111 1111
+      # 404") that is a card number, masked.
+      def card(text)
+        groups = text.split(/(?<=\d)(?=[ \-])/)
+        result = +''
+        first = 0
+        while first < groups.size
+          last = card_end(groups, first)
+          if last
+            lead = groups[first][/\A[ \-]*/]
+            result << lead << MASK
+            first = last + 1
+          else
+            result << groups[first]
+            first += 1
+          end
+        end
+        result
+      end
+
+      # The last group of the longest card number starting at group first (at most 19 digits), or nil.
+      def card_end(groups, first)
+        digits = 0
+        last = first
+        last += 1 while last < groups.size && (digits += groups[last].count('0-9')) <= 19
+        (last - 1).downto(first) do |candidate|
+          return candidate if card?(groups[first..candidate].join.sub(/\A[ \-]+/, ''))
+        end
+        nil
+      end
+
       # 13 to 19 digits with a card issuer's first digits that pass the Luhn check; spaces or dashes
       # only between groups, one kind per number.
       def card?(text)
         separators = text.delete('0-9')
-        return false unless separators.empty? || separators.squeeze.length == 1
+        return false unless separators.empty? || (separators.squeeze.length == 1 && card_groups?(text))
 
         digits = text.delete('^0-9')
         return false unless digits.length.between?(13, 19) && issuer?(digits)
 
         luhn?(digits)
+      end
+
+      # Groups as cards print them: fours (the last may be shorter), or 4-6-5 and 4-6-4.
+      def card_groups?(text)
+        sizes = text.split(/[ \-]/).map(&:length)
+        [[4, 6, 5], [4, 6, 4]].include?(sizes) || (sizes[0...-1].all?(4) && sizes.last.between?(1, 4))
       end
 
       def issuer?(digits)
@@ -1038,6 +1115,8 @@ module Vantletools
         else
           return false unless total >= 10 && (groups.size >= 3 || groups.all? { |group| group.length >= 4 })
           return false unless mixed * 2 >= groups.size
+          # Every group of a code holds a digit or is upper case; "qt6-l10n-tools" is a name.
+          return false unless groups.all? { |group| group.match?(/\d/) || !group.match?(/[a-z]/) }
         end
         return false if groups.size == 2 && letter_digit_changes(code) < 4
 
@@ -1059,17 +1138,7 @@ module Vantletools
       # random parts masked one by one.
       def run(run)
         return run if run.match?(UUID)
-
-        if run.include?('/')
-          return MASK if run.length > 256 && random?(run)
-
-          parts = run.split('/', -1)
-          if parts.any? { |part| random?(part) }
-            return parts.map { |part| random?(part) || (part.length >= 6 && jumbled?(part)) ? MASK : part }.join('/')
-          end
-          # Base64 holds a "/" now and then; a path starts with one and has words between them.
-          return !run.start_with?('/') && parts.size <= 4 && random?(run) ? MASK : run
-        end
+        return path(run) if run.include?('/') && path?(run)
         return MASK if random?(run)
 
         if run.match?(/[_\-]/)
@@ -1077,6 +1146,27 @@ module Vantletools
         else
           run
         end
+      end
+
+      # A run with slashes is a path when its parts read like names ("usr", "lib64", "Library"): half
+      # of them, or the first and one more; base64, which holds a "/" now and then, has few such parts.
+      def path?(run)
+        parts = run.split('/').reject(&:empty?)
+        named = parts.map { |part| name_part?(part) }
+        named.count(true) * 2 >= parts.size || (named.first && parts.first.length >= 3 && named.count(true) >= 2)
+      end
+
+      # "usr", "lib64", "x-linux", "Library", "KeyloftState", "CA", "2026".
+      def name_part?(part)
+        part.match?(/\A(?:[a-z]|[a-z]{2,}[a-z._\-]*\d*|[a-z]+(?:[._\-][a-z0-9]+)+|\d+|(?:[A-Z][a-z]{2,})+\d*|[A-Z]{2,6}\d*)\z/)
+      end
+
+      # A path's random parts masked, and the short jumbled ones beside them.
+      def path(run)
+        parts = run.split('/', -1)
+        return run unless parts.any? { |part| random?(part) }
+
+        parts.map { |part| random?(part) || (part.length >= 6 && jumbled?(part)) ? MASK : part }.join('/')
       end
 
       # Whether a run of 16 or more characters looks like a random key.
@@ -1094,20 +1184,38 @@ module Vantletools
         others = text.length - upper - lower - digits
         return false if others * 6 > text.length
         return hex?(text, digits) if text.match?(HEX)
+        return true if encoded_text?(run)
 
         core = text.delete('^A-Za-z0-9')
         return false if core.length < 14
 
         if upper.positive? && lower.positive?
-          least = digits.zero? && !padded ? 0.45 : 0.3
-          return false if upper < 2 || lower < 2 || changes(core) < least
+          least = padded ? 0.0 : (digits.zero? ? 0.35 : 0.25)
+          return false if !padded && (upper < 2 || lower < 2)
+          return false if changes(core) < least
 
-          entropy(core) >= threshold(:mixed, text.length) && word_share(text) <= 0.4
+          # Camel-case names ("refreshKrb5Config", "GlobalSign_Root_R46") are made of words: lowercase
+          # runs, longer than a random run has them, that read like English or stand between separators.
+          runs = lower_runs(core)
+          return false if runs >= 3 && (others >= 2 || word_share(text) >= WORDLIKE[:mixed])
+
+          entropy(core) >= threshold(:mixed, core.length)
         else
-          return false if others.positive? || digits.zero? || (digits < 2 && text.length < 24)
+          return false if others.positive? || digits.zero?
+          # Lowercase names with a version or two in them ("libqt6printsupport6") have few digit groups.
+          return false if upper.zero? && text.scan(/\d+/).size < 3
 
-          entropy(core) >= threshold(:single, text.length) && word_share(text) <= 0.35
+          entropy(core) >= threshold(:single, core.length) && word_share(text) <= WORDLIKE[:single]
         end
+      end
+
+      # Base64 of printable text (credentials, a phrase): a decoded run of 12 or more printable ASCII
+      # characters, which random or word-like runs almost never decode to.
+      def encoded_text?(run)
+        return false unless (run.length % 4).zero? && run.match?(BASE64)
+
+        decoded = run.unpack1('m')
+        decoded.bytesize >= 12 && decoded.match?(/\A[\x20-\x7E]+\z/n)
       end
 
       def hex?(text, digits)
@@ -1135,6 +1243,12 @@ module Vantletools
         -text.each_char.tally.values.sum { |count| (count / size) * Math.log2(count / size) }
       end
 
+      # The mean length of the runs of lowercase letters.
+      def lower_runs(core)
+        runs = core[0, SAMPLE].scan(/[a-z]+/)
+        runs.empty? ? 0.0 : runs.sum(&:length).to_f / runs.size
+      end
+
       # How often neighbouring characters change between upper case, lower case and digit.
       def changes(core)
         kinds = core.tr('A-Z', 'U').tr('a-z', 'l').tr('0-9', 'd')
@@ -1146,7 +1260,7 @@ module Vantletools
       # The share of letter pairs that are common in English words.
       def word_share(text)
         pairs = hits = 0
-        text[0, SAMPLE].downcase.scan(/[a-z]{2,}/) do |letters|
+        text[0, SAMPLE].downcase.scan(/[a-z]{3,}/) do |letters|
           (letters.length - 1).times do |index|
             pairs += 1
             hits += 1 if COMMON[letters[index, 2]]
