@@ -269,7 +269,7 @@ module Vantletools
       NOT_CREDENTIALS = /\A(?:mailto|sips?|xmpp|tel|im|pres|urn|news):[^:]*\z/i.freeze
       # A user name, a ":" and something after it ("jo:pw", not "get(:").
       USER_COLON = /\A[^:]*[^:\s(\[{]:./m.freeze
-      QUERY_NAME = /\A[\p{L}\p{N}_.\-\[\]%$]{1,64}\z/.freeze
+      QUERY_NAME = /\A[\w.\-\[\]%$]{1,64}\z/.freeze
       # An authorization scheme word and the credentials after it.
       SCHEME_WORD = %r{(?<![\p{L}\p{N}_\-./])(Bearer|Basic|Digest|Negotiate|NTLM)([ \t]+)([A-Za-z0-9\-._~+/]+=*)}i.freeze
       SCHEMES = %w[bearer basic digest negotiate ntlm].freeze
@@ -309,21 +309,24 @@ module Vantletools
       def credentials(rest, with_scheme)
         at = rest.rindex('@')
         return ['', rest] unless at && rest[at + 1].to_s.match?(HOST_AFTER_AT)
+        return ['', rest] unless with_scheme || rest.index(':').to_i.between?(1, at - 1)
 
         before = rest[0...at]
         return ['', rest] if before.empty? || before.include?(MASK)
+        return with_scheme_credentials(rest, before, at) if with_scheme
 
-        head = before[/\A[^\/?#]*/]
-        user_info = if with_scheme
-                      rest[%r{\A[^/?#]*}].include?('@') || (head.include?(':') && !head.match?(HOST_PORT))
-                    else
-                      before.match?(USER_COLON) && !before.match?(NOT_CREDENTIALS) &&
-                        leading_text(before).length < before.index(':')
-                    end
-        return ['', rest] unless user_info
+        lead = leading_text(before)
+        return ['', rest] unless lead.length < before.index(':') && before.match?(USER_COLON) && !before.match?(NOT_CREDENTIALS)
 
-        lead = with_scheme ? '' : leading_text(before)
         ["#{lead}#{MASK}@", rest[(at + 1)..-1]]
+      end
+
+      # After a scheme: user information when the authority holds an "@", or a ":" that starts no port.
+      def with_scheme_credentials(rest, before, at)
+        head = before[%r{\A[^/?#]*}]
+        return ['', rest] unless rest[%r{\A[^/?#]*}].include?('@') || (head.include?(':') && !head.match?(HOST_PORT))
+
+        ["#{MASK}@", rest[(at + 1)..-1]]
       end
 
       # What stands before a user name without a scheme ("HTTPS_PROXY=", "<url>", "'"): up to the last
@@ -360,15 +363,16 @@ module Vantletools
       def parameters(query, with_scheme)
         return query unless with_scheme || query.include?('=')
 
-        query.split(/(&)/, -1).map do |part|
-          next part if part == '&' || part.empty? || part == MASK
+        query.split('&', -1).map { |part| parameter(part) }.join('&')
+      end
 
-          name, equals, value = part.partition('=')
-          if equals.empty? || !name.match?(QUERY_NAME) then MASK
-          elsif value.empty? then part
-          else "#{name}=#{MASK}"
-          end
-        end.join
+      def parameter(part)
+        return part if part.empty? || part == MASK
+
+        at = part.index('=')
+        return MASK unless at && part[0, at].match?(QUERY_NAME)
+
+        at == part.length - 1 ? part : "#{part[0, at]}=#{MASK}"
       end
 
       # "Bearer <token>", "Basic <user:password in base64>", "Negotiate <blob>": the credentials masked
@@ -973,8 +977,11 @@ module Vantletools
       SPACED_SKETCHES = ['aaaa aaaa aaaa aaaa', 'aaaaa aaaaa aaaaa aaaaa'].freeze
       PHRASE = /(?<![\p{L}\p{N}\-'’])(?:[a-z]{3,8} ){11,}[a-z]{3,8}(?![\p{L}\p{N}\-'’])/.freeze
       RUN = %r{(?<![A-Za-z0-9+/_\-])[A-Za-z0-9+/_\-]{16,}={0,3}}.freeze
-      RUN_CHARACTERS = 'A-Za-z0-9+/_='
+      SKETCH_FROM = '0-9A-Za-z+/_=-'
+      SKETCH_TO = "#{'0' * 10}#{'a' * 52}b"
       RUN_SKETCH = ('a' * 16).freeze
+      CARD_SKETCH = ('0' * 13).freeze
+      PHRASE_SKETCH = (['a'] * 12).join(' ').freeze
       SAMPLE = 4096
       UUID = /\A\/?[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{12}\z/.freeze
       HEX = /\A(?:0x)?(?:[0-9a-f]+|[0-9A-F]+)\z/.freeze
@@ -1001,20 +1008,22 @@ module Vantletools
       module_function
 
       # prefixes: whether the line holds one of PREFIXES.
-      # Each pattern runs only on lines whose sketch (letters as "a", digits as "0", found by tr, which
-      # costs far less than a pattern) shows it could match.
+      # Each pattern runs only on lines whose sketch (letters as "a", digits as "0", the other characters
+      # of key runs as "b", made by tr, which costs far less than a pattern) shows it could match.
       def call(line, prefixes = true)
         line = line.gsub(PREFIXED, MASK) if prefixes
         line = line.gsub(JWT, MASK) if line.include?('eyJ')
-        kinds = line.tr('A-Za-z', 'a').tr('0-9', '0')
-        line = line.gsub(CARD) { |digits| card(digits) } if kinds.include?('0000')
-        if kinds.include?('a0') || kinds.include?('0a')
-          line = line.gsub(DASHED) { |code| code?(code, '-') ? MASK : code } if line.include?('-')
-          groups = kinds.tr('0', 'a')
-          line = line.gsub(SPACED) { |words| spaced_codes(words) } if SPACED_SKETCHES.any? { |sketch| groups.include?(sketch) }
+        sketch = line.tr(SKETCH_FROM, SKETCH_TO)
+        if sketch.include?('0000') && sketch.delete(' b').include?(CARD_SKETCH)
+          line = line.gsub(CARD) { |digits| card(digits) }
         end
-        line = line.gsub(PHRASE) { |words| phrase?(words) ? MASK : words } if line.count(' ') >= 11
-        line = line.gsub(RUN) { |run| run(run) } if line.tr(RUN_CHARACTERS, 'a').include?(RUN_SKETCH)
+        if sketch.include?('a0') || sketch.include?('0a')
+          line = line.gsub(DASHED) { |code| code?(code, '-') ? MASK : code } if line.include?('-')
+          groups = sketch.tr('0', 'a')
+          line = line.gsub(SPACED) { |words| spaced_codes(words) } if SPACED_SKETCHES.any? { |form| groups.include?(form) }
+        end
+        line = line.gsub(PHRASE) { |words| phrase?(words) ? MASK : words } if phrase_sketch?(line)
+        line = line.gsub(RUN) { |run| run(run) } if sketch.tr('0b', 'a').include?(RUN_SKETCH)
         line
       end
 
@@ -1047,6 +1056,12 @@ module Vantletools
           return candidate if card?(groups[first..candidate].join.sub(/\A[ \-]+/, ''))
         end
         nil
+      end
+
+      # Twelve words or more in a row, by a sketch: lowercase words as "a", anything else but blanks "x".
+      def phrase_sketch?(line)
+        line.count(' ') >= 11 && line.count('a-z') >= 36 &&
+          line.tr('a-z', 'a').tr('^a ', 'x').squeeze('a').include?(PHRASE_SKETCH)
       end
 
       # 13 to 19 digits with a card issuer's first digits that pass the Luhn check; spaces or dashes
@@ -1174,8 +1189,6 @@ module Vantletools
         text = run.sub(/=+\z/, '')
         return false if text.length < 16
 
-        padded = text.length < run.length && (run.length % 4).zero?
-
         upper = text.count('A-Z')
         lower = text.count('a-z')
         digits = text.count('0-9')
@@ -1184,29 +1197,37 @@ module Vantletools
         others = text.length - upper - lower - digits
         return false if others * 6 > text.length
         return hex?(text, digits) if text.match?(HEX)
-        return true if encoded_text?(run)
 
         core = text.delete('^A-Za-z0-9')
         return false if core.length < 14
 
-        if upper.positive? && lower.positive?
-          least = padded ? 0.0 : (digits.zero? ? 0.35 : 0.25)
-          return false if !padded && (upper < 2 || lower < 2)
-          return false if changes(core) < least
+        padded = text.length < run.length && (run.length % 4).zero?
+        random = if upper.positive? && lower.positive?
+                   mixed_random?(text, core, upper, lower, digits, others, padded)
+                 else
+                   single_random?(text, core, upper, digits, others)
+                 end
+        random || encoded_text?(run)
+      end
 
-          # Camel-case names ("refreshKrb5Config", "GlobalSign_Root_R46") are made of words: lowercase
-          # runs, longer than a random run has them, that read like English or stand between separators.
-          runs = lower_runs(core)
-          return false if runs >= 3 && (others >= 2 || word_share(text) >= WORDLIKE[:mixed])
+      # Upper and lower case: base64, base64url, base58 and the like.
+      def mixed_random?(text, core, upper, lower, digits, others, padded)
+        return false if !padded && (upper < 2 || lower < 2)
+        return false if changes(core) < (padded ? 0.0 : (digits.zero? ? 0.35 : 0.25))
+        # Camel-case names ("refreshKrb5Config", "GlobalSign_Root_R46") are made of words: lowercase
+        # runs, longer than a random run has them, that read like English or stand between separators.
+        return false if lower_runs(core) >= 3 && (others >= 2 || word_share(text) >= WORDLIKE[:mixed])
 
-          entropy(core) >= threshold(:mixed, core.length)
-        else
-          return false if others.positive? || digits.zero?
-          # Lowercase names with a version or two in them ("libqt6printsupport6") have few digit groups.
-          return false if upper.zero? && text.scan(/\d+/).size < 3
+        entropy(core) >= threshold(:mixed, core.length)
+      end
 
-          entropy(core) >= threshold(:single, core.length) && word_share(text) <= WORDLIKE[:single]
-        end
+      # One case and digits: base32, base36.
+      def single_random?(text, core, upper, digits, others)
+        return false if others.positive? || digits.zero?
+        # Lowercase names with a version or two in them ("libqt6printsupport6") have few digit groups.
+        return false if upper.zero? && text.scan(/\d+/).size < 3
+
+        entropy(core) >= threshold(:single, core.length) && word_share(text) <= WORDLIKE[:single]
       end
 
       # Base64 of printable text (credentials, a phrase): a decoded run of 12 or more printable ASCII
