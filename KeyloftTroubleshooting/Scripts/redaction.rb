@@ -213,6 +213,8 @@ module Vantletools
 
       def unicode_forms(form)
         text = Decoding.text(form)
+        return [text] if text.ascii_only?
+
         [text, text.unicode_normalize(:nfc), text.unicode_normalize(:nfd)].uniq
       rescue ArgumentError, EncodingError
         [text].compact
