@@ -458,7 +458,6 @@ module Vantletools
         السر khẩu
       ].flat_map { |word| [word, word.capitalize, word.upcase] }.uniq.freeze
       STEMS = (ASCII_STEMS + OTHER_STEMS).freeze
-      IDENT_CHAR = /[\p{L}\p{M}\p{N}_.\-]/.freeze
       IDENT_BEFORE = /[\p{L}\p{M}\p{N}_.\-]*\z/.freeze
       IDENT_AFTER = /[\p{L}\p{M}\p{N}_.\-]*/.freeze
       WORDS_BEFORE = /(?:[\p{L}\p{M}\p{N}]+[ '’]+){1,3}\z/.freeze
