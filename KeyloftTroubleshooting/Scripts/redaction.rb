@@ -876,7 +876,7 @@ module Vantletools
         judged = word.sub(/[.,;:!?)\]]+\z/, '')
         return (scanner.pos = start; nil) if word.empty? || judged == MASK
 
-        unless name || key.netrc || (key.flag ? flag_value?(word, key) : secret_looking_word?(judged))
+        unless name || key.netrc || (key.flag ? flag_value?(judged, key) : secret_looking_word?(judged))
           scanner.pos = start
           return nil
         end
