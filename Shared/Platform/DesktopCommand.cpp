@@ -79,9 +79,12 @@ QByteArray readCapture(int fd) {
     return bytes;
 }
 
-// How the child ended: its wait status, or absent when it cannot be known (no such child: someone else
-// collected it, as the kernel does itself when SIGCHLD is ignored). Never read as success.
-using Ending = std::optional<int>;
+// How the child ended. `collected` is false when its status cannot be known (no such child: someone else
+// collected it, as the kernel does itself when SIGCHLD is ignored), which is never read as success.
+struct Ending {
+    bool collected = false;
+    int waitStatus = 0;
+};
 
 // The child's ending once it has ended, collecting it; absent while it runs.
 std::optional<Ending> collectIfEnded(pid_t pid) {
@@ -92,7 +95,7 @@ std::optional<Ending> collectIfEnded(pid_t pid) {
     } while (rc < 0 && errno == EINTR);
     if (rc == 0)
         return std::nullopt;
-    return rc == pid ? Ending(status) : Ending();
+    return rc == pid ? Ending{true, status} : Ending{};
 }
 
 // Collects a child that outlived our patience once it ends, without holding anyone up.
@@ -151,11 +154,11 @@ VTDesktopCommandResult notStarted(int error) {
 
 VTDesktopCommandResult ended(const Ending& ending, int outFd, int errFd) {
     VTDesktopCommandResult result;
-    if (!ending) {
+    if (!ending.collected) {
         result.outcome = VTDesktopCommandResult::Outcome::Lost;
         return result;
     }
-    const int waitStatus = *ending;
+    const int waitStatus = ending.waitStatus;
     if (WIFSIGNALED(waitStatus)) {
         result.outcome = VTDesktopCommandResult::Outcome::Signaled;
         result.status = WTERMSIG(waitStatus);
