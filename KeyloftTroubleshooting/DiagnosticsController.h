@@ -82,7 +82,8 @@ public:
     // executable's bundle; absent restores the real one. Set it before the run starts.
     static void setBundlePathForTesting(const std::optional<QString>& bundlePath);
     // Creates a new, visible mail message to support with the report attached; main thread, blocks until
-    // the mail client has been handed the message.
+    // the mail program has been handed the message. Then the description field says what to check in the
+    // message, or a sheet on the window says what failed.
     void createMailMessage();
     // Hands one message to the mail client. False with error filled (domain "KLTroubleshooting",
     // code 100) when it could not; error may be null.

@@ -12,6 +12,38 @@
         <translation>Für diese Anfrage wird ein Ruby-Interpreter benötigt, Ruby wurde auf diesem System jedoch nicht gefunden. Bitte wenden Sie sich an Vantlesoft.</translation>
     </message>
     <message>
+        <source>Error Creating Email</source>
+        <translation>Fehler beim Erstellen der E-Mail</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>No mail program is set up for writing e-mail on this computer.</source>
+        <translation>Auf diesem Computer ist kein E-Mail-Programm zum Schreiben von E-Mails eingerichtet.</translation>
+    </message>
+    <message>
+        <source>The report could not be read to attach it.</source>
+        <translation>Der Bericht konnte zum Anhängen nicht gelesen werden.</translation>
+    </message>
+    <message>
+        <source>Your mail program could not be started.</source>
+        <translation>Ihr E-Mail-Programm konnte nicht gestartet werden.</translation>
+    </message>
+    <message>
+        <source>Please drag and drop the report icon into a new message in your mail program and send it to %@. You can also click the icon to find the report in your file manager.</source>
+        <translation>Bitte ziehen Sie das Berichtssymbol in eine neue Nachricht in Ihrem E-Mail-Programm und senden Sie sie an %@. Sie können auch auf das Symbol klicken, um den Bericht in Ihrer Dateiverwaltung zu finden.</translation>
+    </message>
+    <message>
+        <source>Check that the new message in your mail program has the report attached; if it does not, drag the report icon into the message.</source>
+        <translation>Prüfen Sie, ob der Bericht an die neue Nachricht in Ihrem E-Mail-Programm angehängt ist; falls nicht, ziehen Sie das Berichtssymbol in die Nachricht.</translation>
+    </message>
+    <message>
+        <source>Your mail program (%@) cannot take attachments from other programs, so the new message has no report attached: drag the report icon into the message.</source>
+        <translation>Ihr E-Mail-Programm (%@) kann keine Anhänge von anderen Programmen übernehmen, daher ist der Bericht nicht an die neue Nachricht angehängt: Ziehen Sie das Berichtssymbol in die Nachricht.</translation>
+    </message>
+    <message>
         <source>%llu bytes</source>
         <translation>%llu Byte</translation>
     </message>
