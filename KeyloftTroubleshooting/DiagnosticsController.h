@@ -100,6 +100,10 @@ public slots:
     void repairExtendedAttributes();
     void resetLaunchServicesDb();
 
+signals:
+    // On the main thread, once the report made by this run is shown in the window.
+    void reportShown();
+
 private:
     std::atomic<bool> diagsLoaded_{false};
     std::atomic<bool> workerRunning_{false};

@@ -223,6 +223,7 @@ void showReport(DiagnosticsController& controller, const QString& reportPath) {
         button->setEnabled(true);
         reportMailButtonIfAsked(*button);
     });
+    postToMainThread(&controller, [&controller] { emit controller.reportShown(); });
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "AppResources.h"
 #include "DefaultButtonKeyFilter.h"
+#include "ReportPreviewWindow.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
@@ -17,6 +18,7 @@ MainInterface::MainInterface()
     window_->layout()->setSizeConstraint(QLayout::SetFixedSize);
     connectControls();
     setUpKeyboard();
+    setUpReportPreview();
 }
 
 MainInterface::~MainInterface() = default;
@@ -49,4 +51,25 @@ void MainInterface::connectControls() {
     QObject::connect(ui_->actionResetLaunchServicesDb, &QAction::triggered, &controller_,
                      &DiagnosticsController::resetLaunchServicesDb);
     QObject::connect(ui_->actionQuit, &QAction::triggered, window_.get(), &QWidget::close);
+}
+
+void MainInterface::setUpReportPreview() {
+    QAction* command = ui_->actionShowReportContents;
+    command->setText(ReportPreviewWindow::commandTitle());
+    // The icon's context menu (right click, or the Menu key on the focused icon) offers the same command.
+    ui_->draggableFileView->setContextMenuPolicy(Qt::ActionsContextMenu);
+    ui_->draggableFileView->addAction(command);
+    QObject::connect(&controller_, &DiagnosticsController::reportShown, command,
+                     [command] { command->setEnabled(true); });
+    QObject::connect(command, &QAction::triggered, window_.get(), [this] { showReportContents(); });
+}
+
+void MainInterface::showReportContents() {
+    if (reportPreview_ == nullptr)
+        reportPreview_ = new ReportPreviewWindow(window_.get());
+    const std::optional<QUrl> report = DiagnosticsController::generatedReportZipURL();
+    reportPreview_->showReport(report ? std::optional<QString>(report->toLocalFile()) : std::nullopt);
+    reportPreview_->show();
+    reportPreview_->raise();
+    reportPreview_->activateWindow();
 }
