@@ -179,5 +179,25 @@ Die Launch-Services-Datenbank wird zurückgesetzt,</translation>
         <source>This file is not text and is not shown (%@).</source>
         <translation>Diese Datei ist kein Text und wird nicht angezeigt (%@).</translation>
     </message>
+    <message>
+        <source>Makes a diagnostics report for Keyloft support. Without options, opens the window.</source>
+        <translation>Erstellt einen Diagnosebericht für den Keyloft-Support. Ohne Optionen öffnet sich das Fenster.</translation>
+    </message>
+    <message>
+        <source>Make a report without a window and print its path.</source>
+        <translation>Einen Bericht ohne Fenster erstellen und seinen Pfad ausgeben.</translation>
+    </message>
+    <message>
+        <source>Show this help and exit.</source>
+        <translation>Diese Hilfe anzeigen und beenden.</translation>
+    </message>
+    <message>
+        <source>Show the version and exit.</source>
+        <translation>Die Version anzeigen und beenden.</translation>
+    </message>
+    <message>
+        <source>Unexpected argument: %@</source>
+        <translation>Unerwartetes Argument: %@</translation>
+    </message>
 </context>
 </TS>
