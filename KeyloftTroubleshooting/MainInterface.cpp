@@ -2,6 +2,7 @@
 
 #include "AppResources.h"
 #include "DefaultButtonKeyFilter.h"
+#include "FirstFrameReporter.h"
 #include "ReportPreviewWindow.h"
 #include "ui_MainWindow.h"
 
@@ -65,8 +66,12 @@ void MainInterface::setUpReportPreview() {
 }
 
 void MainInterface::showReportContents() {
-    if (reportPreview_ == nullptr)
+    if (reportPreview_ == nullptr) {
         reportPreview_ = new ReportPreviewWindow(window_.get());
+        // For the preview benchmark, as for the main window: the first painted frame, on standard output.
+        if (qEnvironmentVariableIsSet("KEYLOFT_REPORT_FIRST_FRAME"))
+            reportPreview_->installEventFilter(new FirstFrameReporter(reportPreview_));
+    }
     const std::optional<QUrl> report = DiagnosticsController::generatedReportZipURL();
     reportPreview_->showReport(report ? std::optional<QString>(report->toLocalFile()) : std::nullopt);
     reportPreview_->show();

@@ -9,6 +9,8 @@
 #include "ZipArchive.h"
 #include "ui_MainWindow.h"
 
+#include "support/TestSupport.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
@@ -240,16 +242,6 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
-    // The window part needs a real X server; the archive part runs anywhere.
-    const QByteArray display = qgetenv("KEYLOFT_TEST_DISPLAY");
-    if (!display.isEmpty()) {
-        qputenv("DISPLAY", display);
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    }
-    QApplication app(argc, argv);
-    TestReportPreview test;
-    return QTest::qExec(&test, argc, argv);
-}
+KEYLOFT_TEST_MAIN_ON_TEST_X_SERVER(TestReportPreview)
 
 #include "tst_reportpreview.moc"
