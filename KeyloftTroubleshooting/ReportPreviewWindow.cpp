@@ -1,5 +1,7 @@
 #include "ReportPreviewWindow.h"
 
+#include "ReportRewrite.h"
+
 #include "Platform/Localization.h"
 #include "Platform/SystemLog.h"
 #include "VantleFormat.h"
@@ -13,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
@@ -55,9 +58,22 @@ const char* const kForeign =
                                      "Check its files before you send it.");
 const char* const kShownPart = QT_TRANSLATE_NOOP("Localizable", "Showing the first %@ of %@.");
 const char* const kNotText = QT_TRANSLATE_NOOP("Localizable", "This file is not text and is not shown (%@).");
+const char* const kListDescription =
+    QT_TRANSLATE_NOOP("Localizable", "Uncheck a file to leave it out of the report before you send it.");
+const char* const kLeaveOut = QT_TRANSLATE_NOOP("Localizable", "&Leave Out Unchecked Files…");
+const char* const kLeaveOutQuestion = QT_TRANSLATE_NOOP(
+    "Localizable", "Leave these files out of the report?\n\n%@\n\nThe report is written again "
+                   "without them, and its summary and manifest.json say that you left them "
+                   "out. This cannot be undone.");
+const char* const kLeaveOutConfirm = QT_TRANSLATE_NOOP("Localizable", "Leave Out");
+const char* const kCancel = QT_TRANSLATE_NOOP("Localizable", "Cancel");
+const char* const kLeftOut = QT_TRANSLATE_NOOP("Localizable", "The report was written again without: %@");
+const char* const kNotRewritten =
+    QT_TRANSLATE_NOOP("Localizable", "The report could not be written again; it is unchanged.");
 
 const QString kManifest = QStringLiteral("manifest.json");
 const QString kSummary = QStringLiteral("summary.txt");
+const QString kNameSeparator = QStringLiteral(", ");
 
 enum Column { NameColumn, SizeColumn };
 
@@ -141,6 +157,7 @@ void ReportPreviewWindow::buildControls() {
     memberList_ = new QTreeWidget(this);
     memberList_->setObjectName(QStringLiteral("memberList"));
     memberList_->setAccessibleName(vt_localized(kListName));
+    memberList_->setAccessibleDescription(vt_localized(kListDescription));
     memberList_->setColumnCount(2);
     memberList_->setHeaderLabels({vt_localized(kNameHeader), vt_localized(kSizeHeader)});
     memberList_->setRootIsDecorated(false);
@@ -196,17 +213,22 @@ void ReportPreviewWindow::buildControls() {
     layout->addWidget(findBar_);
 
     auto* buttons = new QDialogButtonBox(this);
+    leaveOutButton_ = buttons->addButton(vt_localized(kLeaveOut), QDialogButtonBox::ActionRole);
+    leaveOutButton_->setObjectName(QStringLiteral("leaveOutButton"));
     QPushButton* close = buttons->addButton(vt_localized(kClose), QDialogButtonBox::RejectRole);
     layout->addWidget(buttons);
 
     // No button takes Enter: it belongs to the find field (and must not close the window by surprise).
-    for (QPushButton* button : {previous, next, close}) {
+    for (QPushButton* button : {previous, next, leaveOutButton_, close}) {
         button->setAutoDefault(false);
         button->setDefault(false);
     }
     connect(previous, &QPushButton::clicked, this, [this] { findMatch(true); });
     connect(next, &QPushButton::clicked, this, [this] { findMatch(false); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(leaveOutButton_, &QPushButton::clicked, this, &ReportPreviewWindow::leaveOutUncheckedFiles);
+    connect(memberList_, &QTreeWidget::itemChanged, this,
+            [this] { leaveOutButton_->setEnabled(!uncheckedRows().isEmpty()); });
     connect(memberList_, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* item) { showMember(memberList_->indexOfTopLevelItem(item)); });
     // Typing searches from where the current match starts, so the match grows with the word.
@@ -243,6 +265,7 @@ bool ReportPreviewWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ReportPreviewWindow::showReport(const std::optional<QString>& path) {
+    reportPath_ = path;
     archive_.reset();
     memberList_->clear();
     textView_->clear();
@@ -265,16 +288,23 @@ void ReportPreviewWindow::showReport(const std::optional<QString>& path) {
     totalSizeField_->show();
     contents_->show();
     findBar_->show();
-    bool hasManifest = false;
+    // Only a report of this tool can record in its manifest which files were left out.
+    const bool hasManifest = std::any_of(archive_->members().cbegin(), archive_->members().cend(),
+                                         [](const VTZipMember& member) { return member.name == kManifest; });
     int firstRow = 0;
+    memberList_->blockSignals(true); // the rows come in checked: no change to tell about
     for (const VTZipMember& member : archive_->members()) {
         auto* item = new QTreeWidgetItem(memberList_, {visibleName(member.name), sizeText(member.size)});
         item->setData(SizeColumn, Qt::UserRole, member.size);
         item->setTextAlignment(SizeColumn, Qt::AlignRight | Qt::AlignVCenter);
-        hasManifest = hasManifest || member.name == kManifest;
+        if (hasManifest && !vt_reportFileIsRequired(member.name))
+            item->setCheckState(NameColumn, Qt::Checked);
         if (member.name == kSummary)
             firstRow = memberList_->indexOfTopLevelItem(item);
     }
+    memberList_->blockSignals(false);
+    leaveOutButton_->setVisible(hasManifest);
+    leaveOutButton_->setEnabled(false);
     messageField_->setText(hasManifest ? QString() : vt_localized(kForeign));
     messageField_->setVisible(!hasManifest);
     if (memberList_->topLevelItemCount() > 0)
@@ -288,6 +318,46 @@ void ReportPreviewWindow::showProblem(const QString& message) {
     totalSizeField_->hide();
     contents_->hide();
     findBar_->hide();
+    leaveOutButton_->hide();
+}
+
+QList<qsizetype> ReportPreviewWindow::uncheckedRows() const {
+    QList<qsizetype> rows;
+    for (int row = 0; row < memberList_->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* item = memberList_->topLevelItem(row);
+        if (item->data(NameColumn, Qt::CheckStateRole).isValid() &&
+            item->checkState(NameColumn) == Qt::Unchecked)
+            rows << row;
+    }
+    return rows;
+}
+
+void ReportPreviewWindow::leaveOutUncheckedFiles() {
+    const QList<qsizetype> rows = uncheckedRows();
+    if (!archive_ || !reportPath_ || rows.isEmpty())
+        return;
+    QStringList names;
+    for (const qsizetype row : rows)
+        names << visibleName(archive_->members().at(row).name);
+    QMessageBox question(QMessageBox::Question, vt_localized(kWindowTitle),
+                         vt_format(vt_localized(kLeaveOutQuestion), names.join(QLatin1Char('\n'))),
+                         QMessageBox::NoButton, this);
+    question.setTextFormat(Qt::PlainText);
+    QPushButton* confirm = question.addButton(vt_localized(kLeaveOutConfirm), QMessageBox::AcceptRole);
+    question.setDefaultButton(question.addButton(vt_localized(kCancel), QMessageBox::RejectRole));
+    question.exec();
+    if (question.clickedButton() != confirm)
+        return;
+    const QString path = *reportPath_;
+    if (const std::optional<QString> failure =
+            vt_rewriteReportWithout(path, *archive_, QSet<qsizetype>(rows.cbegin(), rows.cend()))) {
+        vt_systemLogFormat("The report %@ could not be written again: %@", path, *failure);
+        QMessageBox::warning(this, vt_localized(kWindowTitle), vt_localized(kNotRewritten));
+        return;
+    }
+    showReport(path);
+    messageField_->setText(vt_format(vt_localized(kLeftOut), names.join(kNameSeparator)));
+    messageField_->show();
 }
 
 void ReportPreviewWindow::showMember(int row) {

@@ -8,10 +8,15 @@
 // What it reads is bounded (see VTZipArchive): the text shown of one file is at most kShownBytes, with a
 // note when the file is longer; a file that holds zero bytes (not text) is named but not shown.
 //
+// Leaving files out: in a report of this tool (one with a manifest.json) every file but the manifest and
+// the summary has a check box; "Leave Out Unchecked Files…" asks once more and then writes the report
+// again without them (see ReportRewrite.h), and shows the new report.
+//
 // Keyboard: the file list has the focus when the window opens, with summary.txt (else the first file)
-// selected; Tab goes on to the text, the find field, its buttons and Close. Ctrl+F goes to the find
-// field, Enter there (or F3) finds the next match and Shift+Enter (or Shift+F3) the previous one, both
-// wrapping around; Escape closes the window. Every control has an accessible name.
+// selected; Tab goes on to the text, the find field, its buttons, Leave Out and Close; Space checks or
+// unchecks the selected file. Ctrl+F goes to the find field, Enter there (or F3) finds the next match and
+// Shift+Enter (or Shift+F3) the previous one, both wrapping around; Escape closes the window. Every control
+// has an accessible name.
 //
 // A top-level window owned by its parent widget; main thread only.
 
@@ -56,7 +61,12 @@ private:
     void showMember(int row);
     // Moves the selection in the text view to the next (or previous) match, wrapping around.
     void findMatch(bool backwards);
+    // The rows of the files the user unchecked.
+    [[nodiscard]] QList<qsizetype> uncheckedRows() const;
+    // After the user confirms, writes the report again without the unchecked files and shows the result.
+    void leaveOutUncheckedFiles();
 
+    std::optional<QString> reportPath_;
     std::optional<VTZipArchive> archive_;
     QLabel* reportNameField_ = nullptr;
     QLabel* totalSizeField_ = nullptr;
@@ -68,4 +78,5 @@ private:
     QWidget* findBar_ = nullptr;
     QLineEdit* findField_ = nullptr;
     QLabel* findStatusField_ = nullptr;
+    QPushButton* leaveOutButton_ = nullptr;
 };

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <ctime>
 #include <optional>
 
 namespace {
@@ -170,4 +171,66 @@ VTZipArchive::Read VTZipArchive::memberData(qsizetype index, qint64 maxBytes) co
         return data;
     }
     return failure.value_or(VTZipProblem{VTZipProblemKind::Damaged, QStringLiteral("a file went missing")});
+}
+
+std::variant<QList<VTZipFile>, VTZipProblem> VTZipArchive::allFiles() const {
+    EntryReader reader(bytes_);
+    if (auto failure = reader.openProblem())
+        return *failure;
+    QList<VTZipFile> files;
+    std::optional<VTZipProblem> failure;
+    while (archive_entry* entry = reader.nextFile(failure)) {
+        if (files.size() >= members_.size())
+            return VTZipProblem{VTZipProblemKind::Damaged, QStringLiteral("more files than listed")};
+        VTZipFile file{members_.at(files.size()).name, {}};
+        file.bytes.reserve(static_cast<qsizetype>(members_.at(files.size()).size));
+        failure = reader.readData(entry, [&](const char* piece, qint64 length) {
+            file.bytes.append(piece, static_cast<qsizetype>(length));
+            return true;
+        });
+        if (failure)
+            return *failure;
+        files.append(std::move(file));
+    }
+    if (failure)
+        return *failure;
+    return files;
+}
+
+std::optional<VTZipProblem> VTZipArchive::write(int fd, const QList<VTZipFile>& files) {
+    archive* writer = archive_write_new();
+    archive_entry* entry = archive_entry_new();
+    const auto problem = [writer](const char* step) {
+        const char* text = archive_error_string(writer);
+        return VTZipProblem{
+            VTZipProblemKind::Unreadable,
+            QString::fromUtf8(step) + QStringLiteral(": ") +
+                (text != nullptr ? QString::fromUtf8(text) : QStringLiteral("libarchive error"))};
+    };
+    std::optional<VTZipProblem> failure;
+    if (archive_write_set_format_zip(writer) != ARCHIVE_OK ||
+        archive_write_set_options(writer, "zip:compression=deflate,zip:hdrcharset=UTF-8") != ARCHIVE_OK ||
+        archive_write_open_fd(writer, fd) != ARCHIVE_OK)
+        failure = problem("opening");
+    const time_t now = ::time(nullptr);
+    for (qsizetype i = 0; !failure && i < files.size(); ++i) {
+        const QByteArray name = files.at(i).name.toUtf8();
+        const QByteArray& bytes = files.at(i).bytes;
+        archive_entry_clear(entry);
+        archive_entry_update_pathname_utf8(entry, name.constData());
+        archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_perm(entry, 0600);
+        archive_entry_set_size(entry, bytes.size());
+        archive_entry_set_mtime(entry, now, 0);
+        if (archive_write_header(writer, entry) != ARCHIVE_OK ||
+            (!bytes.isEmpty() &&
+             archive_write_data(writer, bytes.constData(), static_cast<size_t>(bytes.size())) !=
+                 static_cast<la_ssize_t>(bytes.size())))
+            failure = problem("writing");
+    }
+    if (!failure && archive_write_close(writer) != ARCHIVE_OK)
+        failure = problem("closing");
+    archive_entry_free(entry);
+    archive_write_free(writer);
+    return failure;
 }

@@ -11,12 +11,13 @@
 // archive is known to be whole. Folder entries are not listed.
 //
 // No state outside the object; an object may be used from one thread at a time. Blocking: opening reads
-// the file and unpacks the archive once; memberData unpacks one file.
+// the file and unpacks the archive once; memberData unpacks one file, allFiles all; write writes them.
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
+#include <optional>
 #include <variant>
 
 struct VTZipLimits {
@@ -54,6 +55,12 @@ struct VTZipMember {
     qint64 size = 0;
 };
 
+// One file to write into an archive.
+struct VTZipFile {
+    QString name;
+    QByteArray bytes;
+};
+
 struct VTZipMemberData {
     // The member's first bytes, at most as many as were asked for.
     QByteArray bytes;
@@ -78,6 +85,12 @@ public:
     // The first maxBytes bytes (at least 0) of the file at index in members(); a problem for an index
     // out of range.
     [[nodiscard]] Read memberData(qsizetype index, qint64 maxBytes) const;
+    // Every file whole, in the order of members(), unpacked in one pass; a problem when one cannot be read.
+    [[nodiscard]] std::variant<QList<VTZipFile>, VTZipProblem> allFiles() const;
+
+    // Writes files as a zip archive (deflated, UTF-8 names, each file readable by its owner only) to the
+    // open descriptor fd, which stays open; absent on success, else what went wrong (kind Unreadable).
+    [[nodiscard]] static std::optional<VTZipProblem> write(int fd, const QList<VTZipFile>& files);
 
 private:
     VTZipArchive() = default;

@@ -12,12 +12,17 @@
 #include "support/TestSupport.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -175,14 +180,18 @@ private slots:
         app.controller().awakeFromNib();
         app.window().show();
         QVERIFY(QTest::qWaitForWindowExposed(&app.window()));
-        // A failed run would wait for its alert to be dismissed: dismiss it and keep its text.
+        // The person at the keyboard confirms every message box (a failed run would wait for its alert);
+        // the test keeps its text.
         QString alert;
         QTimer alertWatch;
         connect(&alertWatch, &QTimer::timeout, this, [&] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                alert = box->informativeText();
-                box->accept();
-            }
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr)
+                return;
+            alert = box->text() + box->informativeText();
+            for (QAbstractButton* button : box->buttons())
+                if (box->buttonRole(button) == QMessageBox::AcceptRole)
+                    return button->click();
         });
         alertWatch.start(100);
         QTest::mouseClick(app.ui().diagnosticsPerformActionButton, Qt::LeftButton);
@@ -199,6 +208,7 @@ private slots:
                     ->text()
                     .endsWith(vt_humanReadableSizeStringForBytes(QFileInfo(report).size())));
         QCOMPARE(list->currentItem()->text(0), QStringLiteral("summary.txt"));
+        QVERIFY(text->toPlainText().startsWith(QStringLiteral("Keyloft 4 diagnostics report")));
 
         // unzip, a reader of its own, gives the names and each file's bytes.
         const QStringList names =
@@ -221,6 +231,39 @@ private slots:
         QTRY_VERIFY(preview->findChild<QLineEdit*>(QStringLiteral("findField"))->hasFocus());
         QVERIFY(typeKeys(*preview, {"s", "h", "a", "2", "5", "6", "Return"}));
         QTRY_COMPARE(text->textCursor().selectedText(), QStringLiteral("sha256"));
+
+        // Two files left out: the report is written again in its place, without them, and says so.
+        const QStringList leftOut{"processes.txt", "environment.txt"}; // in the archive's order
+        for (const QString& name : leftOut)
+            list->topLevelItem(names.indexOf(name))->setCheckState(0, Qt::Unchecked);
+        alert.clear();
+        preview->findChild<QPushButton*>(QStringLiteral("leaveOutButton"))->click();
+        QVERIFY(alert.contains(QStringLiteral("processes.txt\nenvironment.txt")));
+        QCOMPARE(QDir(QFileInfo(report).path()).entryList(QDir::Files | QDir::Hidden),
+                 {QFileInfo(report).fileName()});
+        QCOMPARE(QFileInfo(report).permissions() & 0x7777, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                               QFileDevice::ReadUser |
+                                                               QFileDevice::WriteUser);
+        QVERIFY(!runProgram("unzip", {"-tq", report}).isNull());
+        QStringList kept = names;
+        kept.removeIf([&](const QString& name) { return leftOut.contains(name); });
+        QCOMPARE(QString::fromUtf8(runProgram("unzip", {"-Z1", report})).split('\n', Qt::SkipEmptyParts),
+                 kept);
+        QCOMPARE(list->topLevelItemCount(), kept.size());
+        const QByteArray summary = runProgram("unzip", {"-p", report, "summary.txt"});
+        QVERIFY(summary.endsWith("\nLeft out by the user before sending: processes.txt, environment.txt\n"));
+        const QJsonObject manifest =
+            QJsonDocument::fromJson(runProgram("unzip", {"-p", report, "manifest.json"})).object();
+        QCOMPARE(manifest.value("left_out_by_user").toVariant().toStringList(), leftOut);
+        QStringList listed;
+        for (const QJsonValue& file : manifest.value("files").toArray()) {
+            listed << file.toObject().value("name").toString();
+            if (listed.last() == "summary.txt")
+                QCOMPARE(file.toObject().value("sha256").toString().toLatin1(),
+                         QCryptographicHash::hash(summary, QCryptographicHash::Sha256).toHex());
+        }
+        kept.removeOne("manifest.json");
+        QCOMPARE(listed, kept);
 
         // A damaged report, newer than the good one, is what the preview reads next time.
         QFile good(report);

@@ -199,5 +199,41 @@ Die Launch-Services-Datenbank wird zurückgesetzt,</translation>
         <source>Unexpected argument: %@</source>
         <translation>Unerwartetes Argument: %@</translation>
     </message>
+    <message>
+        <source>Uncheck a file to leave it out of the report before you send it.</source>
+        <translation>Entfernen Sie das Häkchen bei einer Datei, um sie vor dem Senden aus dem Bericht wegzulassen.</translation>
+    </message>
+    <message>
+        <source>&amp;Leave Out Unchecked Files…</source>
+        <translation>Nicht markierte Dateien &amp;weglassen…</translation>
+    </message>
+    <message>
+        <source>Leave these files out of the report?
+
+%@
+
+The report is written again without them, and its summary and manifest.json say that you left them out. This cannot be undone.</source>
+        <translation>Diese Dateien aus dem Bericht weglassen?
+
+%@
+
+Der Bericht wird ohne sie neu geschrieben, und seine Zusammenfassung und manifest.json vermerken, dass Sie sie weggelassen haben. Das kann nicht rückgängig gemacht werden.</translation>
+    </message>
+    <message>
+        <source>Leave Out</source>
+        <translation>Weglassen</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>The report was written again without: %@</source>
+        <translation>Der Bericht wurde ohne diese Dateien neu geschrieben: %@</translation>
+    </message>
+    <message>
+        <source>The report could not be written again; it is unchanged.</source>
+        <translation>Der Bericht konnte nicht neu geschrieben werden; er ist unverändert.</translation>
+    </message>
 </context>
 </TS>
