@@ -34,7 +34,7 @@ def log(lines):
         for _ in range(lines))
 members = {'summary.txt': 'Keyloft 4 diagnostics report\n' + log(40)}
 for n in range(5):
-    members['logs/keyloft-%d.log' % n] = log(9000)
+    members['logs/keyloft-%d.log' % n] = log(11000)
 with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
     for name, text in members.items():
         z.writestr(name, text)
@@ -46,7 +46,7 @@ big_bytes=$(stat -c %s "$big")
 wait_line() {
   local out=$1 prefix=$2 n=$3 value
   for _ in $(seq 6000); do
-    value=$(grep "^$prefix " "$out" | sed -n "${n}p" | cut -d' ' -f2)
+    value=$( (grep "^$prefix " "$out" || true) | sed -n "${n}p" | cut -d' ' -f2)
     if [ -n "$value" ]; then echo "$value"; return 0; fi
     sleep 0.01
   done

@@ -5,7 +5,8 @@
 #
 #   bench/report.sh [runs]          (default 7 runs of each, after one warm-up run of each)
 #
-# Uses the Release bundle in build/release (built here when missing). Each run gets a fresh HOME, so
+# Uses the Release bundle in build/release (built here when missing); KEYLOFT_XVFB_DISPLAYS="FIRST LAST"
+# chooses the X display numbers (default 200 229). Each run gets a fresh HOME, so
 # both sides collect the same (small) home folder. The application's time runs from just before
 # xdotool clicks the button to the moment the button is enabled as the mail button (the tool prints
 # that moment when KEYLOFT_REPORT_MAIL_BUTTON is set). Prints medians, the tool's overhead and the
@@ -18,7 +19,8 @@ cd "$(dirname "$0")/.."
 runs=${1:-7}
 use_release_bundle
 make_work_folder
-start_private_xvfb 200 229
+# shellcheck disable=SC2086
+start_private_xvfb ${KEYLOFT_XVFB_DISPLAYS:-200 229}
 
 # Both sides run in the same environment; only HOME changes from run to run.
 

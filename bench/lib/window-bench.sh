@@ -35,7 +35,10 @@ in_user_env() { env -i PATH="$PATH" HOME="$1" DISPLAY="$display" XDG_RUNTIME_DIR
 # Starts the tool in the background with HOME=$1, its standard output in $2, further VAR=VALUE settings
 # after that; sets app_pid and window (the id of its visible window).
 start_tool() {
-  in_user_env "$1" QT_QPA_PLATFORM=xcb "${@:3}" "$app" >"$2" 2>/dev/null &
+  # Started straight from here (not through a function, which would run in a subshell of its own), so
+  # that app_pid is the tool's own process.
+  env -i PATH="$PATH" HOME="$1" DISPLAY="$display" XDG_RUNTIME_DIR="$1" LANG=C.UTF-8 QT_QPA_PLATFORM=xcb \
+    "${@:3}" "$app" >"$2" 2>/dev/null &
   app_pid=$!
   window=$(DISPLAY="$display" timeout 60 xdotool search --sync --onlyvisible --pid "$app_pid" | head -n1)
   if [ -z "$window" ]; then echo "the tool's window did not appear" >&2; exit 2; fi
