@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -50,6 +51,21 @@ int inheritablePipeCount() {
     return count;
 }
 
+// Processes of the process group that have not ended (zombies waiting for their parent do not count).
+int liveMembersOfGroup(qint64 group) {
+    int count = 0;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state parent group ...": the name may hold anything but the last ")".
+        const QList<QByteArray> fields = stat.readAll().split(')').last().trimmed().split(' ');
+        if (fields.size() > 2 && fields[2].toLongLong() == group && fields[0] != "Z")
+            ++count;
+    }
+    return count;
+}
+
 } // namespace
 
 class TestVTScriptUtils : public QObject {
@@ -70,6 +86,8 @@ private slots:
     void noZombieWithoutWaiting_data();
     void noZombieWithoutWaiting();
     void pipesAreNotInheritedByOtherChildren();
+    void aStopEndsTheRunAndWhatItStarted_data();
+    void aStopEndsTheRunAndWhatItStarted();
 };
 
 // Absent parameters or input are invalid QVariants.
@@ -320,6 +338,43 @@ void TestVTScriptUtils::pipesAreNotInheritedByOtherChildren() {
     QVERIFY(released);
     QCOMPARE(busy.value("out").toString(), QStringLiteral("done\n"));
     QCOMPARE(result.value("out").toString(), QStringLiteral("%1\n").arg(expected));
+}
+
+// Ctrl+C on a command line whose handler stops the run: the script gets SIGTERM to clean up, or SIGKILL
+// after the grace when it will not end; what it started ends with it; nothing runs afterwards.
+void TestVTScriptUtils::aStopEndsTheRunAndWhatItStarted_data() {
+    QTest::addColumn<QString>("trap");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("partLeft");
+
+    QTest::newRow("cleans up on SIGTERM") << "trap 'rm -f part; exit 143' TERM" << 143 << false;
+    QTest::newRow("ignores SIGTERM") << "trap '' TERM" << int(SIGKILL) << true;
+}
+
+void TestVTScriptUtils::aStopEndsTheRunAndWhatItStarted() {
+    QFETCH(QString, trap);
+    QFETCH(int, status);
+    QFETCH(bool, partLeft);
+
+    QTemporaryDir dir;
+    QProcess tool;
+    tool.setWorkingDirectory(dir.path());
+    tool.start(QStringLiteral(KEYLOFT_HELPERS_DIR "/stoppable_run"),
+               {trap + QStringLiteral("; touch part; echo $$ > pid; sleep 300 & wait")});
+    QFile pidFile(dir.filePath(QStringLiteral("pid")));
+    QTRY_VERIFY_WITH_TIMEOUT(pidFile.size() > 0, 20000);
+    QVERIFY(pidFile.open(QIODevice::ReadOnly));
+    const qint64 group = pidFile.readAll().trimmed().toLongLong();
+    QTRY_COMPARE(liveMembersOfGroup(group), 2); // the script and its sleep
+
+    ::kill(static_cast<pid_t>(tool.processId()), SIGINT);
+
+    QVERIFY(tool.waitForFinished(20000));
+    QCOMPARE(tool.exitCode(), 0);
+    QCOMPARE(tool.readAllStandardOutput(),
+             QByteArray("status ") + QByteArray::number(status) + "\nafter 126 Did\n");
+    QCOMPARE(QFileInfo::exists(dir.filePath(QStringLiteral("part"))), partLeft);
+    QTRY_COMPARE(liveMembersOfGroup(group), 0);
 }
 
 QTEST_GUILESS_MAIN(TestVTScriptUtils)

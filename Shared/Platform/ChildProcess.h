@@ -11,8 +11,11 @@
 //
 // The runner's own pipe ends are close-on-exec, so a child started meanwhile on another thread does
 // not inherit them. In the child SIGPIPE and SIGCHLD are back at their defaults and no signal is
-// blocked. A child that stops reading its input ends the feeding; it never raises SIGPIPE in this
-// process, whatever this process does with that signal.
+// blocked. The child leads a process group of its own, so that it can be stopped together with
+// whatever it starts (vt_stopChildProcesses) and a terminal's Ctrl+C for this process does not reach it
+// directly; like any background job, it is stopped by the terminal if it reads a terminal it inherited
+// as standard input, so give such a child its input. A child that stops reading its input ends the feeding;
+// it never raises SIGPIPE in this process, whatever this process does with that signal.
 //
 // Blocking: vt_runChildProcess blocks the calling thread until both output pipes are closed and,
 // when asked, until the child has exited (no time-out). It keeps no state between calls and may run
@@ -74,3 +77,13 @@ struct VTChildProcessResult {
 };
 
 [[nodiscard]] VTChildProcessResult vt_runChildProcess(const VTChildProcessRequest& request);
+
+// Stops every child vt_runChildProcess has running, for a process that is ending (a window closed
+// during a report, Ctrl+C on a command line), and keeps it from starting more: each child's process
+// group gets SIGTERM, then SIGKILL for whatever is left of it once the child has ended or after a
+// grace of two seconds. Returns when that is done; the runs it stopped report the ending signal or the
+// child's own exit status as usual. Every later run starts nothing and reports a failed start
+// (ECANCELED, "status" 126).
+// Async-signal-safe and keeps errno: a signal handler may call it, on any thread, also on the thread
+// whose run it stops.
+void vt_stopChildProcesses() noexcept;

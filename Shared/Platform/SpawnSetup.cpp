@@ -46,6 +46,15 @@ int VTSpawnSetup::readNothing(int target) {
     return step(posix_spawn_file_actions_addopen(&actions_, target, "/dev/null", O_RDONLY, 0));
 }
 
+int VTSpawnSetup::leadOwnProcessGroup() {
+    if (status_ != 0)
+        return status_;
+    short flags = 0;
+    step(posix_spawnattr_getflags(&attributes_, &flags));
+    step(posix_spawnattr_setpgroup(&attributes_, 0));
+    return step(posix_spawnattr_setflags(&attributes_, static_cast<short>(flags | POSIX_SPAWN_SETPGROUP)));
+}
+
 int VTSpawnSetup::spawn(pid_t& pid, const char* path, char* const argv[], char* const envp[],
                         bool search) const {
     if (status_ != 0)

@@ -23,6 +23,9 @@ public:
     int redirect(int fd, int target);
     // The child's descriptor target reads from /dev/null.
     int readNothing(int target);
+    // The child leads a process group of its own (its group id is its pid), so the group can be signalled
+    // as a whole without reaching this process.
+    int leadOwnProcessGroup();
 
     // Starts path (searched on PATH when search is true) with argv and envp, both null-terminated.
     // Answers 0 and sets pid, or the error number (the setup's own error first).
