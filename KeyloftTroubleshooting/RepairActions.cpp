@@ -1,6 +1,7 @@
 #include "RepairActions.h"
 
 #include "Platform/Localization.h"
+#include "Platform/SpawnSetup.h"
 #include "Platform/SystemLog.h"
 #include "PrivilegedShell.h"
 #include "VantleFormat.h"
@@ -8,14 +9,13 @@
 #include <QMessageBox>
 
 #include <cstdint>
-#include <cstdlib>
 
 namespace {
 
 const char* const kPleaseRestart = QT_TRANSLATE_NOOP("Localizable", "Please restart Keyloft.");
 
 void setVariable(const char* name, const QString& value) {
-    ::setenv(name, value.toUtf8().constData(), 1);
+    vt_setEnvironmentVariable(name, value.toUtf8());
 }
 
 void showAlertPanel(const QString& title, const QString& message) {

@@ -1,6 +1,7 @@
 #include "AppResources.h"
 #include "FirstFrameReporter.h"
 #include "MainInterface.h"
+#include "Platform/ChildProcess.h"
 #include "Platform/Localization.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 
 int main(int argc, char* argv[]) {
+    vt_resetChildSignal();
     // A child that stops reading its input must not end the tool.
     std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);

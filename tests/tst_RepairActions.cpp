@@ -1,14 +1,22 @@
 // The three repairs with the privileged shell and the alert panel stubbed: what is handed over, in
-// which order, and when the person is told.
+// which order, and when the person is told. Then the privileged shell with a stand-in for sudo: the
+// window keeps turning while it waits, and a repair during a report changes nothing the report's
+// children see.
 
+#include "Platform/SpawnSetup.h"
 #include "Platform/SystemLog.h"
+#include "PrivilegedShell.h"
 #include "RepairActions.h"
+#include "VTScriptUtils.h"
 
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTranslator>
 #include <QtTest>
 
+#include <atomic>
 #include <pwd.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -30,6 +38,12 @@ public:
 
 QString env(const char* name) {
     return qEnvironmentVariable(name, QStringLiteral("<unset>"));
+}
+
+// The privileged shell with `sudo` standing in for sudo and the password program that is never run.
+PrivilegedShellServices standInServices(const QString& sudo) {
+    return PrivilegedShellServices{SudoAuthorization(QStringLiteral("/bin/false"), sudo),
+                                   [] { return std::nullopt; }, [] { return std::nullopt; }};
 }
 
 } // namespace
@@ -166,6 +180,83 @@ private slots:
         QCOMPARE(events_.filter(QRegularExpression(QStringLiteral("^env\\|"))),
                  QStringList{expected.join('|')});
         QCOMPARE((QStringList{"env", env("F1"), env("F2"), env("F3"), env("THEUSER")}), expected);
+    }
+
+    void theWindowKeepsTurningWhileTheShellWaits_data() {
+        QTest::addColumn<QByteArray>("authorization");
+        QTest::addColumn<QByteArray>("shell");
+        QTest::addColumn<int>("loggedStatus"); // -1: succeeds, nothing logged
+        QTest::newRow("granted, exits 0") << QByteArray("exit 0") << QByteArray("exit 0") << -1;
+        QTest::newRow("password cancelled") << QByteArray("exit 1") << QByteArray("exit 0") << 1;
+        QTest::newRow("exits 1") << QByteArray("exit 0") << QByteArray("exit 1") << 0;
+        QTest::newRow("killed by a signal") << QByteArray("exit 0") << QByteArray("kill -KILL $$") << 0;
+    }
+
+    // The stand-in takes a moment for the password and for the shell, as a person and a repair do; the
+    // event loop turns all the while (a timer keeps firing) and the outcome follows the usual rules.
+    void theWindowKeepsTurningWhileTheShellWaits() {
+        QFETCH(QByteArray, authorization);
+        QFETCH(QByteArray, shell);
+        QFETCH(int, loggedStatus);
+        QTemporaryDir dir;
+        const QString sudo = dir.filePath(QStringLiteral("sudo"));
+        QFile script(sudo);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nsleep 0.3\ncase \"$*\" in *' -v') " + authorization + ";; esac\n" + shell +
+                     "\n");
+        script.close();
+        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        int ticks = 0;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+        timer.start(20);
+        events_.clear();
+
+        const bool result = runShellWithAuthorization(standInServices(sudo), QStringLiteral("Prompt"),
+                                                      QStringLiteral("true"));
+
+        QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
+        QCOMPARE(result, loggedStatus < 0);
+        QCOMPARE(events_.filter(QStringLiteral("Failed")),
+                 loggedStatus < 0 ? QStringList()
+                                  : QStringList{QStringLiteral("log|Failed to run shell command 'true' with "
+                                                               "authorization, status: %1")
+                                                    .arg(loggedStatus)});
+    }
+
+    // Report-style runs on one thread while the main thread repairs the folders again and again, each
+    // time as the first repair of a run (the repair's variables new to the environment): every run
+    // starts, and every child sees the tool's own PATH.
+    void aRepairDuringAReportChangesNothingItsChildrenSee() {
+        const QByteArray path = qgetenv("PATH");
+        const RepairActions actions(RepairServices{
+            [](const QString& prompt, const QString& command) {
+                return runShellWithAuthorization(standInServices(QStringLiteral("/bin/true")), prompt,
+                                                 command);
+            },
+            [](const QString&, const QString&) {},
+            [] { return std::nullopt; },
+        });
+        std::atomic<bool> reportDone{false};
+        QStringList faults;
+        std::thread report([&] {
+            for (int i = 0; i < 400; ++i) {
+                const QVariantMap result = runScriptWaitForExit(QStringLiteral("printf '%s' \"$PATH\""),
+                                                                std::nullopt, std::nullopt, true);
+                if (result.value("status") != QVariant(0) || result.value("out").toString().toUtf8() != path)
+                    faults << result.value("err").toString() + result.value("out").toString();
+            }
+            reportDone = true;
+        });
+        int repairs = 0;
+        for (; !reportDone; ++repairs) {
+            for (const char* name : {"F1", "F2", "F3", "THEUSER"})
+                vt_unsetEnvironmentVariable(name);
+            actions.resetFolderPermissions();
+        }
+        report.join();
+        QVERIFY(repairs > 10);
+        QVERIFY2(faults.isEmpty(), qPrintable(QString::number(faults.size()) + ": " + faults.value(0)));
     }
 };
 

@@ -42,7 +42,7 @@ private slots:
         QFETCH(QString, command);
         // /bin/true would grant anything: the refusal must come before sudo is run.
         const SudoAuthorization authorization(QStringLiteral("/bin/false"), QStringLiteral("/bin/true"));
-        const SudoStart start = authorization.startShell(prompt, command);
+        const SudoStart start = authorization.startShell(prompt, command, std::nullopt);
         QCOMPARE(start.status, EINVAL);
         QCOMPARE(start.pid, pid_t(-1));
         if (prompt.contains(QChar(u'\0')))
@@ -54,7 +54,8 @@ private slots:
         const SudoAuthorization authorization(QStringLiteral("/bin/false"),
                                               QStringLiteral("/nonexistent/keyloft/sudo"));
         QCOMPARE(authorization.preauthorize(QStringLiteral("Prompt")), -1);
-        const SudoStart start = authorization.startShell(QStringLiteral("Prompt"), QStringLiteral("true"));
+        const SudoStart start =
+            authorization.startShell(QStringLiteral("Prompt"), QStringLiteral("true"), std::nullopt);
         QCOMPARE(start.status, ENOENT);
         QCOMPARE(start.pid, pid_t(-1));
     }
