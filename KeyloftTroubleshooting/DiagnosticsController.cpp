@@ -78,6 +78,12 @@ DiagnosticsController::fileDataForDraggableFileImageView(DraggableFileImageView*
     return bytes;
 }
 
+std::optional<QUrl> DiagnosticsController::fileURLForDraggableFileImageView(DraggableFileImageView* view) {
+    if (view == nullptr || view != draggableFileView())
+        return std::nullopt;
+    return generatedReportZipURL();
+}
+
 void DiagnosticsController::showDiagnostics() {
     // A folder the script has not made yet would only earn an error from the file browser.
     const auto folder = outputFolderURL();

@@ -62,6 +62,9 @@ public:
     // icon only; absent for any other view, when there is no report, or when it cannot be read.
     [[nodiscard]] std::optional<QByteArray>
     fileDataForDraggableFileImageView(DraggableFileImageView* view) override;
+    // The report file of this moment (generatedReportZipURL), for the controller's own report icon only:
+    // a drop or a paste hands over the report itself (mode 0600, kept as long as the user keeps it).
+    [[nodiscard]] std::optional<QUrl> fileURLForDraggableFileImageView(DraggableFileImageView* view) override;
 
     // The report folder: "<XDG data home>/Keyloft 4/Diagnostics" as a file URL. Absent when the data home
     // is empty or not an absolute path. Never created here. Looked up anew at each call; any thread.

@@ -4,7 +4,8 @@
 // controller, with every reference and action connected. Stands in for loading the interface resource.
 //
 // Keyboard: Tab moves between the report icon and the action button, Enter anywhere clicks the action
-// button unless the focused control uses it, and the menus open with their Alt keys.
+// button unless the focused control uses it, and the menus open with their Alt keys. The focus starts
+// on the action button and comes back to it whenever the button comes back (DefaultButtonKeyFilter).
 // Owns all three for its lifetime. Build it on the main thread after the QApplication exists; the caller
 // then calls controller().awakeFromNib() and shows the window.
 
