@@ -93,11 +93,18 @@ public:
                               const std::optional<QUrl>& attachment, VTError* error);
 
 public slots:
-    // The action button: first press starts the report worker (disabling the pressed button), every
-    // press after a report creates a mail message.
+    // The action button: first press starts the report worker (disabling the pressed button; when no
+    // thread can be had, the report is made on the calling thread), every press after a report creates a
+    // mail message.
     void diagnosticsActionButtonPressed();
-    // The report icon's click: opens the report folder in the file browser; nothing when it does not exist.
+    // The report icon's click: opens the report folder with the desktop's file manager (xdg-open), and
+    // when none opens it, tells the user in a sheet that names the folder's path; nothing when the folder
+    // does not exist. Returns once xdg-open has ended or a few seconds have passed, the window kept alive.
     void showDiagnostics();
+    // The tool is ending (connected to the application's aboutToQuit): a report run still going is
+    // stopped with everything its script started, and given a few seconds to wind down without touching
+    // the window again.
+    void applicationWillTerminate();
     // The repair commands, each run with administrator rights after a password prompt.
     void resetFolderPermissions();
     void repairExtendedAttributes();
@@ -106,6 +113,8 @@ public slots:
 private:
     std::atomic<bool> diagsLoaded_{false};
     std::atomic<bool> workerRunning_{false};
+    // Set once the tool is ending: a report run that ends now changes nothing in the window.
+    std::atomic<bool> ending_{false};
     std::atomic<QWidget*> window_{nullptr};
     std::atomic<ProgressIndicator*> indicator_{nullptr};
     std::atomic<DraggableFileImageView*> draggableFileView_{nullptr};

@@ -108,7 +108,7 @@ private slots:
         const QString launchServices =
             QStringLiteral("/System/Library/Frameworks/CoreServices.framework/Frameworks/"
                            "LaunchServices.framework/Versions/A/Support/lsregister -kill -seed -r -f");
-        const QString password = QStringLiteral("Please enter your Mac OS X password.\n\n");
+        const QString password = QStringLiteral("Please enter your password.\n\n");
         const QString restart = QStringLiteral("Please restart Keyloft.");
         for (const bool answer : {true, false}) {
             const auto row = [answer](const char* name, Repair repair, const QString& prompt,

@@ -18,6 +18,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <pthread.h>
+
 namespace {
 
 const QString kMailTitle = QStringLiteral("Create New Mail Message...");
@@ -93,6 +95,28 @@ public:
 
 private:
     std::function<void()> onEnable_;
+};
+
+// Every thread started while it exists is refused by the system (its stack cannot be had).
+class NoNewThreads {
+public:
+    NoNewThreads() {
+        ::pthread_getattr_default_np(&previous_);
+        pthread_attr_t huge;
+        ::pthread_attr_init(&huge);
+        ::pthread_attr_setstacksize(&huge, size_t(1) << 46);
+        ::pthread_setattr_default_np(&huge);
+        ::pthread_attr_destroy(&huge);
+    }
+    ~NoNewThreads() {
+        ::pthread_setattr_default_np(&previous_);
+        ::pthread_attr_destroy(&previous_);
+    }
+    NoNewThreads(const NoNewThreads&) = delete;
+    NoNewThreads& operator=(const NoNewThreads&) = delete;
+
+private:
+    pthread_attr_t previous_{};
 };
 
 } // namespace
@@ -216,6 +240,24 @@ private slots:
                  QStringList{"enabled yes, spinning no, loaded yes | Keyloft 4 Diagnostics test.zip | "
                              "Keyloft 4 Diagnostics test.zip\n1 KB | " +
                              kMailTitle + " | The report has been created."});
+    }
+
+    // When the system has no thread to give, the press still makes the report (on the window's thread)
+    // instead of ending the tool.
+    void aReportComesEvenWithoutAThreadToBeHad() {
+        DiagnosticsController::setBundlePathForTesting(makeBundle("no thread", recordingScript("nothread")));
+        MainInterface app;
+        showWindow(app);
+        QPushButton* button = app.controller().diagnosticsPerformActionButton();
+        AlertCatcher catcher(&app.window());
+        {
+            const NoNewThreads refused;
+            QTest::mouseClick(button, Qt::LeftButton);
+        }
+        QTRY_VERIFY(button->isEnabled());
+        QCOMPARE(button->text(), kMailTitle);
+        QVERIFY(catcher.alerts.isEmpty());
+        QCOMPARE(reportFolderEntries(dataHome()), QStringList{"Keyloft 4 Diagnostics test.zip"});
     }
 
     // The script path and its argument reach the script as single, exact words, whatever the bundle's
