@@ -51,6 +51,8 @@ std::optional<QString> folderOpeningFailure(const VTDesktopCommandResult& result
         return vt_format("ended by signal %d", result.status);
     case Outcome::NotStarted:
         return vt_format("not started: %s", std::strerror(result.startError));
+    case Outcome::Lost:
+        return QStringLiteral("its end could not be observed");
     }
     return std::nullopt;
 }

@@ -75,6 +75,23 @@ public:
     // The newest-report rule applied to a given folder (absent when it holds no candidate).
     [[nodiscard]] static std::optional<QUrl> newestReportInFolder(const QString& folder);
 
+    // What one run of the diagnostics script came to.
+    struct ReportOutcome {
+        // The report the run made; absent when it made none.
+        std::optional<QString> reportPath;
+        // Otherwise why not, as the failure alert says it: the script's error output, or a fixed sentence.
+        QString failure;
+        // Nothing was run: no Ruby interpreter was found.
+        bool interpreterMissing = false;
+    };
+    // Runs the shipped diagnostics script (see generateDiagnostics) and waits for it; no window involved.
+    // standardInput absent: the script reads this process's standard input; present: exactly these
+    // bytes. A run counts as a report only when the script exited 0 and a new report lies in the report
+    // folder. Blocks the calling thread; any thread.
+    [[nodiscard]] static ReportOutcome makeReport(const std::optional<QByteArray>& standardInput);
+    // The title of the failure alert, localized.
+    [[nodiscard]] static QString reportFailureTitle();
+
     // Makes the report: runs the shipped diagnostics script, waits for it, and updates the window. Runs on
     // the worker thread started by the first press of the action button; posts its window changes to the
     // main thread in order. A run that leaves no new report (no interpreter, a non-zero exit, or nothing
@@ -85,7 +102,8 @@ public:
     // executable's bundle; absent restores the real one. Set it before the run starts.
     static void setBundlePathForTesting(const std::optional<QString>& bundlePath);
     // Creates a new, visible mail message to support with the report attached; main thread, blocks until
-    // the mail client has been handed the message.
+    // the mail program has been handed the message. Then the description field says what to check in the
+    // message, or a sheet on the window says what failed.
     void createMailMessage();
     // Hands one message to the mail client. False with error filled (domain "KLTroubleshooting",
     // code 100) when it could not; error may be null.
@@ -109,6 +127,10 @@ public slots:
     void resetFolderPermissions();
     void repairExtendedAttributes();
     void resetLaunchServicesDb();
+
+signals:
+    // On the main thread, once the report made by this run is shown in the window.
+    void reportShown();
 
 private:
     std::atomic<bool> diagsLoaded_{false};

@@ -154,7 +154,7 @@ void showFailureAlert(QWidget* window, const QString& message) {
     box.setWindowModality(Qt::ApplicationModal);
     box.setIcon(QMessageBox::Warning);
     box.setTextFormat(Qt::PlainText);
-    box.setText(vt_localized(kFailureTitle));
+    box.setText(DiagnosticsController::reportFailureTitle());
     box.setInformativeText(message);
     if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
         informative->setTextFormat(Qt::PlainText);
@@ -183,14 +183,22 @@ void reportMailButtonIfAsked(const QPushButton& button) {
     std::fflush(stdout);
 }
 
+struct ScriptRun {
+    QVariantMap result;
+    bool interpreterMissing = false;
+};
+
 // Runs the bundle's diagnostics script (or the developer's working copy) and waits for it to end.
-QVariantMap runDiagnosticsScript(const QString& bundlePath) {
+ScriptRun runDiagnosticsScript(const QString& bundlePath, const std::optional<QByteArray>& standardInput) {
     const std::optional<QString> script = scriptCommandPath(bundlePath);
     const std::optional<QString> argument = scriptArgument(bundlePath);
-    if (script && argument)
-        return runRubyScriptWaitForResponse(*script, argument);
-    return QVariantMap{{QStringLiteral("err"), vt_localized(kUnpassableBundlePath)},
-                       {QStringLiteral("status"), 1}};
+    if (!script || !argument)
+        return {QVariantMap{{QStringLiteral("err"), vt_localized(kUnpassableBundlePath)},
+                            {QStringLiteral("status"), 1}}};
+    QVariantMap result = runRubyScriptWithStandarInputWaitForResponse(*script, argument, standardInput, true);
+    // Every run has "out"; the runner answers without it only when it found no interpreter to run.
+    const bool interpreterMissing = !result.contains(QStringLiteral("out"));
+    return {std::move(result), interpreterMissing};
 }
 
 // The failure path: the alert, and once the user has dismissed it the window closes, which ends the tool.
@@ -224,6 +232,7 @@ void showReport(DiagnosticsController& controller, const QString& reportPath) {
         button->setEnabled(true);
         reportMailButtonIfAsked(*button);
     });
+    postToMainThread(&controller, [&controller] { emit controller.reportShown(); });
 }
 
 } // namespace
@@ -233,17 +242,34 @@ void DiagnosticsController::setBundlePathForTesting(const std::optional<QString>
     bundlePathOverride = bundlePath;
 }
 
+QString DiagnosticsController::reportFailureTitle() {
+    return vt_localized(kFailureTitle);
+}
+
+DiagnosticsController::ReportOutcome
+DiagnosticsController::makeReport(const std::optional<QByteArray>& standardInput) {
+    const std::optional<ReportIdentity> before = currentReport();
+    const ScriptRun run = runDiagnosticsScript(bundlePathForRun(), standardInput);
+    const std::optional<ReportIdentity> after = currentReport();
+    ReportOutcome outcome;
+    if (const std::optional<QString> failure = failureMessage(run.result, before, after)) {
+        outcome.failure = *failure;
+        outcome.interpreterMissing = run.interpreterMissing;
+    } else {
+        outcome.reportPath = after->path;
+    }
+    return outcome;
+}
+
 void DiagnosticsController::generateDiagnostics() {
     postToMainThread(indicator(), [spinner = indicator()] { spinner->startAnimation(); });
-    const std::optional<ReportIdentity> before = currentReport();
-    const QVariantMap result = runDiagnosticsScript(bundlePathForRun());
+    const ReportOutcome outcome = makeReport(std::nullopt);
     // Stopped because the tool is ending: there is no window left to tell.
     if (ending_.load())
         return;
-    const std::optional<ReportIdentity> after = currentReport();
-    if (const std::optional<QString> failure = failureMessage(result, before, after)) {
-        endWithAlert(*this, *failure);
+    if (!outcome.reportPath) {
+        endWithAlert(*this, outcome.failure);
         return;
     }
-    showReport(*this, after->path);
+    showReport(*this, *outcome.reportPath);
 }

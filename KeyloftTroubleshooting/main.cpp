@@ -1,4 +1,5 @@
 #include "AppResources.h"
+#include "CommandLine.h"
 #include "FirstFrameReporter.h"
 #include "MainInterface.h"
 #include "Platform/ChildProcess.h"
@@ -13,6 +14,9 @@ int main(int argc, char* argv[]) {
     vt_resetChildSignal();
     // A child that stops reading its input must not end the tool.
     std::signal(SIGPIPE, SIG_IGN);
+    // --report, --help, --version and wrong arguments end here, with no window and no display needed.
+    if (const std::optional<int> status = vt_runCommandLine(argc, argv))
+        return *status;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Keyloft Troubleshooting"));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.vantle.KeyloftTroubleshooting"));

@@ -2,6 +2,7 @@
 // Runs when the test environment names a private X server (KEYLOFT_TEST_DISPLAY); skipped otherwise.
 
 #include "DraggableFileImageView.h"
+#include "support/TestSupport.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -86,16 +87,6 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
-    // This test needs a real X server; the widget tests around it run offscreen.
-    const QByteArray display = qgetenv("KEYLOFT_TEST_DISPLAY");
-    if (!display.isEmpty()) {
-        qputenv("DISPLAY", display);
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    }
-    QApplication app(argc, argv);
-    TestDraggableFileImageViewX11 test;
-    return QTest::qExec(&test, argc, argv);
-}
+KEYLOFT_TEST_MAIN_ON_TEST_X_SERVER(TestDraggableFileImageViewX11)
 
 #include "tst_draggablefileimageview_x11.moc"

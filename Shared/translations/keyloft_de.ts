@@ -12,6 +12,38 @@
         <translation>Für diese Anfrage wird ein Ruby-Interpreter benötigt, Ruby wurde auf diesem System jedoch nicht gefunden. Bitte wenden Sie sich an Vantlesoft.</translation>
     </message>
     <message>
+        <source>Error Creating Email</source>
+        <translation>Fehler beim Erstellen der E-Mail</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>No mail program is set up for writing e-mail on this computer.</source>
+        <translation>Auf diesem Computer ist kein E-Mail-Programm zum Schreiben von E-Mails eingerichtet.</translation>
+    </message>
+    <message>
+        <source>The report could not be read to attach it.</source>
+        <translation>Der Bericht konnte zum Anhängen nicht gelesen werden.</translation>
+    </message>
+    <message>
+        <source>Your mail program could not be started.</source>
+        <translation>Ihr E-Mail-Programm konnte nicht gestartet werden.</translation>
+    </message>
+    <message>
+        <source>Please drag and drop the report icon into a new message in your mail program and send it to %@. You can also click the icon to find the report in your file manager.</source>
+        <translation>Bitte ziehen Sie das Berichtssymbol in eine neue Nachricht in Ihrem E-Mail-Programm und senden Sie sie an %@. Sie können auch auf das Symbol klicken, um den Bericht in Ihrer Dateiverwaltung zu finden.</translation>
+    </message>
+    <message>
+        <source>Check that the new message in your mail program has the report attached; if it does not, drag the report icon into the message.</source>
+        <translation>Prüfen Sie, ob der Bericht an die neue Nachricht in Ihrem E-Mail-Programm angehängt ist; falls nicht, ziehen Sie das Berichtssymbol in die Nachricht.</translation>
+    </message>
+    <message>
+        <source>Your mail program (%@) cannot take attachments from other programs, so the new message has no report attached: drag the report icon into the message.</source>
+        <translation>Ihr E-Mail-Programm (%@) kann keine Anhänge von anderen Programmen übernehmen, daher ist der Bericht nicht an die neue Nachricht angehängt: Ziehen Sie das Berichtssymbol in die Nachricht.</translation>
+    </message>
+    <message>
         <source>%llu bytes</source>
         <translation>%llu Byte</translation>
     </message>
@@ -104,6 +136,150 @@ Die Launch-Services-Datenbank wird zurückgesetzt,</translation>
 %@</source>
         <translation>Kein Dateimanager konnte ihn öffnen. Sie können den Ordner selbst öffnen:
 %@</translation>
+    </message>
+    <message>
+        <source>Show Report &amp;Contents…</source>
+        <translation>Berichts&amp;inhalt anzeigen…</translation>
+    </message>
+    <message>
+        <source>Report Contents</source>
+        <translation>Berichtsinhalt</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>Datei</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>Größe</translation>
+    </message>
+    <message>
+        <source>Total size: %@</source>
+        <translation>Gesamtgröße: %@</translation>
+    </message>
+    <message>
+        <source>&amp;Find:</source>
+        <translation>&amp;Suchen:</translation>
+    </message>
+    <message>
+        <source>Find &amp;Previous</source>
+        <translation>&amp;Rückwärts suchen</translation>
+    </message>
+    <message>
+        <source>Find &amp;Next</source>
+        <translation>&amp;Weitersuchen</translation>
+    </message>
+    <message>
+        <source>Not found</source>
+        <translation>Nicht gefunden</translation>
+    </message>
+    <message>
+        <source>&amp;Close</source>
+        <translation>S&amp;chließen</translation>
+    </message>
+    <message>
+        <source>Files in the report</source>
+        <translation>Dateien im Bericht</translation>
+    </message>
+    <message>
+        <source>Contents of the selected file</source>
+        <translation>Inhalt der ausgewählten Datei</translation>
+    </message>
+    <message>
+        <source>Find in the selected file</source>
+        <translation>In der ausgewählten Datei suchen</translation>
+    </message>
+    <message>
+        <source>There is no report to show yet. Generate a report first.</source>
+        <translation>Es gibt noch keinen Bericht zum Anzeigen. Erstellen Sie zuerst einen Bericht.</translation>
+    </message>
+    <message>
+        <source>The report file could not be read. It may have been moved or deleted, or you may not be allowed to read it.</source>
+        <translation>Die Berichtsdatei konnte nicht gelesen werden. Vielleicht wurde sie verschoben oder gelöscht, oder Sie dürfen sie nicht lesen.</translation>
+    </message>
+    <message>
+        <source>The newest file in the report folder is not a zip archive, so it is no report of this tool.</source>
+        <translation>Die neueste Datei im Berichtsordner ist kein ZIP-Archiv und damit kein Bericht dieses Programms.</translation>
+    </message>
+    <message>
+        <source>The report is damaged and cannot be read completely. Do not send it; generate a new report instead.</source>
+        <translation>Der Bericht ist beschädigt und kann nicht vollständig gelesen werden. Senden Sie ihn nicht, sondern erstellen Sie einen neuen Bericht.</translation>
+    </message>
+    <message>
+        <source>The report uses encryption or a kind of compression that this tool cannot read, so it is no report of this tool.</source>
+        <translation>Der Bericht verwendet eine Verschlüsselung oder Komprimierung, die dieses Programm nicht lesen kann; er ist also kein Bericht dieses Programms.</translation>
+    </message>
+    <message>
+        <source>The report is too large to be shown here.</source>
+        <translation>Der Bericht ist zu groß, um hier angezeigt zu werden.</translation>
+    </message>
+    <message>
+        <source>This archive has no manifest.json, so it is no report of this tool. Check its files before you send it.</source>
+        <translation>Dieses Archiv enthält keine manifest.json und ist damit kein Bericht dieses Programms. Prüfen Sie seine Dateien, bevor Sie es senden.</translation>
+    </message>
+    <message>
+        <source>Showing the first %@ of %@.</source>
+        <translation>Angezeigt werden die ersten %@ von %@.</translation>
+    </message>
+    <message>
+        <source>This file is not text and is not shown (%@).</source>
+        <translation>Diese Datei ist kein Text und wird nicht angezeigt (%@).</translation>
+    </message>
+    <message>
+        <source>Makes a diagnostics report for Keyloft support. Without options, opens the window.</source>
+        <translation>Erstellt einen Diagnosebericht für den Keyloft-Support. Ohne Optionen öffnet sich das Fenster.</translation>
+    </message>
+    <message>
+        <source>Make a report without a window and print its path.</source>
+        <translation>Einen Bericht ohne Fenster erstellen und seinen Pfad ausgeben.</translation>
+    </message>
+    <message>
+        <source>Show this help and exit.</source>
+        <translation>Diese Hilfe anzeigen und beenden.</translation>
+    </message>
+    <message>
+        <source>Show the version and exit.</source>
+        <translation>Die Version anzeigen und beenden.</translation>
+    </message>
+    <message>
+        <source>Unexpected argument: %@</source>
+        <translation>Unerwartetes Argument: %@</translation>
+    </message>
+    <message>
+        <source>Uncheck a file to leave it out of the report before you send it.</source>
+        <translation>Entfernen Sie das Häkchen bei einer Datei, um sie vor dem Senden aus dem Bericht wegzulassen.</translation>
+    </message>
+    <message>
+        <source>&amp;Leave Out Unchecked Files…</source>
+        <translation>Nicht markierte Dateien &amp;weglassen…</translation>
+    </message>
+    <message>
+        <source>Leave these files out of the report?
+
+%@
+
+The report is written again without them, and its summary and manifest.json say that you left them out. This cannot be undone.</source>
+        <translation>Diese Dateien aus dem Bericht weglassen?
+
+%@
+
+Der Bericht wird ohne sie neu geschrieben, und seine Zusammenfassung und manifest.json vermerken, dass Sie sie weggelassen haben. Das kann nicht rückgängig gemacht werden.</translation>
+    </message>
+    <message>
+        <source>Leave Out</source>
+        <translation>Weglassen</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>The report was written again without: %@</source>
+        <translation>Der Bericht wurde ohne diese Dateien neu geschrieben: %@</translation>
+    </message>
+    <message>
+        <source>The report could not be written again; it is unchanged.</source>
+        <translation>Der Bericht konnte nicht neu geschrieben werden; er ist unverändert.</translation>
     </message>
 </context>
 </TS>
