@@ -182,46 +182,22 @@ private slots:
         QCOMPARE((QStringList{"env", env("F1"), env("F2"), env("F3"), env("THEUSER")}), expected);
     }
 
-    void theWindowKeepsTurningWhileTheShellWaits_data() {
-        QTest::addColumn<QByteArray>("authorization");
-        QTest::addColumn<QByteArray>("shell");
-        QTest::addColumn<int>("loggedStatus"); // -1: succeeds, nothing logged
-        QTest::newRow("granted, exits 0") << QByteArray("exit 0") << QByteArray("exit 0") << -1;
-        QTest::newRow("password cancelled") << QByteArray("exit 1") << QByteArray("exit 0") << 1;
-        QTest::newRow("exits 1") << QByteArray("exit 0") << QByteArray("exit 1") << 0;
-        QTest::newRow("killed by a signal") << QByteArray("exit 0") << QByteArray("kill -KILL $$") << 0;
-    }
-
     // The stand-in takes a moment for the password and for the shell, as a person and a repair do; the
-    // event loop turns all the while (a timer keeps firing) and the outcome follows the usual rules.
+    // event loop turns all the while (a timer keeps firing). The outcome rules are the real-sudo test's.
     void theWindowKeepsTurningWhileTheShellWaits() {
-        QFETCH(QByteArray, authorization);
-        QFETCH(QByteArray, shell);
-        QFETCH(int, loggedStatus);
         QTemporaryDir dir;
-        const QString sudo = dir.filePath(QStringLiteral("sudo"));
-        QFile script(sudo);
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\nsleep 0.3\ncase \"$*\" in *' -v') " + authorization + ";; esac\n" + shell +
-                     "\n");
-        script.close();
-        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QFile sudo(dir.filePath(QStringLiteral("sudo")));
+        QVERIFY(sudo.open(QIODevice::WriteOnly) && sudo.write("#!/bin/sh\nsleep 0.3\n") > 0);
+        sudo.close();
+        QVERIFY(sudo.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
         int ticks = 0;
         QTimer timer;
         connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
         timer.start(20);
-        events_.clear();
 
-        const bool result = runShellWithAuthorization(standInServices(sudo), QStringLiteral("Prompt"),
-                                                      QStringLiteral("true"));
-
+        QVERIFY(runShellWithAuthorization(standInServices(sudo.fileName()), QStringLiteral("Prompt"),
+                                          QStringLiteral("true")));
         QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
-        QCOMPARE(result, loggedStatus < 0);
-        QCOMPARE(events_.filter(QStringLiteral("Failed")),
-                 loggedStatus < 0 ? QStringList()
-                                  : QStringList{QStringLiteral("log|Failed to run shell command 'true' with "
-                                                               "authorization, status: %1")
-                                                    .arg(loggedStatus)});
     }
 
     // Report-style runs on one thread while the main thread repairs the folders again and again, each

@@ -140,22 +140,6 @@ private slots:
         QTEST(int(w.iconClicks.count()), "iconClicks");
     }
 
-    // While the report is made the button is disabled; Return then does nothing at all (the disabling does
-    // not hand the focus to the icon), and once the button is back it has the focus and Return presses it.
-    void theButtonKeepsTheFocusThroughTheReport() {
-        Window w;
-        QVERIFY(w.ready());
-        QPushButton* button = w.ui.diagnosticsPerformActionButton;
-        QTRY_COMPARE(w.focused(), button);
-        button->setEnabled(false);
-        QTest::keyClick(w.focused() ? w.focused() : &w.interface.window(), Qt::Key_Return);
-        QCOMPARE(w.iconClicks.count() + w.buttonClicks.count(), 0);
-        button->setEnabled(true);
-        QCOMPARE(w.focused(), button);
-        QTest::keyClick(w.focused(), Qt::Key_Return);
-        QCOMPARE(w.buttonClicks.count(), 1);
-    }
-
     // The focus starts on the default button; Tab goes round the report icon and the button in reading
     // order, Shift+Tab back; Alt+R opens the Repair menu.
     void everyControlIsReachedFromTheKeyboard() {
