@@ -42,10 +42,11 @@ const char* const kUnpassableBundlePath = QT_TRANSLATE_NOOP(
     "Localizable", "The application's folder has a name that cannot be passed to the diagnostics script.");
 
 constexpr const char* kMailButtonTitle = "Create New Mail Message...";
-constexpr const char* kReportMadeDescription =
+const char* const kReportMadeDescription = QT_TRANSLATE_NOOP(
+    "Localizable",
     "The report has been created. Click the Create New Mail Message button to create a new email message in "
-    "Mail to send to our Support Jedi. You can also drag and drop the icon into an email or click it to view "
-    "the report in Finder.";
+    "your mail program to send to our Support Jedi. You can also drag and drop the icon into an email or "
+    "click it to view the report in your file manager.");
 
 constexpr int kReportIconSide = 128;
 
@@ -225,7 +226,7 @@ void showReport(DiagnosticsController& controller, const QString& reportPath) {
     QPushButton* button = controller.diagnosticsPerformActionButton();
     postToMainThread(button, [button] { button->setText(QLatin1String(kMailButtonTitle)); });
     postToMainThread(controller.descriptionField(), [field = controller.descriptionField()] {
-        field->setText(QLatin1String(kReportMadeDescription));
+        field->setText(vt_localized(kReportMadeDescription));
     });
     postToMainThread(button, [button] {
         button->setEnabled(true);
@@ -263,6 +264,9 @@ DiagnosticsController::makeReport(const std::optional<QByteArray>& standardInput
 void DiagnosticsController::generateDiagnostics() {
     postToMainThread(indicator(), [spinner = indicator()] { spinner->startAnimation(); });
     const ReportOutcome outcome = makeReport(std::nullopt);
+    // Stopped because the tool is ending: there is no window left to tell.
+    if (ending_.load())
+        return;
     if (!outcome.reportPath) {
         endWithAlert(*this, outcome.failure);
         return;

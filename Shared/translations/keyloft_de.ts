@@ -60,7 +60,7 @@
         <translation>%.1f GB</translation>
     </message>
     <message>
-        <source>Please enter your Mac OS X password.
+        <source>Please enter your password.
 
 Folder permissions will be reset. </source>
         <translation>Bitte geben Sie Ihr Kennwort ein.
@@ -76,7 +76,7 @@ Die Ordnerberechtigungen werden zurückgesetzt. </translation>
         <translation>Bitte starten Sie Keyloft neu.</translation>
     </message>
     <message>
-        <source>Please enter your Mac OS X password.
+        <source>Please enter your password.
 
 Extended Attributes will be repaired. </source>
         <translation>Bitte geben Sie Ihr Kennwort ein.
@@ -88,7 +88,7 @@ Die erweiterten Attribute werden repariert. </translation>
         <translation>Die erweiterten Attribute wurden erfolgreich repariert.</translation>
     </message>
     <message>
-        <source>Please enter your Mac OS X password.
+        <source>Please enter your password.
 
 The Launch Services database will be reset,</source>
         <translation>Bitte geben Sie Ihr Kennwort ein.
@@ -122,6 +122,20 @@ Die Launch-Services-Datenbank wird zurückgesetzt,</translation>
     <message>
         <source>The application's folder has a name that cannot be passed to the diagnostics script.</source>
         <translation>Der Ordner des Programms hat einen Namen, der nicht an das Diagnoseskript übergeben werden kann.</translation>
+    </message>
+    <message>
+        <source>The report has been created. Click the Create New Mail Message button to create a new email message in your mail program to send to our Support Jedi. You can also drag and drop the icon into an email or click it to view the report in your file manager.</source>
+        <translation>Der Bericht wurde erstellt. Klicken Sie auf „Create New Mail Message...“, um in Ihrem E-Mail-Programm eine neue Nachricht an unsere Support-Jedi zu erstellen. Sie können das Symbol auch in eine E-Mail ziehen oder es anklicken, um den Bericht in Ihrem Dateimanager anzuzeigen.</translation>
+    </message>
+    <message>
+        <source>The report folder could not be opened.</source>
+        <translation>Der Berichtsordner konnte nicht geöffnet werden.</translation>
+    </message>
+    <message>
+        <source>No file manager could open it. You can open the folder yourself:
+%@</source>
+        <translation>Kein Dateimanager konnte ihn öffnen. Sie können den Ordner selbst öffnen:
+%@</translation>
     </message>
     <message>
         <source>Show Report &amp;Contents…</source>
