@@ -62,6 +62,9 @@ public:
     // icon only; absent for any other view, when there is no report, or when it cannot be read.
     [[nodiscard]] std::optional<QByteArray>
     fileDataForDraggableFileImageView(DraggableFileImageView* view) override;
+    // The report file of this moment (generatedReportZipURL), for the controller's own report icon only:
+    // a drop or a paste hands over the report itself (mode 0600, kept as long as the user keeps it).
+    [[nodiscard]] std::optional<QUrl> fileURLForDraggableFileImageView(DraggableFileImageView* view) override;
 
     // The report folder: "<XDG data home>/Keyloft 4/Diagnostics" as a file URL. Absent when the data home
     // is empty or not an absolute path. Never created here. Looked up anew at each call; any thread.
@@ -108,11 +111,18 @@ public:
                               const std::optional<QUrl>& attachment, VTError* error);
 
 public slots:
-    // The action button: first press starts the report worker (disabling the pressed button), every
-    // press after a report creates a mail message.
+    // The action button: first press starts the report worker (disabling the pressed button; when no
+    // thread can be had, the report is made on the calling thread), every press after a report creates a
+    // mail message.
     void diagnosticsActionButtonPressed();
-    // The report icon's click: opens the report folder in the file browser; nothing when it does not exist.
+    // The report icon's click: opens the report folder with the desktop's file manager (xdg-open), and
+    // when none opens it, tells the user in a sheet that names the folder's path; nothing when the folder
+    // does not exist. Returns once xdg-open has ended or a few seconds have passed, the window kept alive.
     void showDiagnostics();
+    // The tool is ending (connected to the application's aboutToQuit): a report run still going is
+    // stopped with everything its script started, and given a few seconds to wind down without touching
+    // the window again.
+    void applicationWillTerminate();
     // The repair commands, each run with administrator rights after a password prompt.
     void resetFolderPermissions();
     void repairExtendedAttributes();
@@ -125,6 +135,8 @@ signals:
 private:
     std::atomic<bool> diagsLoaded_{false};
     std::atomic<bool> workerRunning_{false};
+    // Set once the tool is ending: a report run that ends now changes nothing in the window.
+    std::atomic<bool> ending_{false};
     std::atomic<QWidget*> window_{nullptr};
     std::atomic<ProgressIndicator*> indicator_{nullptr};
     std::atomic<DraggableFileImageView*> draggableFileView_{nullptr};

@@ -45,8 +45,8 @@ const char* const kMailButtonTitle = QT_TRANSLATE_NOOP("Localizable", "Create Ne
 const char* const kReportMadeDescription = QT_TRANSLATE_NOOP(
     "Localizable",
     "The report has been created. Click the Create New Mail Message button to create a new email message in "
-    "Mail to send to our Support Jedi. You can also drag and drop the icon into an email or click it to view "
-    "the report in Finder.");
+    "your mail program to send to our Support Jedi. You can also drag and drop the icon into an email or "
+    "click it to view the report in your file manager.");
 //: The line under the report icon: the report's file name, a line break, its size.
 const char* const kReportLineFormat = QT_TRANSLATE_NOOP("Localizable", "%@\n%@");
 
@@ -268,6 +268,9 @@ DiagnosticsController::makeReport(const std::optional<QByteArray>& standardInput
 void DiagnosticsController::generateDiagnostics() {
     postToMainThread(indicator(), [spinner = indicator()] { spinner->startAnimation(); });
     const ReportOutcome outcome = makeReport(std::nullopt);
+    // Stopped because the tool is ending: there is no window left to tell.
+    if (ending_.load())
+        return;
     if (!outcome.reportPath) {
         endWithAlert(*this, outcome.failure);
         return;

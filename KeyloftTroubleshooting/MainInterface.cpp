@@ -52,6 +52,8 @@ void MainInterface::connectControls() {
     QObject::connect(ui_->actionResetLaunchServicesDb, &QAction::triggered, &controller_,
                      &DiagnosticsController::resetLaunchServicesDb);
     QObject::connect(ui_->actionQuit, &QAction::triggered, window_.get(), &QWidget::close);
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &controller_,
+                     &DiagnosticsController::applicationWillTerminate);
 }
 
 void MainInterface::setUpReportPreview() {

@@ -4,8 +4,10 @@
 // controller, with every reference and action connected. Stands in for loading the interface resource.
 //
 // Keyboard: Tab moves between the report icon and the action button, Enter anywhere clicks the action
-// button unless the focused control uses it, and the menus open with their Alt keys. Once the run's report
-// is shown, Ctrl+I (File menu, and the report icon's context menu) opens the report preview.
+// button unless the focused control uses it, and the menus open with their Alt keys. The focus starts
+// on the action button and comes back to it whenever the button comes back (DefaultButtonKeyFilter).
+// Once the run's report is shown, Ctrl+I (File menu, and the report icon's context menu) opens the
+// report preview.
 // Owns all three for its lifetime. Build it on the main thread after the QApplication exists; the caller
 // then calls controller().awakeFromNib() and shows the window.
 

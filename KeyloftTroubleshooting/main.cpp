@@ -2,6 +2,7 @@
 #include "CommandLine.h"
 #include "FirstFrameReporter.h"
 #include "MainInterface.h"
+#include "Platform/ChildProcess.h"
 #include "Platform/Localization.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 
 int main(int argc, char* argv[]) {
+    vt_resetChildSignal();
     // A child that stops reading its input must not end the tool.
     std::signal(SIGPIPE, SIG_IGN);
     // --report, --help, --version and wrong arguments end here, with no window and no display needed.

@@ -7,14 +7,23 @@
 #include <QApplication>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
+// The report as a file in a temporary folder; counts the requests for it.
 class CountingSource : public QObject, public DraggableFileDataSource {
 public:
+    QTemporaryDir dir;
     int requests = 0;
     std::optional<QByteArray> fileDataForDraggableFileImageView(DraggableFileImageView*) override {
+        return std::nullopt;
+    }
+    std::optional<QUrl> fileURLForDraggableFileImageView(DraggableFileImageView*) override {
         ++requests;
-        return QByteArray("PK\x03\x04 dropped report");
+        QFile report(dir.filePath(QStringLiteral("Diagnostics Report.zip")));
+        if (report.open(QIODevice::WriteOnly))
+            report.write("PK\x03\x04 dropped report");
+        return QUrl::fromLocalFile(report.fileName());
     }
 };
 

@@ -1,62 +1,53 @@
 // The tool in German, walked. Every text, tooltip, status tip and accessible name of the real window, its
 // menus, the alerts and sheets, the password dialog and the report preview must come out of a translation.
 // The walk runs under the German translations (ours and Qt's) with every translated text marked ⟦…⟧:
-// whatever is left unmarked once the known data (file names in the report) is taken out is a text that
-// escaped translation, and so is an English text quoted inside a German one. A text added later without a
-// translation fails here.
-//
-// The real programs are started under LANG=de_DE.UTF-8 too: the window and the password dialog carry the
-// German title (with the test run's X server), the command line's help and errors are German, and the
-// language follows LANG and LANGUAGE.
+// whatever is left unmarked once the known data (file names) is taken out escaped translation, and so
+// does an English phrase quoted inside a German text. A text added later without German fails here.
+// The real programs are started too: under LANG=de_DE.UTF-8 the window, the password dialog and --help
+// are German, under a language without translation English.
 
 #include "AskpassDialog.h"
-#include "DiagnosticsController.h"
 #include "FakeMailDesktop.h"
 #include "MainInterface.h"
 #include "Platform/Localization.h"
 #include "ProgressIndicator.h"
 #include "RepairActions.h"
 #include "VTScriptUtils.h"
-#include "ZipArchive.h"
 #include "support/TestSupport.h"
 #include "ui_MainWindow.h"
 
 #include <QAccessible>
 #include <QApplication>
-#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QMutex>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
 #include <QTranslator>
 #include <QTreeWidget>
 
-#include <cstdio>
 #include <functional>
+#include <memory>
+#include <utility>
 
 namespace {
 
 const QString kOpen = QStringLiteral("⟦");
 const QString kClose = QStringLiteral("⟧");
-const QString kGermanTitle = QStringLiteral("Keyloft-Fehlerbehebung");
 
-// The German translations, ours and Qt's, with every text they translate marked. Remembers which English
-// texts it translated, so that one of them quoted inside a German text can be found.
+// The German translations, ours and Qt's, marking every text they translate. Remembers the English
+// phrases it translated, so that one quoted inside a German text can be found.
 class MarkingTranslator : public QTranslator {
 public:
     bool loadGerman() {
-        return ours_.load(QStringLiteral(":/i18n/keyloft_de.qm")) &&
-               qt_.load(QStringLiteral("qtbase_de"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+        return ours_.load(u":/i18n/keyloft_de.qm"_qs) &&
+               qt_.load(u"qtbase_de"_qs, QLibraryInfo::path(QLibraryInfo::TranslationsPath));
     }
     QString translate(const char* context, const char* source, const char* disambiguation,
                       int n) const override {
@@ -65,68 +56,56 @@ public:
             text = qt_.translate(context, source, disambiguation, n);
         if (text.isEmpty())
             return text;
-        QMutexLocker lock(&mutex_);
         const QString english = QString::fromUtf8(source).remove(QLatin1Char('&'));
-        // A phrase of two words or more that reads differently in German: quoted English, if found.
-        if (english.contains(QLatin1Char(' ')) && english != QString(text).remove(QLatin1Char('&')))
-            translatedPhrases_.insert(english);
+        if (english.contains(QLatin1Char(' ')) && english != QString(text).remove(QLatin1Char('&'))) {
+            QMutexLocker lock(&mutex_);
+            phrases_.insert(english);
+        }
         return kOpen + text + kClose;
     }
     bool isEmpty() const override { return false; }
-    QSet<QString> translatedPhrases() const {
+    QSet<QString> phrases() const {
         QMutexLocker lock(&mutex_);
-        return translatedPhrases_;
+        return phrases_;
     }
 
 private:
     QTranslator ours_, qt_;
     mutable QMutex mutex_;
-    mutable QSet<QString> translatedPhrases_;
+    mutable QSet<QString> phrases_;
 };
 
 MarkingTranslator* marking = nullptr;
 
-// What remains of a shown text once the translated pieces and the data are taken out, when that still
-// holds a word; empty when the text is translated throughout.
-QString untranslatedRest(QString text, const QStringList& data) {
-    // Innermost first: a translated format may carry translated values.
-    static const QRegularExpression piece(QStringLiteral("⟦[^⟦⟧]*⟧"));
-    for (QString before; before != text;) {
-        before = text;
-        text.replace(piece, QStringLiteral(" "));
-    }
-    for (const QString& datum : data)
-        text.replace(datum, QStringLiteral(" "));
-    static const QRegularExpression word(QStringLiteral("\\p{L}{2,}"));
-    return word.match(text).hasMatch() ? text.simplified() : QString();
-}
-
 // Collects every text a person can see or hear in windows, and says which escaped translation.
 class Walker {
 public:
-    // File names and other data that are shown as they are.
-    QStringList data;
+    QStringList data; // file names and the like, shown as they are
 
     void walkWindow(QWidget* window, const QString& state) {
         // An untitled window shows the application's name in its title bar.
         add(state + u" title"_qs, window->windowTitle().isEmpty() ? QGuiApplication::applicationDisplayName()
                                                                   : window->windowTitle());
-        walkWidget(window, state);
-        for (QWidget* child : window->findChildren<QWidget*>())
-            walkWidget(child, state);
+        QList<QWidget*> widgets = window->findChildren<QWidget*>();
+        for (QWidget* widget : widgets << window)
+            walkWidget(widget, state + QLatin1Char('/') + widget->objectName() + QLatin1Char(' ') +
+                                   QLatin1String(widget->metaObject()->className()));
     }
 
-    // "where: text" for every text that escaped translation; empty when there is none.
+    // "where: what" for every text that escaped translation.
     [[nodiscard]] QStringList problems() const {
+        static const QRegularExpression piece(QStringLiteral("⟦[^⟦⟧]*⟧")), word(QStringLiteral("\\p{L}{2,}"));
         QStringList found;
-        QStringList sortedData = data;
-        std::sort(sortedData.begin(), sortedData.end(),
-                  [](const QString& a, const QString& b) { return a.size() > b.size(); });
-        const QSet<QString> phrases = marking->translatedPhrases();
         for (const auto& [where, text] : seen_) {
-            if (const QString rest = untranslatedRest(text, sortedData); !rest.isEmpty())
-                found << where + u": "_qs + rest;
-            for (const QString& phrase : phrases)
+            QString rest = text;
+            // Innermost first: a translated format may carry translated values.
+            for (QString before; before != rest;)
+                before = std::exchange(rest, QString(rest).replace(piece, QStringLiteral(" ")));
+            for (const QString& datum : data)
+                rest.replace(datum, QStringLiteral(" "));
+            if (rest.contains(word))
+                found << where + u": "_qs + rest.simplified();
+            for (const QString& phrase : marking->phrases())
                 if (QString(text).remove(QLatin1Char('&')).contains(phrase))
                     found << where + u": English inside: "_qs + phrase;
         }
@@ -140,144 +119,81 @@ private:
             seen_.append({where, text});
     }
 
-    void walkWidget(QWidget* widget, const QString& state) {
-        const QString where =
-            state + QLatin1Char('/') +
-            (widget->objectName().isEmpty() ? QString::fromLatin1(widget->metaObject()->className())
-                                            : widget->objectName());
-        add(where + u" tooltip"_qs, widget->toolTip());
-        add(where + u" status tip"_qs, widget->statusTip());
-        add(where + u" what's this"_qs, widget->whatsThis());
-        if (QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget)) {
-            add(where + u" accessible name"_qs, accessible->text(QAccessible::Name));
-            add(where + u" accessible description"_qs, accessible->text(QAccessible::Description));
-            add(where + u" accessible help"_qs, accessible->text(QAccessible::Help));
-        }
+    void walkWidget(QWidget* widget, const QString& where) {
+        add(where + u" tips"_qs, widget->toolTip() + widget->statusTip() + widget->whatsThis());
+        if (QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget))
+            for (const QAccessible::Text kind :
+                 {QAccessible::Name, QAccessible::Description, QAccessible::Help})
+                add(where + u" accessible"_qs, accessible->text(kind));
         if (auto* label = qobject_cast<QLabel*>(widget))
             add(where, label->text());
         if (auto* button = qobject_cast<QAbstractButton*>(widget))
             add(where, button->text());
         if (auto* menu = qobject_cast<QMenu*>(widget))
             add(where, menu->title());
-        // What a person types or reads from a file is not walked; the edit menus Qt offers on them are.
-        if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-            add(where + u" placeholder"_qs, edit->placeholderText());
-            walkMenu(std::unique_ptr<QMenu>(edit->createStandardContextMenu()).get(), where);
-        }
-        if (auto* edit = qobject_cast<QPlainTextEdit*>(widget)) {
-            add(where + u" placeholder"_qs, edit->placeholderText());
-            walkMenu(std::unique_ptr<QMenu>(edit->createStandardContextMenu()).get(), where);
-        }
+        // What a person types or reads from a file is not walked; the edit menus Qt offers on it are.
+        std::unique_ptr<QMenu> editMenu;
+        if (auto* edit = qobject_cast<QLineEdit*>(widget))
+            editMenu.reset(edit->createStandardContextMenu());
+        if (auto* edit = qobject_cast<QPlainTextEdit*>(widget))
+            editMenu.reset(edit->createStandardContextMenu());
+        for (QAction* action : editMenu ? editMenu->actions() : QList<QAction*>{})
+            walkAction(action, where);
         if (auto* view = qobject_cast<QAbstractItemView*>(widget))
-            walkModel(view->model(), where);
+            walkModel(*view->model(), where);
         for (QAction* action : widget->actions())
             walkAction(action, where);
-    }
-
-    void walkMenu(QMenu* menu, const QString& where) {
-        add(where + u" menu"_qs, menu->title());
-        for (QAction* action : menu->actions())
-            walkAction(action, where + u" menu"_qs);
     }
 
     void walkAction(QAction* action, const QString& where) {
         const QString at = where + u" action "_qs + action->objectName();
         add(at, action->text());
-        add(at + u" tooltip"_qs, action->toolTip());
-        add(at + u" status tip"_qs, action->statusTip());
-        add(at + u" what's this"_qs, action->whatsThis());
+        add(at + u" tips"_qs, action->toolTip() + action->statusTip() + action->whatsThis());
         add(at + u" shortcut"_qs, action->shortcut().toString(QKeySequence::NativeText));
-        if (QMenu* menu = action->menu())
-            walkMenu(menu, at);
+        if (QMenu* menu = action->menu()) {
+            add(at, menu->title());
+            for (QAction* entry : menu->actions())
+                walkAction(entry, at);
+        }
     }
 
-    void walkModel(const QAbstractItemModel* model, const QString& where) {
-        if (model == nullptr)
-            return;
-        constexpr int kRoles[] = {Qt::DisplayRole,   Qt::ToolTipRole,        Qt::StatusTipRole,
-                                  Qt::WhatsThisRole, Qt::AccessibleTextRole, Qt::AccessibleDescriptionRole};
-        for (int column = 0; column < model->columnCount(); ++column) {
-            for (const int role : kRoles)
-                add(where + u" header"_qs, model->headerData(column, Qt::Horizontal, role).toString());
-            for (int row = 0; row < model->rowCount(); ++row)
-                for (const int role : kRoles)
-                    add(where + u" item"_qs, model->index(row, column).data(role).toString());
-        }
+    void walkModel(const QAbstractItemModel& model, const QString& where) {
+        for (int column = 0; column < model.columnCount(); ++column)
+            for (const int role : {Qt::DisplayRole, Qt::ToolTipRole, Qt::AccessibleTextRole}) {
+                add(where + u" header"_qs, model.headerData(column, Qt::Horizontal, role).toString());
+                for (int row = 0; row < model.rowCount(); ++row)
+                    add(where + u" item"_qs, model.index(row, column).data(role).toString());
+            }
     }
 
     QList<std::pair<QString, QString>> seen_;
 };
 
-// Runs trigger and, once a modal dialog is up, inspect on it (which must close it). False when no modal
-// dialog came within the time.
-bool whileModal(const std::function<void()>& trigger, const std::function<void(QWidget*)>& inspect) {
+// Runs trigger and, once a modal dialog is up, inspect on it (which closes it). False when none came.
+bool whileModal(const std::function<void()>& trigger, const std::function<void(QDialog*)>& inspect) {
     bool inspected = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (inspected || modal == nullptr || !modal->isVisible())
-            return;
-        inspected = true;
-        inspect(modal);
+        auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!inspected && modal != nullptr && modal->isVisible()) {
+            inspected = true;
+            inspect(modal);
+        }
     });
     poll.start(20);
     trigger();
     return QTest::qWaitFor([&] { return inspected; }, 60000);
 }
 
-QAbstractButton* buttonWithRole(QMessageBox* box, QMessageBox::ButtonRole role) {
-    for (QAbstractButton* button : box->buttons())
-        if (box->buttonRole(button) == role)
-            return button;
-    return nullptr;
-}
-
-// A user of the real programs: fresh HOME, the language given, nothing of the caller's display.
+// A user of the real programs: a fresh HOME, the language given, nothing of the caller's.
 QProcessEnvironment userEnvironment(const QString& home, const QStringList& language) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE", "XDG_DATA_HOME", "XDG_CACHE_HOME",
-                             "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE", "XDG_DATA_HOME", "QT_QPA_PLATFORM"})
         env.remove(QString::fromLatin1(name));
     for (const QString& variable : language)
         env.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
-    env.insert(QStringLiteral("HOME"), home);
+    env.insert(u"HOME"_qs, home);
     return env;
-}
-
-const char* const kFailureTitle = "Diagnostic script failed.";
-const char* const kNoRuby = "A Ruby interpreter is required to perform your request, however Ruby cannot be "
-                            "found on this system. Please contact Vantlesoft for assistance.";
-
-void printField(const char* name, const QString& value) {
-    std::printf("%s %s\n", name, value.toUtf8().toPercentEncoding().constData());
-    std::fflush(stdout);
-}
-
-// The child of textsFollowTheLocale: the window as the application builds it under this process's
-// locale, Enter pressed on a system without Ruby, the button's and the alert's texts printed.
-int showWindowTexts(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    vt_installTranslations(app);
-    setRubyFixedLocationsForTesting({QStringLiteral("/nonexistent/bin/ruby")});
-    MainInterface interface;
-    interface.controller().awakeFromNib();
-    interface.window().show();
-    if (!QTest::qWaitForWindowExposed(&interface.window()))
-        return 3;
-    printField("button", interface.ui().diagnosticsPerformActionButton->text());
-    QTest::keyClick(&interface.window(), Qt::Key_Return);
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            printField("title", box->text());
-            printField("message", box->informativeText());
-            box->accept();
-        }
-    });
-    poll.start(50);
-    QTimer::singleShot(30000, &app, [] { QCoreApplication::exit(2); });
-    // The failed run closes the window, which ends the application.
-    return QApplication::exec();
 }
 
 } // namespace
@@ -290,61 +206,43 @@ private slots:
         marking = new MarkingTranslator;
         QVERIFY2(marking->loadGerman(), "the German translations (ours and qtbase_de) must be there");
         QCoreApplication::installTranslator(marking);
-    }
-    void cleanupTestCase() {
-        DiagnosticsController::setBundlePathForTesting(std::nullopt);
-        setRubyFixedLocationsForTesting({});
+        DiagnosticsController::setBundlePathForTesting(QStringLiteral(KEYLOFT_BUNDLE_DIR));
     }
 
-    // The walk itself finds what escaped translation, in each place a text can hide, and lets data and
-    // translated text pass.
+    // The walk finds what escaped translation wherever it hides (the row's name begins with the place),
+    // and lets data and translations pass.
     void theWalkFindsAnUntranslatedText_data() {
-        QTest::addColumn<QString>("place");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("found");
-        QTest::newRow("label") << "label"
-                               << "Generate Report" << true;
-        QTest::newRow("tooltip") << "tooltip"
-                                 << "Opens the folder" << true;
-        QTest::newRow("accessible name") << "accessible name"
-                                         << "Report icon" << true;
-        QTest::newRow("menu command") << "action"
-                                      << "&Quit" << true;
-        QTest::newRow("window title") << "title"
-                                      << "" << true; // the English application name shows
-        QTest::newRow("English inside German")
-            << "label" << kOpen + u"Klicken Sie auf „Create New Mail Message...“."_qs + kClose << true;
-        QTest::newRow("translated") << "label" << kOpen + u"Bericht erstellen"_qs + kClose << false;
-        QTest::newRow("translated format with data")
-            << "label" << kOpen + u"Die Datei summary.txt. Eingabetaste …"_qs + kClose << false;
-        QTest::newRow("data") << "label"
-                              << "summary.txt" << false;
-        QTest::newRow("numbers and key names")
-            << "label" << kOpen + u"Strg"_qs + kClose + u"+I 3.5"_qs << false;
+        QTest::newRow("label") << u"Generate Report"_qs << true;
+        QTest::newRow("action") << u"&Quit"_qs << true;
+        QTest::newRow("title") << QString() << true; // an untitled window shows the application's name
+        QTest::newRow("label: English in German")
+            << kOpen + u"Klicken Sie auf „Create New Mail Message...“."_qs + kClose << true;
+        QTest::newRow("label: format with data")
+            << kOpen + u"Die Datei summary.txt (⟦3 KB⟧)"_qs + kClose << false;
+        QTest::newRow("label: data, key names") << u"summary.txt ⟦Strg⟧+I"_qs << false;
     }
     void theWalkFindsAnUntranslatedText() {
-        QFETCH(QString, place);
         QFETCH(QString, text);
+        const QString place = QString::fromUtf8(QTest::currentDataTag()).section(u':', 0, 0);
         (void)vt_localized("Create New Mail Message...");
         QWidget window;
         window.setWindowTitle(place == "title" ? text : kOpen + u"Titel"_qs + kClose);
         auto* label = new QLabel(place == "label" ? text : QString(), &window);
-        label->setToolTip(place == "tooltip" ? text : QString());
-        label->setAccessibleName(place == "accessible name" ? text : kOpen + u"Name"_qs + kClose);
-        auto* menu = new QMenu(&window);
-        menu->addAction(place == "action" ? text : QString());
-        label->addAction(menu->menuAction());
+        label->addAction(new QAction(place == "action" ? text : QString(), label));
         Walker walker;
         walker.data << QStringLiteral("summary.txt");
         walker.walkWindow(&window, QStringLiteral("test"));
         QTEST(!walker.problems().isEmpty(), "found");
     }
 
-    // The window before, during and after a report, after handing the report to the mail program, and
-    // the sheet that says the mail program failed. The real diagnostics script makes the report.
-    void everyTextOfTheWindowIsTranslated() {
+    // The window before, during and after a report made by the real script; after the mail program got
+    // the report, with or without attaching it; the sheets for a failed mail and an unopened folder; the
+    // preview of that report with a search that finds nothing and a file left out; and the preview's
+    // messages for no report and for a file that is no report.
+    void everyTextOfTheWindowAndThePreviewIsTranslated() {
         FakeMailDesktop desktop;
-        DiagnosticsController::setBundlePathForTesting(QStringLiteral(KEYLOFT_BUNDLE_DIR));
         MainInterface interface;
         Ui::MainWindow& ui = interface.ui();
         interface.controller().awakeFromNib();
@@ -352,89 +250,67 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&interface.window()));
         Walker walker;
         walker.walkWindow(&interface.window(), u"before a report"_qs);
-
         ui.diagnosticsPerformActionButton->click();
         QTRY_VERIFY(ui.indicator->isAnimating() || interface.controller().diagsLoaded());
-        if (ui.indicator->isAnimating())
-            walker.walkWindow(&interface.window(), u"while the report is made"_qs);
-        QTRY_VERIFY_WITH_TIMEOUT(!interface.controller().isGeneratingDiagnostics(), 120000);
-        QVERIFY2(interface.controller().diagsLoaded(), "the diagnostics script made no report");
-        QTRY_VERIFY(ui.diagnosticsPerformActionButton->isEnabled());
+        walker.walkWindow(&interface.window(), u"while the report is made"_qs);
+        QTRY_VERIFY_WITH_TIMEOUT(ui.diagnosticsPerformActionButton->isEnabled(), 120000);
         const std::optional<QUrl> report = DiagnosticsController::generatedReportZipURL();
-        QVERIFY(report);
+        QVERIFY2(report, "the diagnostics script made no report");
         walker.data << report->fileName();
         walker.walkWindow(&interface.window(), u"after a report"_qs);
 
+        const auto sheetAfter = [&](const std::function<void()>& action, const QString& state) {
+            action();
+            QMessageBox* sheet = nullptr;
+            QTRY_VERIFY((sheet = interface.window().findChild<QMessageBox*>()) != nullptr);
+            walker.walkWindow(sheet, state);
+            sheet->buttons().constFirst()->click();
+            QTRY_VERIFY(interface.window().findChild<QMessageBox*>() == nullptr);
+        };
         ui.diagnosticsPerformActionButton->click();
-        QTRY_VERIFY(desktop.messages().size() == 1);
         walker.walkWindow(&interface.window(), u"mail handed over"_qs);
         desktop.setClient("geary", "geary.desktop");
         ui.diagnosticsPerformActionButton->click();
-        QTRY_VERIFY(desktop.messages().size() == 2);
         walker.walkWindow(&interface.window(), u"mail without attachment"_qs);
-
+        QCOMPARE(desktop.messages().size(), 2);
         desktop.setClient("fakemail");
         desktop.setClientExit(1);
-        ui.diagnosticsPerformActionButton->click();
-        QMessageBox* sheet = nullptr;
-        QTRY_VERIFY((sheet = interface.window().findChild<QMessageBox*>()) != nullptr && sheet->isVisible());
-        walker.walkWindow(sheet, u"mail failure sheet"_qs);
-        sheet->buttons().constFirst()->click();
+        sheetAfter([&] { ui.diagnosticsPerformActionButton->click(); }, u"mail failure sheet"_qs);
+        QFile mimeapps(desktop.root() + u"/config/mimeapps.list"_qs); // no file manager either
+        QVERIFY(mimeapps.open(QIODevice::WriteOnly) && mimeapps.write("[Default Applications]\n") > 0);
+        mimeapps.close();
+        sheetAfter([&] { interface.controller().showDiagnostics(); }, u"folder sheet"_qs);
 
-        const QStringList problems = walker.problems();
-        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
-    }
-
-    // The preview of a real report: the files, a search that finds nothing, leaving a file out (the
-    // question and the result), and the messages for no report and for a file that is no report.
-    void everyTextOfThePreviewIsTranslated() {
-        QTemporaryDir home;
-        const ScopedEnv data("XDG_DATA_HOME", home.path().toUtf8());
-        DiagnosticsController::setBundlePathForTesting(QStringLiteral(KEYLOFT_BUNDLE_DIR));
-        const DiagnosticsController::ReportOutcome outcome = DiagnosticsController::makeReport(QByteArray());
-        QVERIFY2(outcome.reportPath, qPrintable(outcome.failure));
-        Walker walker;
-        walker.data << QFileInfo(*outcome.reportPath).fileName();
-        VTZipArchive::Opened opened = VTZipArchive::open(*outcome.reportPath);
-        QVERIFY(std::holds_alternative<VTZipArchive>(opened));
-        for (const VTZipMember& member : std::get<VTZipArchive>(opened).members())
-            walker.data << member.name;
-
-        MainInterface interface;
-        interface.window().show();
-        emit interface.controller().reportShown();
-        interface.ui().actionShowReportContents->trigger();
+        ui.actionShowReportContents->trigger();
         ReportPreviewWindow* preview = interface.reportPreview();
-        QVERIFY(preview != nullptr && QTest::qWaitForWindowExposed(preview));
+        QVERIFY(preview != nullptr);
         auto* list = preview->findChild<QTreeWidget*>(u"memberList"_qs);
         for (int row = 0; row < list->topLevelItemCount(); ++row) {
+            walker.data << list->topLevelItem(row)->text(0);
             list->setCurrentItem(list->topLevelItem(row));
-            walker.walkWindow(preview, u"preview, file "_qs + QString::number(row));
+            walker.walkWindow(preview, u"preview of "_qs + list->topLevelItem(row)->text(0));
         }
         QTest::keyClicks(preview->findChild<QLineEdit*>(u"findField"_qs), u"no such text anywhere"_qs);
         walker.walkWindow(preview, u"preview, nothing found"_qs);
-
-        QTreeWidgetItem* optional = nullptr;
-        for (int row = 0; row < list->topLevelItemCount() && optional == nullptr; ++row)
-            if (list->topLevelItem(row)->data(0, Qt::CheckStateRole).isValid())
-                optional = list->topLevelItem(row);
-        QVERIFY(optional != nullptr);
-        optional->setCheckState(0, Qt::Unchecked);
-        QVERIFY(whileModal(
-            [&] { preview->findChild<QPushButton*>(u"leaveOutButton"_qs)->click(); },
-            [&](QWidget* question) {
-                walker.walkWindow(question, u"leave-out question"_qs);
-                buttonWithRole(qobject_cast<QMessageBox*>(question), QMessageBox::AcceptRole)->click();
-            }));
+        for (int row = list->topLevelItemCount() - 1; row >= 0; --row)
+            if (list->topLevelItem(row)->data(0, Qt::CheckStateRole).isValid()) {
+                list->topLevelItem(row)->setCheckState(0, Qt::Unchecked);
+                break;
+            }
+        QVERIFY(whileModal([&] { preview->findChild<QPushButton*>(u"leaveOutButton"_qs)->click(); },
+                           [&](QDialog* dialog) {
+                               walker.walkWindow(dialog, u"leave-out question"_qs);
+                               auto* question = static_cast<QMessageBox*>(dialog);
+                               for (QAbstractButton* button : question->buttons())
+                                   if (question->buttonRole(button) == QMessageBox::AcceptRole)
+                                       button->click();
+                           }));
+        QVERIFY(preview->findChild<QLabel*>(u"messageField"_qs)->isVisible());
         walker.walkWindow(preview, u"preview, file left out"_qs);
-
         preview->showReport(std::nullopt);
         walker.walkWindow(preview, u"preview, no report"_qs);
-        QTemporaryFile notZip;
-        QVERIFY(notZip.open() && notZip.write("not a zip archive") > 0);
-        notZip.close();
-        walker.data << QFileInfo(notZip.fileName()).fileName();
-        preview->showReport(notZip.fileName());
+        preview->showReport(desktop.makeFile(u"not a report.zip"_qs));
+        walker.data << u"not a report.zip"_qs;
         walker.walkWindow(preview, u"preview, no zip archive"_qs);
 
         const QStringList problems = walker.problems();
@@ -445,172 +321,118 @@ private slots:
     // a repair's success alert and the alert for a user the system does not know.
     void everyTextOfTheAlertsAndThePasswordDialogIsTranslated() {
         Walker walker;
+        const auto walkAndClose = [&walker](const QString& state) {
+            return [&walker, state](QDialog* dialog) {
+                walker.walkWindow(dialog, state);
+                dialog->accept();
+            };
+        };
         {
             QTemporaryDir home, emptyPath;
             const ScopedEnv data("XDG_DATA_HOME", home.path().toUtf8());
             const ScopedEnv path("PATH", emptyPath.path().toUtf8());
-            setRubyFixedLocationsForTesting({QStringLiteral("/nonexistent/bin/ruby")});
+            setRubyFixedLocationsForTesting({u"/nonexistent/bin/ruby"_qs});
             MainInterface interface;
-            interface.controller().awakeFromNib();
             interface.window().show();
             QVERIFY(whileModal([&] { interface.ui().diagnosticsPerformActionButton->click(); },
-                               [&](QWidget* alert) {
-                                   walker.walkWindow(alert, u"report failure alert"_qs);
-                                   qobject_cast<QDialog*>(alert)->accept();
-                               }));
+                               walkAndClose(u"report failure alert"_qs)));
             QTRY_VERIFY(!interface.controller().isGeneratingDiagnostics());
             setRubyFixedLocationsForTesting({});
         }
-
         const RepairServices standard = RepairServices::standard();
-        const auto walkAlert = [&](const QString& state) {
-            return [&walker, state](const QString& title, const QString& message) {
-                QVERIFY(whileModal([&] { RepairServices::standard().showAlert(title, message); },
-                                   [&](QWidget* alert) {
-                                       walker.walkWindow(alert, state);
-                                       qobject_cast<QDialog*>(alert)->accept();
-                                   }));
+        const auto alert = [&](const QString& state) {
+            return [&, state](const QString& title, const QString& message) {
+                QVERIFY(whileModal([&] { standard.showAlert(title, message); }, walkAndClose(state)));
             };
         };
-        // The person at the password dialog is the only stand-in: the dialog is the real one.
-        RepairActions(RepairServices{[&](const QString& prompt, const QString&) {
-                                         AskpassDialog dialog(prompt);
-                                         dialog.show();
-                                         walker.walkWindow(&dialog, u"password dialog"_qs);
-                                         return true;
-                                     },
-                                     walkAlert(u"repair alert"_qs), standard.currentAccount})
+        // The person at the password dialog is the one stand-in: the dialog is the real one.
+        const auto askPassword = [&](const QString& prompt, const QString&) {
+            AskpassDialog dialog(prompt);
+            dialog.show();
+            walker.walkWindow(&dialog, u"password dialog"_qs);
+            return true;
+        };
+        RepairActions({askPassword, alert(u"repair alert"_qs), standard.currentAccount})
             .resetLaunchServicesDb();
-        RepairActions(RepairServices{standard.runShellWithAuthorization, walkAlert(u"unknown user alert"_qs),
-                                     [] { return std::optional<UserAccount>(); }})
+        RepairActions(
+            {askPassword, alert(u"unknown user alert"_qs), [] { return std::optional<UserAccount>(); }})
             .repairExtendedAttributes();
 
         const QStringList problems = walker.problems();
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
     }
 
-    // The command line under German: each line of the help and of the errors that holds words reads
-    // differently from the English one (the option names and the argument given aside).
-    void theCommandLineSpeaksGerman_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("help") << QStringList{"--help"};
-        QTest::newRow("unknown option") << QStringList{"--no-such-option"};
-        QTest::newRow("stray argument") << QStringList{"no-such-argument"};
-    }
-    void theCommandLineSpeaksGerman() {
-        QFETCH(QStringList, arguments);
+    // --help under German: every line that holds words reads differently from the English one (the
+    // program's path and the option names aside), Qt's own lines ("Usage:", "Options:") included.
+    void theCommandLineHelpIsGerman() {
         QTemporaryDir home;
-        const auto lines = [&](const char* lang) {
+        const auto help = [&](const QString& lang) {
             QProcess tool;
-            tool.setProcessEnvironment(userEnvironment(home.path(), {QString::fromLatin1(lang)}));
-            tool.start(QStringLiteral(KEYLOFT_APP_EXECUTABLE), arguments);
+            tool.setProcessEnvironment(userEnvironment(home.path(), {lang}));
+            tool.start(QStringLiteral(KEYLOFT_APP_EXECUTABLE), {u"--help"_qs});
             tool.waitForFinished(60000);
-            QStringList words;
-            static const QRegularExpression optionOrArgument(
-                QStringLiteral("(^|\\s)-\\S+|no-such-\\S+|\\S+/"));
-            for (const QString& line :
-                 QString::fromUtf8(tool.readAllStandardOutput() + tool.readAllStandardError())
-                     .split(QLatin1Char('\n')))
-                words << QString(line).replace(optionOrArgument, QString()).simplified();
-            return words;
+            static const QRegularExpression pathsAndOptions(QStringLiteral("\\S+/|(^|\\s)-\\S+"));
+            return QString::fromUtf8(tool.readAllStandardOutput())
+                .replace(pathsAndOptions, QString())
+                .split(u'\n');
         };
-        const QStringList english = lines("LANG=C.UTF-8");
-        const QStringList german = lines("LANG=de_DE.UTF-8");
-        QVERIFY(english.size() > 1);
+        const QStringList english = help(u"LANG=C.UTF-8"_qs);
+        const QStringList german = help(u"LANG=de_DE.UTF-8"_qs);
+        QVERIFY(english.size() > 3);
         QCOMPARE(german.size(), english.size());
-        static const QRegularExpression word(QStringLiteral("\\p{L}{2,}"));
         for (qsizetype i = 0; i < german.size(); ++i)
-            QVERIFY2(!german[i].contains(word) || german[i] != english[i], qPrintable(german[i]));
+            QVERIFY2(german[i] != english[i] || !german[i].contains(QRegularExpression(u"\\p{L}{2}"_qs)),
+                     qPrintable(german[i]));
     }
 
-    // The real window and password program under LANG=de_DE.UTF-8 show the German title: both load
-    // the translations at start. Needs the test run's X server.
-    void theRealProgramsStartInGerman_data() {
+    // The real window and password program take the language from LANG and LANGUAGE when they start:
+    // the German title for German and Austrian German, the English one for a language without a
+    // translation. Needs the test run's X server.
+    void theRealProgramsFollowTheLocale_data() {
+        const QString window = QStringLiteral(KEYLOFT_APP_EXECUTABLE);
+        const QString askpass = QStringLiteral(KEYLOFT_BUNDLE_DIR "/Contents/libexec/keyloft-askpass");
         QTest::addColumn<QString>("program");
-        QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("window") << QStringLiteral(KEYLOFT_APP_EXECUTABLE) << QStringList{};
-        QTest::newRow("password dialog")
-            << QStringLiteral(KEYLOFT_BUNDLE_DIR "/Contents/libexec/keyloft-askpass")
-            << QStringList{u"Bitte geben Sie Ihr Passwort ein."_qs};
+        QTest::addColumn<QStringList>("locale");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("window, German")
+            << window << QStringList{"LANG=de_DE.UTF-8"} << "Keyloft-Fehlerbehebung";
+        QTest::newRow("window, Austrian German")
+            << window << QStringList{"LANG=de_AT.UTF-8", "LANGUAGE=de_AT"} << "Keyloft-Fehlerbehebung";
+        QTest::newRow("window, Turkish")
+            << window << QStringList{"LANG=tr_TR.UTF-8", "LANGUAGE=tr"} << "Keyloft Troubleshooting";
+        QTest::newRow("password dialog, German")
+            << askpass << QStringList{"LANG=de_DE.UTF-8"} << "Keyloft-Fehlerbehebung";
     }
-    void theRealProgramsStartInGerman() {
+    void theRealProgramsFollowTheLocale() {
         QFETCH(QString, program);
-        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, locale);
+        QFETCH(QString, title);
         const QString display = qEnvironmentVariable("KEYLOFT_TEST_DISPLAY");
         if (display.isEmpty() || QStandardPaths::findExecutable(u"xdotool"_qs).isEmpty())
             QSKIP("needs the test run's X server (KEYLOFT_TEST_DISPLAY) and xdotool");
         QTemporaryDir home;
-        QProcessEnvironment env = userEnvironment(home.path(), {u"LANG=de_DE.UTF-8"_qs});
+        QProcessEnvironment env = userEnvironment(home.path(), locale);
         env.insert(u"DISPLAY"_qs, display);
-        env.insert(u"QT_QPA_PLATFORM"_qs, u"xcb"_qs);
         QProcess tool;
         tool.setProcessEnvironment(env);
-        tool.start(program, arguments);
-        QVERIFY(tool.waitForStarted());
-        // The window found is this process's own: xdotool matches the title and the pid.
-        const auto germanWindow = [&] {
+        tool.start(program, program.endsWith(u"askpass"_qs) ? QStringList{u"Passwort?"_qs} : QStringList{});
+        // Mapped or not: another test may play the window manager meanwhile and hold the map back.
+        const auto windowTitled = [&] {
             QProcess search;
             search.setProcessEnvironment(env);
             search.start(u"xdotool"_qs,
-                         {u"search"_qs, u"--all"_qs, u"--onlyvisible"_qs, u"--pid"_qs,
-                          QString::number(tool.processId()), u"--name"_qs, u"^"_qs + kGermanTitle + u"$"_qs});
+                         {u"search"_qs, u"--all"_qs, u"--pid"_qs, QString::number(tool.processId()),
+                          u"--name"_qs, u"^"_qs + title + u"$"_qs});
             search.waitForFinished();
             return !search.readAllStandardOutput().trimmed().isEmpty();
         };
-        const bool found = QTest::qWaitFor(germanWindow, 30000);
+        const bool found =
+            QTest::qWaitFor([&] { return tool.state() == QProcess::Running && windowTitled(); }, 30000);
         tool.kill();
         tool.waitForFinished();
-        QVERIFY2(found, qPrintable(program));
-    }
-
-    // The language comes from LANG and LANGUAGE as the application reads them: German for German and
-    // Austrian German, English for a language without a translation and for C.
-    void textsFollowTheLocale_data() {
-        QTest::addColumn<QStringList>("locale");
-        QTest::addColumn<bool>("german");
-        QTest::newRow("German, LANG alone") << QStringList{"LANG=de_DE.UTF-8"} << true;
-        QTest::newRow("Austrian German") << QStringList{"LANG=de_AT.UTF-8", "LANGUAGE=de_AT"} << true;
-        QTest::newRow("Turkish") << QStringList{"LANG=tr_TR.UTF-8", "LANGUAGE=tr"} << false;
-        QTest::newRow("C") << QStringList{"LANG=C"} << false;
-    }
-    void textsFollowTheLocale() {
-        QFETCH(QStringList, locale);
-        QFETCH(bool, german);
-        QTranslator translation;
-        QVERIFY(translation.load(QStringLiteral(":/i18n/keyloft_de.qm")));
-        const auto expected = [&](const char* context, const char* english) {
-            return german ? translation.translate(context, english) : QString::fromUtf8(english);
-        };
-        QTemporaryDir home, emptyPath;
-        QProcessEnvironment env = userEnvironment(home.path(), locale);
-        env.insert(u"PATH"_qs, emptyPath.path());
-        env.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
-        QProcess child;
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(), {"--show-window-texts"});
-        // A child still running when this fails is ended by QProcess.
-        QVERIFY2(child.waitForFinished(45000) && child.exitStatus() == QProcess::NormalExit &&
-                     child.exitCode() == 0,
-                 child.readAllStandardError().constData());
-        QMap<QString, QString> texts;
-        for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
-            const qsizetype space = line.indexOf(' ');
-            if (space > 0)
-                texts.insert(QString::fromLatin1(line.left(space)),
-                             QString::fromUtf8(QByteArray::fromPercentEncoding(line.mid(space + 1))));
-        }
-        QCOMPARE(texts.value("button"), expected("MainWindow", "Generate Report"));
-        QCOMPARE(texts.value("title"), expected(kLocalizationContext, kFailureTitle));
-        QCOMPARE(texts.value("message"), expected(kLocalizationContext, kNoRuby));
+        QVERIFY2(found, tool.readAllStandardError().constData());
     }
 };
 
-int main(int argc, char* argv[]) {
-    if (argc > 1 && qstrcmp(argv[1], "--show-window-texts") == 0)
-        return showWindowTexts(argc, argv);
-    QApplication app(argc, argv);
-    TestGermanWindow test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestGermanWindow)
 #include "tst_germanwindow.moc"

@@ -6,7 +6,12 @@
 #include "VTStreamDecoder.h"
 #include "VantleFormat.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <cerrno>
@@ -23,10 +28,9 @@
 #include <poll.h>
 #include <pthread.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -491,17 +495,48 @@ enum class ChildState { Running, Ended, Unknown };
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
+// Collects a child that has ended: its wait status, or absent when it is no child to collect.
+[[nodiscard]] std::optional<int> reap(pid_t pid) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) != pid)
+        return std::nullopt;
+    return status;
+}
+
 // Collects an ended child (or gives up on a lost one) once it is off the list and no stop is signalling.
-// Answers its wait status; absent when it could not be collected.
 [[nodiscard]] std::optional<int> delistAndCollect(pid_t pid) {
     delist(pid);
     const timespec pause{0, 1000 * 1000};
     while (stopsSignalling.load() > 0)
         ::nanosleep(&pause, nullptr);
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) != pid)
-        return std::nullopt;
-    return status;
+    return reap(pid);
+}
+
+[[nodiscard]] bool onApplicationThread() {
+    const QCoreApplication* application = QCoreApplication::instance();
+    return application != nullptr && QThread::currentThread() == application->thread();
+}
+
+// Returns once the child has ended (or cannot be waited for), running a local event loop meanwhile that
+// leaves user input for later. The child's pidfd wakes the loop; without one, a short timer polls.
+void awaitEndServingEvents(pid_t pid) {
+    if (childState(pid, false) != ChildState::Running)
+        return;
+    QEventLoop loop;
+    OwnedFd pidfd;
+    pidfd.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    std::optional<QSocketNotifier> ended;
+    QTimer poll;
+    if (pidfd.isOpen()) {
+        ended.emplace(pidfd.get(), QSocketNotifier::Read);
+        QObject::connect(&*ended, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    } else {
+        QObject::connect(&poll, &QTimer::timeout, &loop, &QEventLoop::quit);
+        poll.start(10);
+    }
+    // The loop also returns when the application asks every loop to end; the child has not ended then.
+    while (childState(pid, false) == ChildState::Running)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -604,13 +639,12 @@ struct ChildPipes {
     const ArgumentVector argv(path, request.arguments);
     if (stopRequested.load())
         return startFailure("Could not start '%@': %@", request.executable, ECANCELED);
-    if (const int failure = setup.spawn(pid, path.constData(), argv.data(), environ))
+    if (const int failure = setup.spawn(pid, path.constData(), argv.data(), nullptr))
         return startFailure("Could not start '%@': %@", request.executable, failure);
     if (!enlist(pid)) {
         // A child no stop could reach is not run at all.
         ::kill(-pid, SIGKILL);
-        (void)childState(pid, true);
-        (void)delistAndCollect(pid);
+        (void)vt_collectChild(pid);
         return startFailure("Could not start '%@': %@", request.executable, EAGAIN);
     }
     // A stop that began while the child was starting may have missed it.
@@ -647,6 +681,21 @@ VTChildProcessResult vt_runChildProcess(const VTChildProcessRequest& request) {
     else
         collectLater(pid);
     return result;
+}
+
+std::optional<int> vt_collectChild(pid_t pid, VTChildWait wait) {
+    if (wait == VTChildWait::ServingEvents && onApplicationThread())
+        awaitEndServingEvents(pid);
+    if (childState(pid, true) != ChildState::Ended)
+        return std::nullopt;
+    return reap(pid);
+}
+
+void vt_resetChildSignal() {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGCHLD, &action, nullptr);
 }
 
 void vt_stopChildProcesses() noexcept {

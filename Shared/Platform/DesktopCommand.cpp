@@ -20,8 +20,6 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 using namespace std::chrono_literals;
@@ -201,7 +199,7 @@ VTDesktopCommandResult vt_runDesktopCommand(const QString& program, const QStrin
     argv.push_back(nullptr);
 
     pid_t pid = -1;
-    if (const int rc = setup.spawn(pid, argv[0], argv.data(), environ, true))
+    if (const int rc = setup.spawn(pid, argv[0], argv.data(), nullptr, true))
         return notStarted(rc);
 
     const std::optional<Ending> ending =

@@ -63,7 +63,7 @@
         <translation>%.1f GB</translation>
     </message>
     <message>
-        <source>Please enter your Mac OS X password.
+        <source>Please enter your password.
 
 Folder permissions will be reset. </source>
         <translation>Bitte geben Sie Ihr Passwort ein.
@@ -79,7 +79,7 @@ Die Ordnerberechtigungen werden zurückgesetzt. </translation>
         <translation>Bitte starten Sie Keyloft neu.</translation>
     </message>
     <message>
-        <source>Please enter your Mac OS X password.
+        <source>Please enter your password.
 
 Extended Attributes will be repaired. </source>
         <translation>Bitte geben Sie Ihr Passwort ein.
@@ -91,7 +91,7 @@ Die erweiterten Attribute werden repariert. </translation>
         <translation>Die erweiterten Attribute wurden erfolgreich repariert.</translation>
     </message>
     <message>
-        <source>Please enter your Mac OS X password.
+        <source>Please enter your password.
 
 The Launch Services database will be reset,</source>
         <translation>Bitte geben Sie Ihr Passwort ein.
@@ -125,6 +125,20 @@ Die Programmdatenbank wird zurückgesetzt,</translation>
     <message>
         <source>The application&apos;s folder has a name that cannot be passed to the diagnostics script.</source>
         <translation>Der Ordner des Programms hat einen Namen, der nicht an das Diagnoseskript übergeben werden kann.</translation>
+    </message>
+    <message>
+        <source>The report has been created. Click the Create New Mail Message button to create a new email message in your mail program to send to our Support Jedi. You can also drag and drop the icon into an email or click it to view the report in your file manager.</source>
+        <translation>Der Bericht wurde erstellt. Klicken Sie auf „Neue E-Mail erstellen...“, um in Ihrem E-Mail-Programm eine neue Nachricht an unsere Support-Jedis zu erstellen. Sie können das Symbol auch in eine E-Mail ziehen oder es anklicken, um den Bericht in Ihrem Dateimanager anzuzeigen.</translation>
+    </message>
+    <message>
+        <source>The report folder could not be opened.</source>
+        <translation>Der Berichtsordner konnte nicht geöffnet werden.</translation>
+    </message>
+    <message>
+        <source>No file manager could open it. You can open the folder yourself:
+%@</source>
+        <translation>Kein Dateimanager konnte ihn öffnen. Sie können den Ordner selbst öffnen:
+%@</translation>
     </message>
     <message>
         <source>Report Contents</source>
@@ -291,10 +305,6 @@ Der Bericht wird ohne sie neu geschrieben, und seine Zusammenfassung und manifes
     <message>
         <source>Create New Mail Message...</source>
         <translation>Neue E-Mail erstellen...</translation>
-    </message>
-    <message>
-        <source>The report has been created. Click the Create New Mail Message button to create a new email message in Mail to send to our Support Jedi. You can also drag and drop the icon into an email or click it to view the report in Finder.</source>
-        <translation>Der Bericht wurde erstellt. Klicken Sie auf „Neue E-Mail erstellen...“, um in Ihrem E-Mail-Programm eine neue Nachricht an unsere Support-Jedis zu erstellen. Sie können das Symbol auch in eine E-Mail ziehen oder es anklicken, um den Bericht in Ihrem Dateimanager anzuzeigen.</translation>
     </message>
     <message>
         <source>%@
