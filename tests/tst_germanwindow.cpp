@@ -97,16 +97,17 @@ public:
         static const QRegularExpression piece(QStringLiteral("⟦[^⟦⟧]*⟧")), word(QStringLiteral("\\p{L}{2,}"));
         QStringList found;
         for (const auto& [where, text] : seen_) {
-            QString rest = text;
+            QString shown = text;
+            for (const QString& datum : data)
+                shown.replace(datum, QStringLiteral(" "));
+            QString rest = shown;
             // Innermost first: a translated format may carry translated values.
             for (QString before; before != rest;)
                 before = std::exchange(rest, QString(rest).replace(piece, QStringLiteral(" ")));
-            for (const QString& datum : data)
-                rest.replace(datum, QStringLiteral(" "));
             if (rest.contains(word))
                 found << where + u": "_qs + rest.simplified();
             for (const QString& phrase : marking->phrases())
-                if (QString(text).remove(QLatin1Char('&')).contains(phrase))
+                if (shown.remove(QLatin1Char('&')).contains(phrase))
                     found << where + u": English inside: "_qs + phrase;
         }
         found.removeDuplicates();
