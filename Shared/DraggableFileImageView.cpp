@@ -1,6 +1,8 @@
 #include "DraggableFileImageView.h"
 
+#include "Platform/Localization.h"
 #include "Platform/SystemLog.h"
+#include "VantleFormat.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -125,7 +127,7 @@ DraggableFileImageView::DraggableFileImageView(QWidget* parent) : QLabel(parent)
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFocusPolicy(Qt::StrongFocus);
-    setAccessibleName(tr("Report"));
+    setAccessibleName(vt_localized(QT_TRANSLATE_NOOP("Localizable", "Report")));
 }
 
 DraggableFileImageView::~DraggableFileImageView() = default;
@@ -160,10 +162,11 @@ void DraggableFileImageView::describeForAssistiveTechnology() {
     // Without a file name the view stands for nothing that can be copied: keep what the owner said.
     if (fileName_.isEmpty())
         return;
-    setAccessibleDescription(
-        tr("The file %1. Enter or Space shows it, Ctrl+C copies it, and dragging it into "
-           "another application copies it there.")
-            .arg(fileName_));
+    setAccessibleDescription(vt_format(
+        vt_localized(QT_TRANSLATE_NOOP("Localizable",
+                                       "The file %@. Enter or Space shows it, Ctrl+C copies it, "
+                                       "and dragging it into another application copies it there.")),
+        fileName_));
 }
 
 QImage DraggableFileImageView::pressedImageForIcon(const QImage& icon) {
