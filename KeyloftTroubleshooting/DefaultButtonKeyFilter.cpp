@@ -13,7 +13,21 @@ DefaultButtonKeyFilter* DefaultButtonKeyFilter::install(QWidget* window, QPushBu
     return filter;
 }
 
+void DefaultButtonKeyFilter::followButtonState() {
+    if (button_->isEnabled()) {
+        button_->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    // The button is disabled by its own press, which it received with the focus or through the window
+    // with nothing focused; a control that holds the focus now was handed it by the disabling. The
+    // window keeps the focus instead.
+    if (QWidget* next = button_->window()->focusWidget(); next != nullptr && next != button_)
+        next->clearFocus();
+}
+
 bool DefaultButtonKeyFilter::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::EnabledChange && watched == button_)
+        followButtonState();
     // Key presses reach the window only when the focused control (or nothing) left them unused.
     if (event->type() != QEvent::KeyPress)
         return QObject::eventFilter(watched, event);

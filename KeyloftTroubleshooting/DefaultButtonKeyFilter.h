@@ -5,6 +5,11 @@
 // or hidden button ignores it, and a held key (auto-repeat) clicks once only, also when the button
 // itself has the focus.
 //
+// The button keeps the keyboard focus across its own state changes (it is disabled only by its own
+// press): while it is disabled no other control holds the focus, so Return and Space do nothing instead
+// of acting on whatever control came next, and once enabled again the button takes the focus back. A
+// control the user moves to with Tab or a click keeps its own keys until the button's next change.
+//
 // Install it on the window (it also watches the button); it is owned by the window (parent) and holds the
 // button weakly, so either may go first. Main thread only.
 
@@ -23,6 +28,7 @@ protected:
 
 private:
     DefaultButtonKeyFilter(QWidget* window, QPushButton* button);
+    void followButtonState();
 
     QPointer<QPushButton> button_;
 };

@@ -9,22 +9,25 @@ void DiagnosticsController::createMailMessage() {
     const QString subject = diagnosticsMailSubject(fullUserName());
     const QString body = diagnosticsMailBody(QDateTime::currentDateTime());
     // The report as it is at the moment of the press; without one the message goes out without attachment.
-    const std::optional<QUrl> attachment = generatedReportZipURL();
-    VTError error;
-    if (sendEmailWithSubject(subject, body, attachment, &error)) {
+    const VTMailResult result = sendSupportMail(subject, body, generatedReportZipURL());
+    if (!result.failure) {
+        // Whether the report really arrived only the mail program knows: the window says what to check.
+        if (QLabel* field = descriptionField())
+            field->setText(mailHandedOverText(result));
         scheduleMailClientActivation();
         return;
     }
     // The button stays the mail button: the next press simply tries again.
-    showMailFailureSheet(window(), errorTextualForm(error.domain, error.code, error.description));
+    showMailFailureSheet(window(), *result.failure);
 }
 
 bool DiagnosticsController::sendEmailWithSubject(const QString& subject, const QString& body,
                                                  const std::optional<QUrl>& attachment, VTError* error) {
-    const std::optional<QString> failure = sendSupportMail(subject, body, attachment);
-    if (!failure)
+    const VTMailResult result = sendSupportMail(subject, body, attachment);
+    if (!result.failure)
         return true;
     if (error != nullptr)
-        *error = VTError{QString::fromLatin1(kMailErrorDomain), kMailErrorCode, *failure};
+        *error = VTError{QString::fromLatin1(kMailErrorDomain), kMailErrorCode,
+                         mailSendErrorDescription(result.reason)};
     return false;
 }

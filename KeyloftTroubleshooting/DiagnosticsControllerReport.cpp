@@ -41,11 +41,14 @@ const char* const kFinishedWithoutReport = QT_TRANSLATE_NOOP(
 const char* const kUnpassableBundlePath = QT_TRANSLATE_NOOP(
     "Localizable", "The application's folder has a name that cannot be passed to the diagnostics script.");
 
-constexpr const char* kMailButtonTitle = "Create New Mail Message...";
-constexpr const char* kReportMadeDescription =
+const char* const kMailButtonTitle = QT_TRANSLATE_NOOP("Localizable", "Create New Mail Message...");
+const char* const kReportMadeDescription = QT_TRANSLATE_NOOP(
+    "Localizable",
     "The report has been created. Click the Create New Mail Message button to create a new email message in "
-    "Mail to send to our Support Jedi. You can also drag and drop the icon into an email or click it to view "
-    "the report in Finder.";
+    "your mail program to send to our Support Jedi. You can also drag and drop the icon into an email or "
+    "click it to view the report in your file manager.");
+//: The line under the report icon: the report's file name, a line break, its size.
+const char* const kReportLineFormat = QT_TRANSLATE_NOOP("Localizable", "%@\n%@");
 
 constexpr int kReportIconSide = 128;
 
@@ -151,9 +154,10 @@ template <class Step> void postToMainThread(QObject* target, Step step) {
 void showFailureAlert(QWidget* window, const QString& message) {
     QMessageBox box(window);
     box.setWindowModality(Qt::ApplicationModal);
+    box.setWindowTitle(vt_applicationTitle());
     box.setIcon(QMessageBox::Warning);
     box.setTextFormat(Qt::PlainText);
-    box.setText(vt_localized(kFailureTitle));
+    box.setText(DiagnosticsController::reportFailureTitle());
     box.setInformativeText(message);
     if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
         informative->setTextFormat(Qt::PlainText);
@@ -164,8 +168,9 @@ void showFailureAlert(QWidget* window, const QString& message) {
 // "<file name>\n<size>" for the line under the report icon.
 [[nodiscard]] QString reportFileDescription(const QString& path) {
     const QFileInfo file(path);
-    return file.fileName() + QLatin1Char('\n') +
-           vt_humanReadableSizeStringForBytes(static_cast<uint64_t>(std::max<qint64>(file.size(), 0)));
+    return vt_format(
+        vt_localized(kReportLineFormat), file.fileName(),
+        vt_humanReadableSizeStringForBytes(static_cast<uint64_t>(std::max<qint64>(file.size(), 0))));
 }
 
 // For the report benchmark and the end-to-end test, which watch the tool from outside: with
@@ -182,14 +187,22 @@ void reportMailButtonIfAsked(const QPushButton& button) {
     std::fflush(stdout);
 }
 
+struct ScriptRun {
+    QVariantMap result;
+    bool interpreterMissing = false;
+};
+
 // Runs the bundle's diagnostics script (or the developer's working copy) and waits for it to end.
-QVariantMap runDiagnosticsScript(const QString& bundlePath) {
+ScriptRun runDiagnosticsScript(const QString& bundlePath, const std::optional<QByteArray>& standardInput) {
     const std::optional<QString> script = scriptCommandPath(bundlePath);
     const std::optional<QString> argument = scriptArgument(bundlePath);
-    if (script && argument)
-        return runRubyScriptWaitForResponse(*script, argument);
-    return QVariantMap{{QStringLiteral("err"), vt_localized(kUnpassableBundlePath)},
-                       {QStringLiteral("status"), 1}};
+    if (!script || !argument)
+        return {QVariantMap{{QStringLiteral("err"), vt_localized(kUnpassableBundlePath)},
+                            {QStringLiteral("status"), 1}}};
+    QVariantMap result = runRubyScriptWithStandarInputWaitForResponse(*script, argument, standardInput, true);
+    // Every run has "out"; the runner answers without it only when it found no interpreter to run.
+    const bool interpreterMissing = !result.contains(QStringLiteral("out"));
+    return {std::move(result), interpreterMissing};
 }
 
 // The failure path: the alert, and once the user has dismissed it the window closes, which ends the tool.
@@ -215,14 +228,15 @@ void showReport(DiagnosticsController& controller, const QString& reportPath) {
     postToMainThread(controller.indicator(),
                      [spinner = controller.indicator()] { spinner->stopAnimation(); });
     QPushButton* button = controller.diagnosticsPerformActionButton();
-    postToMainThread(button, [button] { button->setText(QLatin1String(kMailButtonTitle)); });
+    postToMainThread(button, [button] { button->setText(vt_localized(kMailButtonTitle)); });
     postToMainThread(controller.descriptionField(), [field = controller.descriptionField()] {
-        field->setText(QLatin1String(kReportMadeDescription));
+        field->setText(vt_localized(kReportMadeDescription));
     });
     postToMainThread(button, [button] {
         button->setEnabled(true);
         reportMailButtonIfAsked(*button);
     });
+    postToMainThread(&controller, [&controller] { emit controller.reportShown(); });
 }
 
 } // namespace
@@ -232,14 +246,34 @@ void DiagnosticsController::setBundlePathForTesting(const std::optional<QString>
     bundlePathOverride = bundlePath;
 }
 
+QString DiagnosticsController::reportFailureTitle() {
+    return vt_localized(kFailureTitle);
+}
+
+DiagnosticsController::ReportOutcome
+DiagnosticsController::makeReport(const std::optional<QByteArray>& standardInput) {
+    const std::optional<ReportIdentity> before = currentReport();
+    const ScriptRun run = runDiagnosticsScript(bundlePathForRun(), standardInput);
+    const std::optional<ReportIdentity> after = currentReport();
+    ReportOutcome outcome;
+    if (const std::optional<QString> failure = failureMessage(run.result, before, after)) {
+        outcome.failure = *failure;
+        outcome.interpreterMissing = run.interpreterMissing;
+    } else {
+        outcome.reportPath = after->path;
+    }
+    return outcome;
+}
+
 void DiagnosticsController::generateDiagnostics() {
     postToMainThread(indicator(), [spinner = indicator()] { spinner->startAnimation(); });
-    const std::optional<ReportIdentity> before = currentReport();
-    const QVariantMap result = runDiagnosticsScript(bundlePathForRun());
-    const std::optional<ReportIdentity> after = currentReport();
-    if (const std::optional<QString> failure = failureMessage(result, before, after)) {
-        endWithAlert(*this, *failure);
+    const ReportOutcome outcome = makeReport(std::nullopt);
+    // Stopped because the tool is ending: there is no window left to tell.
+    if (ending_.load())
+        return;
+    if (!outcome.reportPath) {
+        endWithAlert(*this, outcome.failure);
         return;
     }
-    showReport(*this, after->path);
+    showReport(*this, *outcome.reportPath);
 }

@@ -1,5 +1,6 @@
 #include "MailMessage.h"
 
+#include "Platform/Localization.h"
 #include "Platform/MailClientActivation.h"
 #include "Platform/SystemLog.h"
 #include "VantleFormat.h"
@@ -21,9 +22,23 @@ const char* const kBodyFormat =
     "Attached is the Keyloft 4 Diagnostics Report generated at %@. Please include a short description of "
     "the problem so we can ensure we're looking for the correct issue.\n\n";
 const char* const kSendErrorFormat = "Error emailing Diagnostics Report: %@";
-const char* const kFailureTextStart =
-    "Unable to automatically create a Mail message. Please drag and drop the report icon into Mail and send "
-    "it to ";
+
+const char* const kFailureTitle = QT_TRANSLATE_NOOP("Localizable", "Error Creating Email");
+const char* const kFailureButton = QT_TRANSLATE_NOOP("Localizable", "OK");
+const char* const kNoMailProgram =
+    QT_TRANSLATE_NOOP("Localizable", "No mail program is set up for writing e-mail on this computer.");
+const char* const kReportUnreadable =
+    QT_TRANSLATE_NOOP("Localizable", "The report could not be read to attach it.");
+const char* const kNotStarted = QT_TRANSLATE_NOOP("Localizable", "Your mail program could not be started.");
+const char* const kSendByHand = QT_TRANSLATE_NOOP(
+    "Localizable", "Please drag and drop the report icon into a new message in your mail program and send it "
+                   "to %@. You can also click the icon to find the report in your file manager.");
+const char* const kCheckAttachment =
+    QT_TRANSLATE_NOOP("Localizable", "Check that the new message in your mail program has the report "
+                                     "attached; if it does not, drag the report icon into the message.");
+const char* const kAttachByHand = QT_TRANSLATE_NOOP(
+    "Localizable", "Your mail program (%@) cannot take attachments from other programs, so the new message "
+                   "has no report attached: drag the report icon into the message.");
 
 QString decoded(const QByteArray& bytes) {
     return vt_utf8stringWithData(bytes).value_or(QString());
@@ -71,36 +86,37 @@ QString mailSendErrorDescription(const QString& serviceError) {
     return vt_format(kSendErrorFormat, serviceError);
 }
 
-std::optional<QString> sendSupportMail(const QString& subject, const QString& body,
-                                       const std::optional<QUrl>& attachment,
-                                       std::chrono::milliseconds patience, const QString& program) {
-    const VTMailError error =
-        vt_composeMail(supportMailMessage(subject, body, attachment), patience, program);
-    if (!error)
-        return std::nullopt;
-    const QString description = mailSendErrorDescription(*error);
-    vt_systemLog(description);
-    return description;
+VTMailResult sendSupportMail(const QString& subject, const QString& body,
+                             const std::optional<QUrl>& attachment, std::chrono::milliseconds patience) {
+    const VTMailResult result = vt_composeMail(supportMailMessage(subject, body, attachment), patience);
+    if (result.failure)
+        vt_systemLog(mailSendErrorDescription(result.reason));
+    return result;
 }
 
-QString errorTextualForm(const QString& domain, int code, const QString& description) {
-    return vt_format("Error Domain=%@ Code=%d \"%@\"", domain, code, description);
+QString mailHandedOverText(const VTMailResult& result) {
+    if (!result.attachmentTaken)
+        return vt_format(vt_localized(kAttachByHand), result.clientName);
+    return vt_localized(kCheckAttachment);
 }
 
-QString mailFailureInformativeText(const QString& errorText) {
-    return QString::fromLatin1(kFailureTextStart) + QString::fromLatin1(kSupportAddress) +
-           QStringLiteral(".\n\nError: ") + errorText;
+QString mailFailureInformativeText(VTMailFailure failure) {
+    const char* what = failure == VTMailFailure::NoMailProgram      ? kNoMailProgram
+                       : failure == VTMailFailure::ReportUnreadable ? kReportUnreadable
+                                                                    : kNotStarted;
+    return vt_localized(what) + QLatin1Char(' ') +
+           vt_format(vt_localized(kSendByHand), QString::fromLatin1(kSupportAddress));
 }
 
-QMessageBox* showMailFailureSheet(QWidget* window, const QString& errorText) {
+QMessageBox* showMailFailureSheet(QWidget* window, VTMailFailure failure) {
     auto* box = new QMessageBox(window);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     box->setIcon(QMessageBox::Warning);
-    box->setWindowTitle(QString::fromLatin1(kMailFailureTitle));
-    box->setText(QString::fromLatin1(kMailFailureTitle));
-    box->setInformativeText(mailFailureInformativeText(errorText));
-    box->setDefaultButton(box->addButton(QString::fromLatin1(kMailFailureButton), QMessageBox::AcceptRole));
+    box->setWindowTitle(vt_localized(kFailureTitle));
+    box->setText(vt_localized(kFailureTitle));
+    box->setInformativeText(mailFailureInformativeText(failure));
+    box->setDefaultButton(box->addButton(vt_localized(kFailureButton), QMessageBox::AcceptRole));
     box->open();
     return box;
 }

@@ -1,12 +1,12 @@
 #pragma once
 
-// The message to the support desk that carries the diagnostics report, and what the window shows when
-// it cannot be created.
+// The message to the support desk that carries the diagnostics report, and what the window tells the user
+// once it was handed over or when it could not be.
 //
 // Builds the subject (with the user's full name), the body (with the moment of the press in United States
-// English), addresses it to the support desk, hands it to the desktop's mail client (Platform/MailService.h)
-// and, once that worked, brings the mail client forward a fifth of a second later. None of these texts is
-// translated: support reads them.
+// English), addresses it to the support desk, hands it to the desktop's mail program
+// (Platform/MailService.h) and, once that worked, brings the mail program forward a fifth of a second
+// later. The message's texts are not translated (support reads them); what the window says is.
 
 #include "Platform/MailService.h"
 
@@ -27,9 +27,6 @@ inline constexpr const char* kSupportAddress = "support@keyloft.example.com";
 
 inline constexpr const char* kMailErrorDomain = "KLTroubleshooting";
 inline constexpr int kMailErrorCode = 100;
-
-inline constexpr const char* kMailFailureTitle = "Error Creating Email";
-inline constexpr const char* kMailFailureButton = "OK";
 
 inline constexpr std::chrono::milliseconds kMailClientActivationDelay{200};
 
@@ -58,22 +55,24 @@ inline constexpr std::chrono::milliseconds kMailClientActivationDelay{200};
 // "Error emailing Diagnostics Report: " + the mail service's reason.
 [[nodiscard]] QString mailSendErrorDescription(const QString& serviceError);
 
-// Hands the message to the mail client (waits at most `patience`; see MailService.h). On failure writes
-// the error description to the system log and answers it; absent on success.
-[[nodiscard]] std::optional<QString> sendSupportMail(const QString& subject, const QString& body,
-                                                     const std::optional<QUrl>& attachment,
-                                                     std::chrono::milliseconds patience = kVTMailPatience,
-                                                     const QString& program = QStringLiteral("xdg-email"));
+// Hands the message to the mail program (waits at most `patience`; see MailService.h). On failure writes
+// mailSendErrorDescription(reason) to the system log.
+[[nodiscard]] VTMailResult sendSupportMail(const QString& subject, const QString& body,
+                                           const std::optional<QUrl>& attachment,
+                                           std::chrono::milliseconds patience = kVTMailPatience);
 
-// How an error reads in the failure text: `Error Domain=D Code=N "description"`.
-[[nodiscard]] QString errorTextualForm(const QString& domain, int code, const QString& description);
+// The window's text once the message was handed over: check that the report is attached, else drag the
+// icon in; or, for a mail program known to drop attachments, that the report has to be added by hand.
+// Translated.
+[[nodiscard]] QString mailHandedOverText(const VTMailResult& result);
 
-// The failure sheet's informative text: where to send the report by hand, then the error's textual form.
-[[nodiscard]] QString mailFailureInformativeText(const QString& errorText);
+// The failure sheet's informative text: what failed, in the user's terms, then how to send the report by
+// hand. Translated.
+[[nodiscard]] QString mailFailureInformativeText(VTMailFailure failure);
 
-// Shows the failure sheet (window-modal, one "OK" button) on `window` and returns at once. The box belongs
-// to the window and deletes itself when dismissed.
-QMessageBox* showMailFailureSheet(QWidget* window, const QString& errorText);
+// Shows the failure sheet (window-modal, one button) on `window` and returns at once. The box belongs to
+// the window and deletes itself when dismissed.
+QMessageBox* showMailFailureSheet(QWidget* window, VTMailFailure failure);
 
 // Asks, kMailClientActivationDelay from now on the main thread, to bring the mail client forward
 // (X11 only; see Platform/MailClientActivation.h). Returns at once.

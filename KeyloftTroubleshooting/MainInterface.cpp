@@ -2,6 +2,8 @@
 
 #include "AppResources.h"
 #include "DefaultButtonKeyFilter.h"
+#include "FirstFrameReporter.h"
+#include "ReportPreviewWindow.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
@@ -17,6 +19,7 @@ MainInterface::MainInterface()
     window_->layout()->setSizeConstraint(QLayout::SetFixedSize);
     connectControls();
     setUpKeyboard();
+    setUpReportPreview();
 }
 
 MainInterface::~MainInterface() = default;
@@ -49,4 +52,30 @@ void MainInterface::connectControls() {
     QObject::connect(ui_->actionResetLaunchServicesDb, &QAction::triggered, &controller_,
                      &DiagnosticsController::resetLaunchServicesDb);
     QObject::connect(ui_->actionQuit, &QAction::triggered, window_.get(), &QWidget::close);
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &controller_,
+                     &DiagnosticsController::applicationWillTerminate);
+}
+
+void MainInterface::setUpReportPreview() {
+    QAction* command = ui_->actionShowReportContents;
+    // The icon's context menu (right click, or the Menu key on the focused icon) offers the same command.
+    ui_->draggableFileView->setContextMenuPolicy(Qt::ActionsContextMenu);
+    ui_->draggableFileView->addAction(command);
+    QObject::connect(&controller_, &DiagnosticsController::reportShown, command,
+                     [command] { command->setEnabled(true); });
+    QObject::connect(command, &QAction::triggered, window_.get(), [this] { showReportContents(); });
+}
+
+void MainInterface::showReportContents() {
+    if (reportPreview_ == nullptr) {
+        reportPreview_ = new ReportPreviewWindow(window_.get());
+        // For the preview benchmark, as for the main window: the first painted frame, on standard output.
+        if (qEnvironmentVariableIsSet("KEYLOFT_REPORT_FIRST_FRAME"))
+            reportPreview_->installEventFilter(new FirstFrameReporter(reportPreview_));
+    }
+    const std::optional<QUrl> report = DiagnosticsController::generatedReportZipURL();
+    reportPreview_->showReport(report ? std::optional<QString>(report->toLocalFile()) : std::nullopt);
+    reportPreview_->show();
+    reportPreview_->raise();
+    reportPreview_->activateWindow();
 }

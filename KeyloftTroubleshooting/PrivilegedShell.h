@@ -4,12 +4,14 @@
 //
 // runShellWithAuthorization (declared with the application delegate) asks for an administrator password with
 // `prompt` (through sudo and the bundled password program), runs "/bin/sh -c command" as administrator with
-// this process's environment and PATH "/bin:/usr/bin", waits for exactly that shell, and answers true only
-// when it exited with status 0. Problems are logged through DRLogger, never shown.
+// this process's environment plus PATH "/bin:/usr/bin" and a TMPDIR that takes files, waits for exactly
+// that shell, and answers true only when it exited with status 0 (a shell whose end cannot be observed
+// has not succeeded). Problems are logged through DRLogger, never shown.
 //
-// Blocks the calling thread (the main thread) while the password is asked for and the shell runs.
-// For that long it changes process-wide state and puts it back: the SIGCHLD disposition, PATH (left at
-// "/bin:/usr/bin" when it had no value before) and, when the temporary folder is unusable, TMPDIR.
+// Returns once the shell has ended. On the main thread the wait, for the password and for the shell,
+// serves the event loop (the window repaints, timers run, user input waits; see VTChildWait), so the
+// repair that called it is not entered again meanwhile. The process's own state is left alone: PATH and
+// TMPDIR reach sudo through the environment it is started with, never through the process environment.
 
 #include "PasswordDiagnosticsAppDelegate.h"
 #include "Platform/SudoAuthorization.h"
@@ -34,6 +36,6 @@ struct PrivilegedShellServices {
 bool runShellWithAuthorization(const PrivilegedShellServices& services, const QString& prompt,
                                const QString& command);
 
-// Whether a file can be created in $TMPDIR (or /tmp when it is unset or empty); the probe file is
+// Whether a file can be created in folder (or /tmp when it is absent or empty); the probe file is
 // removed again.
-[[nodiscard]] bool temporaryFolderTakesFiles();
+[[nodiscard]] bool temporaryFolderTakesFiles(const std::optional<QByteArray>& folder);

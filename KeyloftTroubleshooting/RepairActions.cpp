@@ -1,6 +1,8 @@
 #include "RepairActions.h"
 
+#include "AppResources.h"
 #include "Platform/Localization.h"
+#include "Platform/SpawnSetup.h"
 #include "Platform/SystemLog.h"
 #include "PrivilegedShell.h"
 #include "VantleFormat.h"
@@ -8,19 +10,19 @@
 #include <QMessageBox>
 
 #include <cstdint>
-#include <cstdlib>
 
 namespace {
 
 const char* const kPleaseRestart = QT_TRANSLATE_NOOP("Localizable", "Please restart Keyloft.");
 
 void setVariable(const char* name, const QString& value) {
-    ::setenv(name, value.toUtf8().constData(), 1);
+    vt_setEnvironmentVariable(name, value.toUtf8());
 }
 
 void showAlertPanel(const QString& title, const QString& message) {
     QMessageBox box;
     box.setWindowModality(Qt::ApplicationModal);
+    box.setWindowTitle(vt_applicationTitle());
     box.setIcon(QMessageBox::Information);
     box.setText(title);
     box.setInformativeText(message);
@@ -83,11 +85,11 @@ void RepairActions::resetFolderPermissions() const {
     setVariable("F2", UserFolders::expandingTilde(QStringLiteral("~/Library/ScriptingAdditions")));
     setVariable("F3", UserFolders::expandingTilde(QStringLiteral("~/Library/LaunchAgents")));
     setVariable("THEUSER", UserFolders::loginName().value_or(QString()));
-    runRepair(QT_TRANSLATE_NOOP("Localizable",
-                                "Please enter your Mac OS X password.\n\nFolder permissions will be reset. "),
-              folderPermissionsCommand(),
-              QT_TRANSLATE_NOOP("Localizable", "The folder permissions have been reset successfully."),
-              kPleaseRestart);
+    runRepair(
+        QT_TRANSLATE_NOOP("Localizable", "Please enter your password.\n\nFolder permissions will be reset. "),
+        folderPermissionsCommand(),
+        QT_TRANSLATE_NOOP("Localizable", "The folder permissions have been reset successfully."),
+        kPleaseRestart);
 }
 
 void RepairActions::repairExtendedAttributes() const {
@@ -100,17 +102,16 @@ void RepairActions::repairExtendedAttributes() const {
     }
     const QString command = extendedAttributesCommand(*account);
     vt_systemLogFormat("Running %@", command);
-    runRepair(
-        QT_TRANSLATE_NOOP("Localizable",
-                          "Please enter your Mac OS X password.\n\nExtended Attributes will be repaired. "),
-        command, QT_TRANSLATE_NOOP("Localizable", "The extended attributes have been repaired successfully."),
-        kPleaseRestart);
+    runRepair(QT_TRANSLATE_NOOP("Localizable",
+                                "Please enter your password.\n\nExtended Attributes will be repaired. "),
+              command,
+              QT_TRANSLATE_NOOP("Localizable", "The extended attributes have been repaired successfully."),
+              kPleaseRestart);
 }
 
 void RepairActions::resetLaunchServicesDb() const {
-    runRepair(QT_TRANSLATE_NOOP(
-                  "Localizable",
-                  "Please enter your Mac OS X password.\n\nThe Launch Services database will be reset,"),
+    runRepair(QT_TRANSLATE_NOOP("Localizable",
+                                "Please enter your password.\n\nThe Launch Services database will be reset,"),
               launchServicesCommand(),
               QT_TRANSLATE_NOOP("Localizable", "The Launch Services database has been successfully reset."),
               QT_TRANSLATE_NOOP("Localizable", "You can now install Keyloft from the App Store."));

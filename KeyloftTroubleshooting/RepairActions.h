@@ -3,9 +3,11 @@
 // The three repairs of the window's menu. Each runs one shell command line as administrator after the
 // person has typed an administrator password, and tells the person only when it succeeded.
 //
-// Every repair runs on the main thread and blocks it while the password is asked for and the command
-// runs. resetFolderPermissions sets F1, F2, F3 and THEUSER in the process environment (the command
-// refers to them) and leaves them set: every later child process inherits them.
+// Every repair runs on the main thread and returns once the password has been asked for and the command
+// has run; the window stays alive meanwhile. resetFolderPermissions sets F1, F2, F3 and THEUSER in the
+// process environment, under the environment lock (the command refers to them), and leaves them set:
+// every later child process inherits them, and a child started meanwhile on another thread starts with
+// an intact environment.
 
 #include "Platform/UserFolders.h"
 

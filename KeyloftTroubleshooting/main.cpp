@@ -1,6 +1,8 @@
 #include "AppResources.h"
+#include "CommandLine.h"
 #include "FirstFrameReporter.h"
 #include "MainInterface.h"
+#include "Platform/ChildProcess.h"
 #include "Platform/Localization.h"
 
 #include <QApplication>
@@ -9,8 +11,12 @@
 #include <cstdlib>
 
 int main(int argc, char* argv[]) {
+    vt_resetChildSignal();
     // A child that stops reading its input must not end the tool.
     std::signal(SIGPIPE, SIG_IGN);
+    // --report, --help, --version and wrong arguments end here, with no window and no display needed.
+    if (const std::optional<int> status = vt_runCommandLine(argc, argv))
+        return *status;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Keyloft Troubleshooting"));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.vantle.KeyloftTroubleshooting"));

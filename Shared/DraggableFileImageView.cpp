@@ -1,6 +1,8 @@
 #include "DraggableFileImageView.h"
 
+#include "Platform/Localization.h"
 #include "Platform/SystemLog.h"
+#include "VantleFormat.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -15,8 +17,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QSaveFile>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <memory>
@@ -54,9 +54,8 @@ QImage premultiplied(const QImage& image) {
     return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-// The promised file as drag data: nothing is written until the drop target reads the file list.
-// The first read asks the view for the bytes and writes them into a fresh staging folder; later reads
-// (targets may read more than once) answer the same file.
+// The promised file as drag data: the data source is not asked until the drop target reads the file
+// list. Later reads (targets may read more than once) answer the same file.
 class PromisedFileMimeData : public QMimeData {
 public:
     explicit PromisedFileMimeData(DraggableFileImageView* view) : view_(view) {}
@@ -71,7 +70,7 @@ protected:
         if (mimeType != QLatin1String(kUriListType))
             return QMimeData::retrieveData(mimeType, type);
         if (!fileUrl_)
-            fileUrl_ = writePromisedFile();
+            fileUrl_ = view_ != nullptr ? view_->handedOverFile().value_or(QUrl()) : QUrl();
         if (!fileUrl_->isValid())
             return {};
         if (type.id() == QMetaType::QByteArray)
@@ -82,12 +81,6 @@ protected:
     }
 
 private:
-    QUrl writePromisedFile() const {
-        if (view_ == nullptr)
-            return {};
-        return view_->stagePromisedFile().value_or(QUrl());
-    }
-
     QPointer<DraggableFileImageView> view_;
     mutable std::optional<QUrl> fileUrl_;
 };
@@ -134,7 +127,7 @@ DraggableFileImageView::DraggableFileImageView(QWidget* parent) : QLabel(parent)
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFocusPolicy(Qt::StrongFocus);
-    setAccessibleName(tr("Report"));
+    setAccessibleName(vt_localized(QT_TRANSLATE_NOOP("Localizable", "Report")));
 }
 
 DraggableFileImageView::~DraggableFileImageView() = default;
@@ -169,10 +162,11 @@ void DraggableFileImageView::describeForAssistiveTechnology() {
     // Without a file name the view stands for nothing that can be copied: keep what the owner said.
     if (fileName_.isEmpty())
         return;
-    setAccessibleDescription(
-        tr("The file %1. Enter or Space shows it, Ctrl+C copies it, and dragging it into "
-           "another application copies it there.")
-            .arg(fileName_));
+    setAccessibleDescription(vt_format(
+        vt_localized(QT_TRANSLATE_NOOP("Localizable",
+                                       "The file %@. Enter or Space shows it, Ctrl+C copies it, "
+                                       "and dragging it into another application copies it there.")),
+        fileName_));
 }
 
 QImage DraggableFileImageView::pressedImageForIcon(const QImage& icon) {
@@ -228,24 +222,14 @@ DraggableFileImageView::namesOfPromisedFilesDroppedAtDestination(const QUrl& fol
     return QStringList{fileName_};
 }
 
-std::optional<QUrl> DraggableFileImageView::stagePromisedFile() {
-    if (!stagingRoot_) {
-        const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-        if (cache.isEmpty() || !QDir().mkpath(cache))
-            return std::nullopt;
-        auto root = std::make_unique<QTemporaryDir>(cache + QLatin1String("/drag-XXXXXX"));
-        if (!root->isValid())
-            return std::nullopt;
-        stagingRoot_ = std::move(root);
-    }
-    // A fresh folder per drop, so one drag never hands out another drag's file.
-    const QString folder = stagingRoot_->filePath(QString::number(++stagedCount_));
-    if (!QDir().mkpath(folder))
+std::optional<QUrl> DraggableFileImageView::handedOverFile() {
+    auto* source = dynamic_cast<DraggableFileDataSource*>(dataSource_.data());
+    if (source == nullptr || fileName_.isEmpty())
         return std::nullopt;
-    const auto names = namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(folder));
-    if (!names || names->isEmpty())
+    const std::optional<QUrl> file = source->fileURLForDraggableFileImageView(this);
+    if (!file || !file->isLocalFile() || !QFileInfo(file->toLocalFile()).isFile())
         return std::nullopt;
-    return QUrl::fromLocalFile(QDir(folder).filePath(names->first()));
+    return file;
 }
 
 std::unique_ptr<QMimeData> DraggableFileImageView::clipboardDataForFile(const QUrl& file) {
@@ -256,11 +240,11 @@ std::unique_ptr<QMimeData> DraggableFileImageView::clipboardDataForFile(const QU
 }
 
 bool DraggableFileImageView::copyFileToClipboard() {
-    const std::optional<QUrl> staged = stagePromisedFile();
-    if (!staged)
+    const std::optional<QUrl> file = handedOverFile();
+    if (!file)
         return false;
     // The clipboard takes ownership of the data.
-    QGuiApplication::clipboard()->setMimeData(clipboardDataForFile(*staged).release());
+    QGuiApplication::clipboard()->setMimeData(clipboardDataForFile(*file).release());
     return true;
 }
 

@@ -9,9 +9,8 @@
 //   whole view. Unconfigured, it shows an empty frame where the file will appear.
 // - The first move with the button down after a press starts a drag when the view is configured.
 //   The drag offers the copy operation only (modifier keys change nothing) and shows the icon at 70 %
-//   opacity. The file is promised: the data source is asked for its bytes only when the drop target
-//   reads the dropped data; the bytes are then written atomically under the file's name into a fresh
-//   staging folder below the cache location, and that file is what the target receives.
+//   opacity. The file is promised: the data source is asked for it only when the drop target reads the
+//   dropped data, and the target receives the file itself (see handedOverFile).
 // - A release that ends a single click (not the second click of a double click) emits clicked().
 // - Keyboard: the view takes focus (Tab or a click) and then shows a focus frame. Enter or Return sends
 //   clicked() once per press; Space shows the pressed image while held and sends clicked() on release;
@@ -39,16 +38,18 @@
 class DraggableFileImageView;
 class QDrag;
 class QMimeData;
-class QTemporaryDir;
 
-// Supplies the bytes of the file a view stands for. A data source is any QObject that also derives
-// from this interface; the view checks that with dynamic_cast before it asks.
+// Supplies the file a view stands for. A data source is any QObject that also derives from this
+// interface; the view checks that with dynamic_cast before it asks. Called on the main thread.
 class DraggableFileDataSource {
 public:
     virtual ~DraggableFileDataSource() = default;
-    // The complete file content at this moment, or absent when there is none. Called on the main thread.
+    // The complete file content at this moment, or absent when there is none.
     [[nodiscard]] virtual std::optional<QByteArray>
     fileDataForDraggableFileImageView(DraggableFileImageView* view) = 0;
+    // The file itself at this moment (a local file URL), or absent when there is none.
+    [[nodiscard]] virtual std::optional<QUrl>
+    fileURLForDraggableFileImageView(DraggableFileImageView* view) = 0;
 
 protected:
     DraggableFileDataSource() = default;
@@ -79,14 +80,16 @@ public:
     // "Error writing report to <location>: <reason>" to the system log.
     std::optional<QStringList> namesOfPromisedFilesDroppedAtDestination(const QUrl& folder);
 
-    // Writes the promised file into a fresh folder below the cache location (as
-    // namesOfPromisedFilesDroppedAtDestination does) and answers the file's URL; absent when nothing was
-    // written. Staged files stay until the view is destroyed, so a target may copy them after the drop.
-    std::optional<QUrl> stagePromisedFile();
+    // The file a drop or a paste hands over: the data source's own file of this moment, when it names a
+    // regular file that exists; absent otherwise (no data source, or it names none). Nothing is copied
+    // or read: the file keeps its mode and lasts as long as its owner keeps it, so a mail draft, a
+    // clipboard manager or a delayed paste that reads it after this tool has ended still finds it.
+    // Only the copy operation is ever offered for it.
+    [[nodiscard]] std::optional<QUrl> handedOverFile();
 
-    // Stages the promised file as stagePromisedFile does and puts it on the clipboard: its URL as
-    // text/uri-list and as x-special/gnome-copied-files ("copy" and the URL on the next line), so a file
-    // manager pastes a copy. False, with the clipboard unchanged, when nothing could be staged.
+    // Puts the handed-over file on the clipboard: its URL as text/uri-list and as
+    // x-special/gnome-copied-files ("copy" and the URL on the next line), so a file manager pastes a
+    // copy. False, with the clipboard unchanged, when there is no file to hand over.
     bool copyFileToClipboard();
 
     // The clipboard data for one file, as copyFileToClipboard sets it.
@@ -151,6 +154,4 @@ private:
     bool spaceHeld_ = false;
     QPoint pressPoint_;
     DragRunner dragRunner_;
-    std::unique_ptr<QTemporaryDir> stagingRoot_;
-    int stagedCount_ = 0;
 };

@@ -117,6 +117,10 @@ QVariantMap runScriptWaitForExit(const QString& script, const std::optional<QStr
                             waitForExit);
 }
 
+void vt_stopRunningScripts() noexcept {
+    vt_stopChildProcesses();
+}
+
 QVariantMap runScript(const QString& script, const std::optional<QString>& parameters,
                       const std::optional<QByteArray>& standardInput) {
     return runScriptWaitForExit(script, parameters, standardInput, false);

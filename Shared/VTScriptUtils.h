@@ -19,9 +19,10 @@
 //
 // Blocking: every function blocks the calling thread until the child (and anything it left running
 // with its output streams) has closed standard output and standard error, and where stated until it
-// has exited. No time-out. No state is kept between calls; any thread may call them at once. Children
-// inherit the environment and current directory of the moment they start. A child that is not waited
-// for is collected in the background when it exits.
+// has exited. No time-out. No state is kept between calls (only a stop lasts); any thread may call them
+// at once. Children inherit the environment and current directory of the moment they start, and each
+// leads a process group of its own. A child that is not waited for is collected in the background
+// when it exits.
 
 #include <QByteArray>
 #include <QString>
@@ -29,6 +30,11 @@
 #include <QVariantMap>
 
 #include <optional>
+
+// Stops the scripts and programs these runners are running, for a tool that is ending: each run's
+// process group gets SIGTERM, then SIGKILL after a short grace; no runner starts anything afterwards.
+// Async-signal-safe, so a SIGINT handler may call it (see vt_stopChildProcesses in Platform/ChildProcess.h).
+void vt_stopRunningScripts() noexcept;
 
 // Runs "/bin/bash" "-c" with the command line: script alone when parameters is absent, otherwise
 // script, one space and parameters (no quoting: both must already be safe for the shell).

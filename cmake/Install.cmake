@@ -4,6 +4,9 @@
 find_package(Qt6 REQUIRED COMPONENTS Svg)
 
 set(KEYLOFT_APP_ID "com.vantle.KeyloftTroubleshooting")
+set(CPACK_PACKAGE_NAME "keyloft-troubleshooting")
+# The date of this release, for the AppStream metainfo and the manual page.
+set(KEYLOFT_RELEASE_DATE "2026-12-06")
 set(keyloft_bundle_dest "lib/${KEYLOFT_BUNDLE_NAME}")
 set(keyloft_packaging "${PROJECT_SOURCE_DIR}/packaging")
 
@@ -50,17 +53,39 @@ add_custom_command(OUTPUT ${keyloft_icon_pngs}
                    COMMENT "Rendering the application icon")
 add_custom_target(keyloft_icons ALL DEPENDS ${keyloft_icon_pngs})
 
+# The manual page and the Debian changelog, compressed as Debian wants them (gzip -9, no name or time
+# stored, so the same sources give the same bytes), and the copyright file.
+set(keyloft_docs_dir "${CMAKE_CURRENT_BINARY_DIR}/docs")
+configure_file("${keyloft_packaging}/keyloft-troubleshooting.1.in" "${keyloft_docs_dir}/keyloft-troubleshooting.1" @ONLY)
+configure_file("${keyloft_packaging}/changelog.in" "${keyloft_docs_dir}/changelog" @ONLY)
+add_custom_command(OUTPUT "${keyloft_docs_dir}/keyloft-troubleshooting.1.gz" "${keyloft_docs_dir}/changelog.gz"
+                   COMMAND gzip -9nkf keyloft-troubleshooting.1 changelog
+                   WORKING_DIRECTORY "${keyloft_docs_dir}"
+                   DEPENDS "${keyloft_docs_dir}/keyloft-troubleshooting.1" "${keyloft_docs_dir}/changelog"
+                   COMMENT "Compressing the manual page and the changelog")
+add_custom_target(keyloft_docs ALL DEPENDS "${keyloft_docs_dir}/keyloft-troubleshooting.1.gz"
+                                           "${keyloft_docs_dir}/changelog.gz")
+install(FILES "${keyloft_docs_dir}/keyloft-troubleshooting.1.gz" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+install(FILES "${keyloft_docs_dir}/changelog.gz" "${keyloft_packaging}/copyright"
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME}")
+
 # Debian package: `cpack -G DEB` in a build tree. Library dependencies come from dpkg-shlibdeps;
 # the programs the tool runs are named here.
-set(CPACK_PACKAGE_NAME "keyloft-troubleshooting")
+
 set(CPACK_PACKAGE_VENDOR "Vantle")
 set(CPACK_PACKAGE_CONTACT "Keyloft Support <support@keyloft.example.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Diagnostics report and repairs for the Keyloft password manager")
-set(CPACK_PACKAGE_DESCRIPTION "Creates a diagnostics report for Keyloft support, mails it, and repairs common damage.")
+# Debian wants the long description in lines of at most 80 characters.
+set(CPACK_PACKAGE_DESCRIPTION "Creates a diagnostics report about a Keyloft 4 installation for Keyloft
+support, lets the user look inside it, and mails it or hands it over by drag
+and drop. The report can also be made from a terminal or over SSH
+(keyloft-troubleshooting --report). The tool also repairs common damage to
+the Keyloft folders after asking for the user's password.")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "ruby, sudo, xdg-utils, qt6-qpa-plugins, libqt6svg6")
+# qt6-translations-l10n: Qt's own texts (standard buttons, context menus, key names) in the user's language.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "ruby, sudo, xdg-utils, qt6-qpa-plugins, libqt6svg6, qt6-translations-l10n")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

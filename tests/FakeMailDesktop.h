@@ -1,8 +1,9 @@
 #pragma once
 
 // A desktop whose default mail client is the fakemail helper, for tests that run the real xdg-email: a
-// temporary HOME with mimeapps.list and fakemail.desktop, and this process's environment (inherited by
-// children) pointed at it, with no desktop session and a DISPLAY that need not exist, until the object goes.
+// temporary HOME with mimeapps.list and the client's desktop entry, the fake programs first on PATH, and
+// this process's environment (inherited by children) pointed at it, with no desktop session and a DISPLAY
+// that need not exist, until the object goes.
 
 #include <QDir>
 #include <QFile>
@@ -11,17 +12,21 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <csignal>
 #include <map>
 #include <optional>
+#include <set>
 
 class FakeMailDesktop {
 public:
-    // One start of the fake client: its arguments, and the mailto URI decoded into its parts.
+    // One start of a fake program: its name, its arguments, and the first mailto URI among them decoded
+    // into its parts.
     struct Message {
         qint64 pid = 0;
+        QString program;
         QStringList arguments;
         QString to;
         QMap<QString, QString> fields; // subject, body, attach (decoded; line breaks as sent)
@@ -30,9 +35,8 @@ public:
     FakeMailDesktop() {
         for (const char* folder : {"/home", "/config", "/data/applications", "/bin"})
             QDir().mkpath(root() + folder);
-        write(root() + "/config/mimeapps.list",
-              "[Default Applications]\nx-scheme-handler/mailto=fakemail.desktop\n");
-        setClientProgramName("fakemail");
+        setClient("fakemail");
+        set("PATH", root() + "/bin:" + qEnvironmentVariable("PATH"));
         set("HOME", root() + "/home");
         set("XDG_CONFIG_HOME", root() + "/config");
         set("XDG_DATA_HOME", root() + "/data");
@@ -40,18 +44,20 @@ public:
         set("XDG_CONFIG_DIRS", QString(""));
         set("DISPLAY", QStringLiteral(":97"));
         set("FAKEMAIL_LOG", root() + "/fakemail.log");
-        for (const char* name : {"XDG_CURRENT_DESKTOP", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID",
-                                 "MATE_DESKTOP_SESSION_ID", "DESKTOP_SESSION", "LXQT_SESSION_CONFIG",
-                                 "MAILER", "BROWSER", "WAYLAND_DISPLAY", "FAKEMAIL_EXIT", "FAKEMAIL_SLEEP",
-                                 "FAKEMAIL_STDERR", "DBUS_SESSION_BUS_ADDRESS"})
+        for (const char* name :
+             {"XDG_CURRENT_DESKTOP", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID",
+              "MATE_DESKTOP_SESSION_ID", "DESKTOP_SESSION", "LXQT_SESSION_CONFIG", "MAILER", "BROWSER",
+              "WAYLAND_DISPLAY", "TERMINAL", "FAKEMAIL_EXIT", "FAKEMAIL_SLEEP", "FAKEMAIL_STDERR",
+              "FAKEMAIL_FLOOD", "DBUS_SESSION_BUS_ADDRESS"})
             set(name, std::nullopt);
     }
 
     ~FakeMailDesktop() {
         // Fakes told to stay alive are ended here; the check keeps a reused pid's process safe.
         for (const Message& message : messages())
-            if (QFileInfo(QFileInfo(QStringLiteral("/proc/%1/exe").arg(message.pid)).symLinkTarget())
-                    .fileName() == clientName_)
+            if (programs_.count(
+                    QFileInfo(QFileInfo(QStringLiteral("/proc/%1/exe").arg(message.pid)).symLinkTarget())
+                        .fileName()))
                 ::kill(static_cast<pid_t>(message.pid), SIGKILL);
         for (const auto& [name, value] : saved_)
             value ? qputenv(name.constData(), *value) : qunsetenv(name.constData());
@@ -61,15 +67,20 @@ public:
     FakeMailDesktop& operator=(const FakeMailDesktop&) = delete;
 
     [[nodiscard]] QString root() const { return dir_.path(); }
-    // The file name the fake client is started under; xdg-email treats "thunderbird" in its own way.
-    // A copy, not a link: xdg-email resolves links before it looks at the name.
-    void setClientProgramName(const QByteArray& name) {
-        const QByteArray program = QFile::encodeName(root()) + "/bin/" + name;
-        clientName_ = QFile::decodeName(name);
-        QFile::copy(QStringLiteral(KEYLOFT_HELPERS_DIR "/fakemail"), QFile::decodeName(program));
-        write(root() + "/data/applications/fakemail.desktop",
+    // Makes the fake client, started as `name`, the default mailto handler through the desktop entry
+    // `desktopId`; a terminal client also gets a fake x-terminal-emulator on PATH. A copy, not a link:
+    // xdg-email resolves links before it looks at the name.
+    void setClient(const QByteArray& name, const QByteArray& desktopId = "fakemail.desktop",
+                   bool terminal = false) {
+        const QByteArray program = installFake(name);
+        if (terminal)
+            installFake("x-terminal-emulator");
+        write(root() + "/config/mimeapps.list",
+              "[Default Applications]\nx-scheme-handler/mailto=" + desktopId + "\n");
+        write(root() + "/data/applications/" + QString::fromUtf8(desktopId),
               "[Desktop Entry]\nType=Application\nName=Fake Mail\nExec=" + program +
-                  " %u\nStartupWMClass=FakeMailWindow\nMimeType=x-scheme-handler/mailto;\n");
+                  " %u\nStartupWMClass=FakeMailWindow\nMimeType=x-scheme-handler/mailto;\n" +
+                  (terminal ? "Terminal=true\n" : ""));
     }
     void setClientExit(int status) { set("FAKEMAIL_EXIT", QString::number(status)); }
     void setClientSleep(int seconds) { set("FAKEMAIL_SLEEP", QString::number(seconds)); }
@@ -89,17 +100,42 @@ public:
         return path;
     }
 
+    // Every start of a fake program so far, in order.
     [[nodiscard]] QList<Message> messages() const {
         QList<Message> result;
+        for (const QJsonObject& record : records())
+            if (record.contains("arguments"))
+                result.append(decode(record));
+        return result;
+    }
+
+    // How many bytes the fake client with this pid got written when told to flood its output; absent
+    // until it has finished.
+    [[nodiscard]] std::optional<qint64> floodedBytes(qint64 pid) const {
+        for (const QJsonObject& record : records())
+            if (record.value("pid").toInteger() == pid && record.contains("flooded"))
+                return record.value("flooded").toInteger();
+        return std::nullopt;
+    }
+
+private:
+    QByteArray installFake(const QByteArray& name) {
+        const QByteArray program = QFile::encodeName(root()) + "/bin/" + name;
+        programs_.insert(QFile::decodeName(name));
+        QFile::copy(QStringLiteral(KEYLOFT_HELPERS_DIR "/fakemail"), QFile::decodeName(program));
+        return program;
+    }
+
+    [[nodiscard]] QList<QJsonObject> records() const {
+        QList<QJsonObject> result;
         QFile log(root() + "/fakemail.log");
         if (log.open(QIODevice::ReadOnly))
             for (const QByteArray& line : log.readAll().split('\n'))
                 if (!line.isEmpty())
-                    result.append(decode(QJsonDocument::fromJson(line).object()));
+                    result.append(QJsonDocument::fromJson(line).object());
         return result;
     }
 
-private:
     static void write(const QString& path, const QByteArray& bytes) {
         QFile file(path);
         if (file.open(QIODevice::WriteOnly))
@@ -111,10 +147,13 @@ private:
     }
 
     static Message decode(const QJsonObject& record) {
-        Message message{record.value("pid").toInteger(), {}, {}, {}};
+        Message message{record.value("pid").toInteger(), record.value("program").toString(), {}, {}, {}};
         for (const QJsonValue& argument : record.value("arguments").toArray())
             message.arguments.append(argument.toString());
-        const QString uri = message.arguments.value(0);
+        const QStringList uris = message.arguments.filter(QRegularExpression("^mailto:"));
+        if (uris.isEmpty())
+            return message;
+        const QString uri = uris.first();
         const qsizetype query = uri.indexOf(QLatin1Char('?'));
         message.to = percentDecoded(uri.mid(7, query < 0 ? -1 : query - 7));
         for (const QString& field : query < 0 ? QStringList() : uri.mid(query + 1).split(QLatin1Char('&')))
@@ -124,6 +163,6 @@ private:
     }
 
     QTemporaryDir dir_;
-    QString clientName_;
+    std::set<QString> programs_;
     std::map<QByteArray, std::optional<QByteArray>> saved_;
 };

@@ -1,14 +1,22 @@
 // The three repairs with the privileged shell and the alert panel stubbed: what is handed over, in
-// which order, and when the person is told.
+// which order, and when the person is told. Then the privileged shell with a stand-in for sudo: the
+// window keeps turning while it waits, and a repair during a report changes nothing the report's
+// children see.
 
+#include "Platform/SpawnSetup.h"
 #include "Platform/SystemLog.h"
+#include "PrivilegedShell.h"
 #include "RepairActions.h"
+#include "VTScriptUtils.h"
 
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTranslator>
 #include <QtTest>
 
+#include <atomic>
 #include <pwd.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -30,6 +38,12 @@ public:
 
 QString env(const char* name) {
     return qEnvironmentVariable(name, QStringLiteral("<unset>"));
+}
+
+// The privileged shell with `sudo` standing in for sudo and the password program that is never run.
+PrivilegedShellServices standInServices(const QString& sudo) {
+    return PrivilegedShellServices{SudoAuthorization(QStringLiteral("/bin/false"), sudo),
+                                   [] { return std::nullopt; }, [] { return std::nullopt; }};
 }
 
 } // namespace
@@ -94,7 +108,7 @@ private slots:
         const QString launchServices =
             QStringLiteral("/System/Library/Frameworks/CoreServices.framework/Frameworks/"
                            "LaunchServices.framework/Versions/A/Support/lsregister -kill -seed -r -f");
-        const QString password = QStringLiteral("Please enter your Mac OS X password.\n\n");
+        const QString password = QStringLiteral("Please enter your password.\n\n");
         const QString restart = QStringLiteral("Please restart Keyloft.");
         for (const bool answer : {true, false}) {
             const auto row = [answer](const char* name, Repair repair, const QString& prompt,
@@ -166,6 +180,59 @@ private slots:
         QCOMPARE(events_.filter(QRegularExpression(QStringLiteral("^env\\|"))),
                  QStringList{expected.join('|')});
         QCOMPARE((QStringList{"env", env("F1"), env("F2"), env("F3"), env("THEUSER")}), expected);
+    }
+
+    // The stand-in takes a moment for the password and for the shell, as a person and a repair do; the
+    // event loop turns all the while (a timer keeps firing). The outcome rules are the real-sudo test's.
+    void theWindowKeepsTurningWhileTheShellWaits() {
+        QTemporaryDir dir;
+        QFile sudo(dir.filePath(QStringLiteral("sudo")));
+        QVERIFY(sudo.open(QIODevice::WriteOnly) && sudo.write("#!/bin/sh\nsleep 0.3\n") > 0);
+        sudo.close();
+        QVERIFY(sudo.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+        int ticks = 0;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+        timer.start(20);
+
+        QVERIFY(runShellWithAuthorization(standInServices(sudo.fileName()), QStringLiteral("Prompt"),
+                                          QStringLiteral("true")));
+        QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
+    }
+
+    // Report-style runs on one thread while the main thread repairs the folders again and again, each
+    // time as the first repair of a run (the repair's variables new to the environment): every run
+    // starts, and every child sees the tool's own PATH.
+    void aRepairDuringAReportChangesNothingItsChildrenSee() {
+        const QByteArray path = qgetenv("PATH");
+        const RepairActions actions(RepairServices{
+            [](const QString& prompt, const QString& command) {
+                return runShellWithAuthorization(standInServices(QStringLiteral("/bin/true")), prompt,
+                                                 command);
+            },
+            [](const QString&, const QString&) {},
+            [] { return std::nullopt; },
+        });
+        std::atomic<bool> reportDone{false};
+        QStringList faults;
+        std::thread report([&] {
+            for (int i = 0; i < 400; ++i) {
+                const QVariantMap result = runScriptWaitForExit(QStringLiteral("printf '%s' \"$PATH\""),
+                                                                std::nullopt, std::nullopt, true);
+                if (result.value("status") != QVariant(0) || result.value("out").toString().toUtf8() != path)
+                    faults << result.value("err").toString() + result.value("out").toString();
+            }
+            reportDone = true;
+        });
+        int repairs = 0;
+        for (; !reportDone; ++repairs) {
+            for (const char* name : {"F1", "F2", "F3", "THEUSER"})
+                vt_unsetEnvironmentVariable(name);
+            actions.resetFolderPermissions();
+        }
+        report.join();
+        QVERIFY(repairs > 10);
+        QVERIFY2(faults.isEmpty(), qPrintable(QString::number(faults.size()) + ": " + faults.value(0)));
     }
 };
 

@@ -132,35 +132,37 @@ private slots:
     void runsAsAdministratorAndLeavesProcessStateAlone_data() {
         QTest::addColumn<QString>("askpass");
         QTest::addColumn<QString>("commandTail");
-        QTest::addColumn<int>("loggedStatus");      // -1: succeeds, nothing logged
+        QTest::addColumn<bool>("succeeds");
+        QTest::addColumn<int>("loggedStatus");      // when it fails
         QTest::addColumn<QByteArray>("pathBefore"); // "-": unset
         QTest::addColumn<int>("sigchld");           // 0 default, 1 ignored, 2 handled
-        const auto row = [](const char* name, const char* askpass, const char* tail, int status,
-                            const QByteArray& path, int sigchld) {
-            QTest::newRow(name) << QString::fromLatin1(askpass) << QString::fromLatin1(tail) << status << path
-                                << sigchld;
+        const auto row = [](const char* name, const char* askpass, const char* tail, bool succeeds,
+                            int status, const QByteArray& path, int sigchld) {
+            QTest::newRow(name) << QString::fromLatin1(askpass) << QString::fromLatin1(tail) << succeeds
+                                << status << path << sigchld;
         };
         const QByteArray set("/opt/keyloft-test/bin:/usr/bin:/bin");
-        row("succeeds, PATH unset, SIGCHLD ignored", "askpass_right", "", -1, "-", 1);
-        row("succeeds, PATH set, SIGCHLD handled", "askpass_right", "", -1, set, 2);
-        row("cancelled, PATH empty", "askpass_cancel", "", 1, "", 0);
-        row("wrong password", "askpass_wrong", "", 1, set, 2);
-        row("command exits 1, SIGCHLD ignored", "askpass_right", "; exit 1", 0, set, 1);
-        row("shell killed by a signal", "askpass_right", "; kill -KILL $$", 0, set, 0);
+        row("succeeds, PATH unset", "askpass_right", "", true, 0, "-", 0);
+        row("succeeds, PATH set, SIGCHLD handled", "askpass_right", "", true, 0, set, 2);
+        row("cancelled, PATH empty", "askpass_cancel", "", false, 1, "", 0);
+        row("wrong password", "askpass_wrong", "", false, 1, set, 2);
+        row("command exits 1, SIGCHLD handled", "askpass_right", "; exit 1", false, 0, set, 2);
+        row("shell killed by a signal", "askpass_right", "; kill -KILL $$", false, 0, set, 0);
+        // The kernel collects sudo itself: its outcome is unknown, which is no success.
+        row("SIGCHLD ignored", "askpass_right", "", false, -1, set, 1);
     }
 
     // The shell runs as root with PATH "/bin:/usr/bin" and the caller's F1-F3 and THEUSER, after one
-    // password request showing the prompt exactly. Whatever the outcome, PATH (an unset one stays the
-    // shell's), TMPDIR, SUDO_ASKPASS and the SIGCHLD disposition are as they were; the exit status is
-    // seen even by a process that ignores SIGCHLD; a failure is one line with the status.
+    // password request showing the prompt exactly. Whatever the outcome, PATH, TMPDIR, SUDO_ASKPASS and
+    // the SIGCHLD disposition are as they were; a failure is one line with the status.
     void runsAsAdministratorAndLeavesProcessStateAlone() {
         QFETCH(QString, askpass);
         QFETCH(QString, commandTail);
+        QFETCH(bool, succeeds);
         QFETCH(int, loggedStatus);
         QFETCH(QByteArray, pathBefore);
         QFETCH(int, sigchld);
-        const QString prompt =
-            QStringLiteral("Please enter your Mac OS X password.\n\nFolder 100% %u reset. ");
+        const QString prompt = QStringLiteral("Please enter your password.\n\nFolder 100% %u reset. ");
         const QByteArrayList passed{"/home/x/Library/Application Support/Keyloft",
                                     "/home/x/it's \"quoted\" $HOME", "/home/x/Library/LaunchAgents", "x"};
         for (int i = 0; const char* name : {"F1", "F2", "F3", "THEUSER"})
@@ -168,7 +170,8 @@ private slots:
         // A password program the desktop session names for itself is neither used nor changed.
         const QByteArray sessionAskpass = (helpers_ + QStringLiteral("/askpass_cancel")).toUtf8();
         const ScopedEnv askpassOfSession("SUDO_ASKPASS", sessionAskpass);
-        const ScopedEnv path("PATH", pathBefore == "-" ? Variable() : Variable(pathBefore));
+        const Variable path = pathBefore == "-" ? Variable() : Variable(pathBefore);
+        const ScopedEnv pathEnv("PATH", path);
         const ScopedEnv tmpdir("TMPDIR", scratch_.path().toUtf8());
         const QString command =
             QStringLiteral(
@@ -181,17 +184,17 @@ private slots:
         const bool result = runShellWithAuthorization(services(askpass), prompt, command);
 
         QVERIFY(setChildSignalHandler(SIG_DFL) == handler);
-        QCOMPARE(variable("PATH"), pathBefore == "-" ? Variable("/bin:/usr/bin") : Variable(pathBefore));
+        QCOMPARE(variable("PATH"), path);
         QCOMPARE(variable("TMPDIR"), Variable(scratch_.path().toUtf8()));
         QCOMPARE(variable("SUDO_ASKPASS"), Variable(sessionAskpass));
-        QCOMPARE(result, loggedStatus < 0);
+        QCOMPARE(result, succeeds);
         const QString failure =
             QStringLiteral("Failed to run shell command '%1' with authorization, status: %2");
         QCOMPARE(log.messages().filter(QStringLiteral("Failed")),
-                 loggedStatus < 0 ? QStringList() : QStringList{failure.arg(command).arg(loggedStatus)});
-        QCOMPARE(contents("seen"), askpass == QLatin1String("askpass_right")
-                                       ? "0\n/bin:/usr/bin\n" + passed.join('\n') + '\n'
-                                       : QByteArray("<missing>"));
+                 succeeds ? QStringList() : QStringList{failure.arg(command).arg(loggedStatus)});
+        const bool shellRan = askpass == QLatin1String("askpass_right") && sigchld != 1;
+        QCOMPARE(contents("seen"),
+                 shellRan ? "0\n/bin:/usr/bin\n" + passed.join('\n') + '\n' : QByteArray("<missing>"));
         // What the password programs were shown ("length\nprompt\n" each), byte for byte: one request
         // covers the authorization and the run.
         const QByteArray shown = prompt.toUtf8();

@@ -1,27 +1,19 @@
 #include "AppResources.h"
+#include "FakeMailDesktop.h"
 #include "MainInterface.h"
 #include "Platform/Bundle.h"
 #include "ProgressIndicator.h"
 #include "support/TestSupport.h"
 #include "ui_MainWindow.h"
 
-#include <QDesktopServices>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
-
-// Stands in for the file browser: records what the desktop was asked to open.
-class UrlRecorder : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl& url) { opened.append(url); }
-};
 
 class TestApplication : public QObject {
     Q_OBJECT
@@ -64,26 +56,41 @@ private slots:
 
     void clickingTheReportIconOpensTheReportFolder_data() {
         QTest::addColumn<bool>("folderExists");
-        QTest::newRow("report folder present") << true;
-        QTest::newRow("no report folder yet") << false;
+        QTest::addColumn<bool>("fileManager");
+        QTest::newRow("a file manager opens it") << true << true;
+        QTest::newRow("no file manager: the sheet names the folder") << true << false;
+        QTest::newRow("no report folder yet") << false << true;
     }
+    // Real xdg-open; the fake mail client stands in for the file manager the desktop names for folders.
     void clickingTheReportIconOpensTheReportFolder() {
         QFETCH(bool, folderExists);
-        QTemporaryDir dataHome;
-        const QString folder = dataHome.path() + "/Keyloft 4/Diagnostics";
+        QFETCH(bool, fileManager);
+        FakeMailDesktop desktop;
+        QFile mimeapps(desktop.root() + "/config/mimeapps.list");
+        QVERIFY(mimeapps.open(QIODevice::WriteOnly));
+        mimeapps.write(fileManager ? "[Default Applications]\ninode/directory=fakemail.desktop\n"
+                                   : "[Default Applications]\n");
+        mimeapps.close();
+        const QString folder = desktop.root() + "/data/Keyloft 4/Diagnostics";
         QVERIFY(!folderExists || QDir().mkpath(folder));
-        const ScopedEnv dataEnv("XDG_DATA_HOME", dataHome.path().toUtf8());
-        UrlRecorder recorder;
-        QDesktopServices::setUrlHandler("file", &recorder, "open");
         MainInterface interface;
         interface.window().show();
         QVERIFY(QTest::qWaitForWindowExposed(&interface.window()));
         DraggableFileImageView* icon = interface.ui().draggableFileView;
         QTest::mouseClick(icon->window()->windowHandle(), Qt::LeftButton, {},
                           icon->mapTo(icon->window(), icon->rect().center()));
-        QDesktopServices::unsetUrlHandler("file");
-        QCOMPARE(recorder.opened, folderExists ? QList<QUrl>{QUrl::fromLocalFile(folder)} : QList<QUrl>{});
-        QVERIFY(folderExists || !QFileInfo::exists(dataHome.filePath("Keyloft 4")));
+
+        QStringList opened;
+        for (const FakeMailDesktop::Message& message : desktop.messages())
+            opened << message.arguments;
+        QCOMPARE(opened, folderExists && fileManager ? QStringList{folder} : QStringList{});
+        auto* sheet = interface.window().findChild<QMessageBox*>();
+        QCOMPARE(sheet != nullptr, folderExists && !fileManager);
+        if (sheet != nullptr) {
+            QVERIFY(sheet->isVisible());
+            QVERIFY2(sheet->informativeText().endsWith('\n' + folder), qPrintable(sheet->informativeText()));
+        }
+        QVERIFY(folderExists || !QFileInfo::exists(desktop.root() + "/data/Keyloft 4"));
     }
 
     // Kept in the layout either way, so nothing moves when it turns; drawn only while turning.

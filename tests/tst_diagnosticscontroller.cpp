@@ -105,8 +105,11 @@ private slots:
                                    &controller);
         QVERIFY(!controller.fileDataForDraggableFileImageView(&other));
         QVERIFY(!controller.fileDataForDraggableFileImageView(nullptr));
-        // A newer report arrived after configuration: the drop carries the newer bytes.
+        QVERIFY(!controller.fileURLForDraggableFileImageView(&other));
+        // A newer report arrived after configuration: a drop or a paste hands over the newer report
+        // itself; the bytes asked for are the newer ones.
         writeFile(folder.filePath("second.zip"), "second report");
+        QCOMPARE(icon.handedOverFile(), Url(QUrl::fromLocalFile(folder.filePath("second.zip"))));
         QTemporaryDir dropFolder;
         const QUrl drop = QUrl::fromLocalFile(dropFolder.path());
         QVERIFY(icon.namesOfPromisedFilesDroppedAtDestination(drop));
@@ -114,6 +117,7 @@ private slots:
         // Every report removed: nothing to give, and the earlier drop stays as it was.
         QVERIFY(QFile::remove(folder.filePath("first.zip")) && QFile::remove(folder.filePath("second.zip")));
         QVERIFY(!icon.namesOfPromisedFilesDroppedAtDestination(drop));
+        QVERIFY(!icon.handedOverFile());
         QCOMPARE(readFile(dropFolder.filePath("first.zip")), QByteArray("second report"));
     }
 

@@ -1,5 +1,6 @@
 // The mail button of the window: a press hands a message with the current report to the desktop's mail
-// client (real xdg-email, fake client); a failure shows the sheet on the window and leaves the button as is.
+// program (real xdg-email, fake program) and the window says what to check; a failure shows the sheet on
+// the window, in the user's terms, and leaves the button as is.
 
 #include "DiagnosticsController.h"
 #include "FakeMailDesktop.h"
@@ -17,11 +18,13 @@ namespace {
 struct MailWindow {
     QWidget window;
     QPushButton* button = new QPushButton(QStringLiteral("Create New Mail Message..."), &window);
+    QLabel* description = new QLabel(QStringLiteral("The report has been created."), &window);
     DiagnosticsController controller;
 
     MailWindow() {
         controller.setWindow(&window);
         controller.setDiagnosticsPerformActionButton(button);
+        controller.setDescriptionField(description);
         QObject::connect(button, &QPushButton::clicked, &controller,
                          &DiagnosticsController::diagnosticsActionButtonPressed);
         controller.awakeFromNib();
@@ -33,6 +36,9 @@ struct MailWindow {
 };
 
 const QString kReportFolder = QStringLiteral("data/Keyloft 4/Diagnostics/");
+const QString kCheckAttachment =
+    QStringLiteral("Check that the new message in your mail program has the report attached; if it does not, "
+                   "drag the report icon into the message.");
 
 } // namespace
 
@@ -41,13 +47,24 @@ class TestDiagnosticsControllerMail : public QObject {
 private slots:
     void pressCreatesTheMessage_data() {
         QTest::addColumn<QString>("report");
-        QTest::newRow("report name with quotes and non-ASCII") << "Jo \"Q\" O'Brien – Zoë.zip";
-        QTest::newRow("no report") << "";
+        QTest::addColumn<QByteArray>("client");
+        QTest::addColumn<QString>("windowText");
+        QTest::newRow("report name with quotes and non-ASCII")
+            << "Jo \"Q\" O'Brien – Zoë.zip" << QByteArray("fakemail") << kCheckAttachment;
+        QTest::newRow("no report") << "" << QByteArray("fakemail") << kCheckAttachment;
+        QTest::newRow("client that drops attachments")
+            << "report.zip" << QByteArray("geary")
+            << "Your mail program (Geary) cannot take attachments from other programs, so the new message "
+               "has "
+               "no report attached: drag the report icon into the message.";
     }
 
     void pressCreatesTheMessage() {
         QFETCH(QString, report);
+        QFETCH(QByteArray, client);
+        QFETCH(QString, windowText);
         FakeMailDesktop desktop;
+        desktop.setClient(client, client + ".desktop");
         SystemLogCapture log;
         const QString path = report.isEmpty() ? QString() : desktop.makeFile(kReportFolder + report);
         MailWindow ui;
@@ -70,24 +87,30 @@ private slots:
         }
         QVERIFY(!ui.sheet());
         QCOMPARE(log.messages(), QStringList());
+        QCOMPARE(ui.description->text(), windowText);
     }
 
     // Each row takes away one thing the message needs; once it is back, the same button creates the message.
     void failureShowsTheSheet_data() {
         QTest::addColumn<QByteArray>("variable");
         QTest::addColumn<std::optional<QString>>("value");
-        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("told");   // what the sheet says failed
+        QTest::addColumn<QString>("reason"); // what the system log says
         QTest::addColumn<int>("clientStarts");
-        QTest::newRow("client fails") << QByteArray("FAKEMAIL_EXIT") << std::optional<QString>("1")
-                                      << "The mail client failed (xdg-email exit status 4)" << 1;
+        const QString notStarted = QStringLiteral("Your mail program could not be started.");
+        QTest::newRow("client fails")
+            << QByteArray("FAKEMAIL_EXIT") << std::optional<QString>("1") << notStarted
+            << "the mail program failed (xdg-email exit status 4)" << 1;
         QTest::newRow("no display") << QByteArray("DISPLAY") << std::optional<QString>()
-                                    << "No mail client could be found" << 0;
+                                    << "No mail program is set up for writing e-mail on this computer."
+                                    << "no mail program could be found" << 0;
         QTest::newRow("no xdg-email") << QByteArray("PATH") << std::optional<QString>("/nonexistent")
-                                      << "xdg-email is not installed" << 0;
+                                      << notStarted << "xdg-email is not installed" << 0;
     }
     void failureShowsTheSheet() {
         QFETCH(QByteArray, variable);
         QFETCH(std::optional<QString>, value);
+        QFETCH(QString, told);
         QFETCH(QString, reason);
         QFETCH(int, clientStarts);
         FakeMailDesktop desktop;
@@ -105,17 +128,20 @@ private slots:
         QVERIFY(sheet && sheet->isVisible());
         QCOMPARE(sheet->windowModality(), Qt::WindowModal);
         QCOMPARE(sheet->text(), "Error Creating Email");
-        const QString expectedStart =
-            QString("Unable to automatically create a Mail message. Please drag and drop "
-                    "the report icon into Mail and send it to %1.\n\nError: Error "
-                    "Domain=KLTroubleshooting Code=100 \"Error emailing Diagnostics Report: %2")
-                .arg(kSupportAddress, reason);
-        QVERIFY2(sheet->informativeText().startsWith(expectedStart), qPrintable(sheet->informativeText()));
+        QCOMPARE(sheet->informativeText(),
+                 told +
+                     QString(" Please drag and drop the report icon into a new message in your mail program "
+                             "and send it to %1. You can also click the icon to find the report in your "
+                             "file manager.")
+                         .arg(kSupportAddress));
         QCOMPARE(sheet->buttons().size(), 1);
         QCOMPARE(sheet->buttons()[0]->text(), "OK");
         QCOMPARE(log.messages().size(), 1);
-        QVERIFY(log.messages()[0].startsWith("Error emailing Diagnostics Report: " + reason));
+        QVERIFY2(log.messages()[0].startsWith("Error emailing Diagnostics Report: " + reason),
+                 qPrintable(log.messages()[0]));
+        QVERIFY2(!log.messages()[0].contains("subject="), qPrintable(log.messages()[0]));
         QVERIFY(ui.button->isEnabled());
+        QCOMPARE(ui.description->text(), "The report has been created.");
 
         sheet->buttons()[0]->click();
         QTRY_VERIFY(!ui.sheet());

@@ -10,14 +10,27 @@
 
 #include <unistd.h>
 
-// A data source that counts its requests and answers what the test set.
+// A data source that answers what the test set (by default a report file in a temporary folder) and
+// counts the requests for its file.
 class CountingSource : public QObject, public DraggableFileDataSource {
 public:
+    QTemporaryDir dir;
     std::optional<QByteArray> bytes = QByteArray("PK\x03\x04 report bytes");
+    std::optional<QUrl> file = fileHolding("Report 1.zip", *bytes);
     int requests = 0;
+
+    QUrl fileHolding(const QString& name, const QByteArray& content) const {
+        QFile f(dir.filePath(name));
+        if (f.open(QIODevice::WriteOnly))
+            f.write(content);
+        return QUrl::fromLocalFile(f.fileName());
+    }
     std::optional<QByteArray> fileDataForDraggableFileImageView(DraggableFileImageView*) override {
-        ++requests;
         return bytes;
+    }
+    std::optional<QUrl> fileURLForDraggableFileImageView(DraggableFileImageView*) override {
+        ++requests;
+        return file;
     }
 };
 
@@ -132,35 +145,23 @@ private slots:
         QCOMPARE(clicks.count(), 0);
     }
 
-    void promisedFileIsWrittenWhenTheTargetReadsIt() {
-        QString staged;
-        {
-            Fixture f;
-            f.pressAndMove();
-            const QMimeData* data = f.drags.value(0)->mimeData();
-            QVERIFY(data->hasUrls());
-            QCOMPARE(f.source.requests, 0);
-            const QList<QUrl> urls = data->urls();
-            QCOMPARE(f.source.requests, 1);
-            QCOMPARE(urls.size(), 1);
-            staged = urls.first().toLocalFile();
-            QCOMPARE(QFileInfo(staged).fileName(), QStringLiteral("Report 1.zip"));
-            QCOMPARE(readFile(staged), *f.source.bytes);
-            // A target that reads again gets the same file; the source is not asked twice.
-            QCOMPARE(data->urls(), urls);
-            QCOMPARE(f.source.requests, 1);
+    // The target receives the data source's own file, asked for only when it reads the drop, and the same
+    // file at every read; nothing is copied. A later drag hands over the file of its own moment.
+    void theDropHandsOverTheFileOfTheMoment() {
+        Fixture f;
+        f.pressAndMove();
+        const QMimeData* data = f.drags.value(0)->mimeData();
+        QVERIFY(data->hasUrls());
+        QCOMPARE(f.source.requests, 0);
+        QCOMPARE(data->urls(), QList<QUrl>{*f.source.file});
+        QCOMPARE(data->urls(), QList<QUrl>{*f.source.file});
+        QCOMPARE(f.source.requests, 1);
+        QCOMPARE(QDir(f.source.dir.path()).count(), 3U); // ".", ".." and the report: no copy made
 
-            // The next drag stages its own copy, with the bytes of that moment; the first one stays.
-            f.source.bytes = QByteArray("newer bytes");
-            QTest::mouseRelease(f.window(), Qt::LeftButton, {}, QPoint(70, 70));
-            f.pressAndMove(1000);
-            const QList<QUrl> second = f.drags.value(1)->mimeData()->urls();
-            QCOMPARE(second.size(), 1);
-            QVERIFY(second.first() != urls.first());
-            QCOMPARE(readFile(second.first().toLocalFile()), QByteArray("newer bytes"));
-            QCOMPARE(readFile(staged), QByteArray("PK\x03\x04 report bytes"));
-        }
-        QVERIFY(!QFileInfo::exists(staged)); // staged copies go with the view
+        f.source.file = f.source.fileHolding("Report 2.zip", "newer");
+        QTest::mouseRelease(f.window(), Qt::LeftButton, {}, QPoint(70, 70));
+        f.pressAndMove(1000);
+        QCOMPARE(f.drags.value(1)->mimeData()->urls(), QList<QUrl>{*f.source.file});
     }
 
     // The drop replaces an existing file atomically: a second name for the old file keeps the old bytes.
@@ -188,7 +189,7 @@ private slots:
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
     }
 
-    // Nothing to give (no file name, or no data): the drop writes nothing, a drag that starts offers no
+    // Nothing to give (no file name, or no file): the drop writes nothing, a drag that starts offers no
     // file, and a press that starts no drag is a click.
     void nothingToGive_data() {
         QTest::addColumn<QString>("path"); // empty: never configured
@@ -200,6 +201,7 @@ private slots:
         QTest::newRow("source destroyed") << QString("/x/Diag.zip") << "destroyed" << false;
         QTest::newRow("not a data source") << QString("/x/Diag.zip") << "object" << true;
         QTest::newRow("source answers none") << QString("/x/Diag.zip") << "none" << true;
+        QTest::newRow("source names a file that is gone") << QString("/x/Diag.zip") << "gone" << true;
     }
     void nothingToGive() {
         QFETCH(QString, path);
@@ -208,8 +210,12 @@ private slots:
         Fixture f(QString{});
         QObject notASource;
         auto destroyed = std::make_unique<CountingSource>();
-        if (source == "none")
+        if (source == "none" || source == "gone") {
             f.source.bytes.reset();
+            f.source.file.reset();
+        }
+        if (source == "gone")
+            f.source.file = QUrl::fromLocalFile(f.source.dir.filePath("removed report.zip"));
         if (!path.isEmpty())
             configure(f.view,
                       source == "object"      ? &notASource

@@ -2,18 +2,28 @@
 // Runs when the test environment names a private X server (KEYLOFT_TEST_DISPLAY); skipped otherwise.
 
 #include "DraggableFileImageView.h"
+#include "support/TestSupport.h"
 
 #include <QApplication>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
+// The report as a file in a temporary folder; counts the requests for it.
 class CountingSource : public QObject, public DraggableFileDataSource {
 public:
+    QTemporaryDir dir;
     int requests = 0;
     std::optional<QByteArray> fileDataForDraggableFileImageView(DraggableFileImageView*) override {
+        return std::nullopt;
+    }
+    std::optional<QUrl> fileURLForDraggableFileImageView(DraggableFileImageView*) override {
         ++requests;
-        return QByteArray("PK\x03\x04 dropped report");
+        QFile report(dir.filePath(QStringLiteral("Diagnostics Report.zip")));
+        if (report.open(QIODevice::WriteOnly))
+            report.write("PK\x03\x04 dropped report");
+        return QUrl::fromLocalFile(report.fileName());
     }
 };
 
@@ -77,16 +87,6 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
-    // This test needs a real X server; the widget tests around it run offscreen.
-    const QByteArray display = qgetenv("KEYLOFT_TEST_DISPLAY");
-    if (!display.isEmpty()) {
-        qputenv("DISPLAY", display);
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    }
-    QApplication app(argc, argv);
-    TestDraggableFileImageViewX11 test;
-    return QTest::qExec(&test, argc, argv);
-}
+KEYLOFT_TEST_MAIN_ON_TEST_X_SERVER(TestDraggableFileImageViewX11)
 
 #include "tst_draggablefileimageview_x11.moc"

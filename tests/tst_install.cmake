@@ -5,8 +5,9 @@ target_compile_definitions(${KEYLOFT_TEST} PRIVATE
     KEYLOFT_CMAKE_COMMAND="${CMAKE_COMMAND}"
     KEYLOFT_CPACK_COMMAND="${CMAKE_CPACK_COMMAND}"
     KEYLOFT_VERSION="${PROJECT_VERSION}")
-# The icons are rendered by a target of the install rules, defined after the tests.
-add_dependencies(${KEYLOFT_TEST} keyloft_icons)
+# The icons, the manual page and the changelog are made by targets of the install rules, defined after
+# the tests.
+add_dependencies(${KEYLOFT_TEST} keyloft_icons keyloft_docs)
 if(TARGET keyloft-askpass)
   add_dependencies(${KEYLOFT_TEST} keyloft-askpass)
 endif()

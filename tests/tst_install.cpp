@@ -214,8 +214,8 @@ private slots:
         QVERIFY(fields.out.contains("Version: " KEYLOFT_VERSION));
         // Depends names each package whole, with or without a version constraint.
         const QString depends = QString::fromUtf8(fields.out).section(u"Depends: "_qs, 1).section('\n', 0, 0);
-        for (const char* needed :
-             {"libqt6core6", "libqt6gui6", "libqt6widgets6", "ruby", "sudo", "xdg-utils", "libuuid1"})
+        for (const char* needed : {"libqt6core6", "libqt6gui6", "libqt6widgets6", "ruby", "sudo", "xdg-utils",
+                                   "libuuid1", "libarchive13", "qt6-translations-l10n"})
             QVERIFY2(depends.contains(QRegularExpression(QStringLiteral("(^|, )%1( |,|$)").arg(needed))),
                      qPrintable(needed + (" missing from " + depends)));
 
@@ -230,6 +230,14 @@ private slots:
         // Nothing of the build or test tree slips into the package.
         QVERIFY(!listing.contains("tst_"));
         QVERIFY(!listing.contains("CMakeFiles"));
+
+        // Debian's own checker has no error and no warning (among them: the copyright file, the changelog,
+        // the manual page and how man reads it, the description's lines).
+        if (QStandardPaths::findExecutable("lintian").isEmpty())
+            QSKIP("needs lintian to check the package");
+        const Run lint = run("lintian", {"--fail-on", "error,warning", deb});
+        QVERIFY2(lint.status == 0 && !lint.out.contains("E: ") && !lint.out.contains("W: "),
+                 lint.both().constData());
     }
 };
 

@@ -11,6 +11,7 @@
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -18,12 +19,22 @@ namespace {
 // Report bytes with a NUL and a byte that is no UTF-8, so nothing on the way may treat them as text.
 constexpr char kReportBytes[] = "PK\x03\x04 report \x00\xff bytes";
 
-class BytesSource : public QObject, public DraggableFileDataSource {
+// The report as a file in a temporary folder.
+class ReportSource : public QObject, public DraggableFileDataSource {
 public:
+    QTemporaryDir dir;
     std::optional<QByteArray> bytes = QByteArray(kReportBytes, sizeof kReportBytes - 1);
+    std::optional<QUrl> file = QUrl::fromLocalFile(dir.filePath("Diagnostics Report 1.zip"));
+
+    ReportSource() {
+        QFile report(file->toLocalFile());
+        if (report.open(QIODevice::WriteOnly))
+            report.write(*bytes);
+    }
     std::optional<QByteArray> fileDataForDraggableFileImageView(DraggableFileImageView*) override {
         return bytes;
     }
+    std::optional<QUrl> fileURLForDraggableFileImageView(DraggableFileImageView*) override { return file; }
 };
 
 // Sends one key event the way a keyboard does: to the focus widget, passed up while unused.
@@ -69,13 +80,13 @@ struct Window {
 // A shown, focused report icon with a report.
 struct Icon {
     DraggableFileImageView view;
-    BytesSource source;
+    ReportSource source;
     QSignalSpy clicks{&view, &DraggableFileImageView::clicked};
 
     Icon() {
         QImage image(32, 32, QImage::Format_ARGB32_Premultiplied);
         image.fill(qRgb(40, 120, 200));
-        view.configureWithFileIcon(image, QUrl::fromLocalFile("/r/Diagnostics Report 1.zip"), &source);
+        view.configureWithFileIcon(image, *source.file, &source);
         view.resize(128, 128);
         view.show();
     }
@@ -189,15 +200,12 @@ private slots:
         QVERIFY(data != nullptr);
         QCOMPARE(data->urls().size(), 1);
         const QUrl file = data->urls().first();
-        QCOMPARE(file.fileName(), u"Diagnostics Report 1.zip"_qs);
-        QFile copy(file.toLocalFile());
-        QVERIFY(copy.open(QIODevice::ReadOnly));
-        QCOMPARE(copy.readAll(), *icon.source.bytes);
+        QCOMPARE(file, *icon.source.file);
         QCOMPARE(data->data("x-special/gnome-copied-files"), QByteArray("copy\n") + file.toEncoded());
 
         // Without a report (it is gone, or there never was one) the clipboard is left alone.
         clipboard->setText(u"kept"_qs);
-        icon.source.bytes.reset();
+        icon.source.file.reset();
         QTest::keyClick(&icon.view, Qt::Key_C, Qt::ControlModifier);
         DraggableFileImageView unconfigured;
         QTest::keyClick(&unconfigured, Qt::Key_C, Qt::ControlModifier);

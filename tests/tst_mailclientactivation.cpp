@@ -132,36 +132,41 @@ private slots:
 
     void desktopEntry_data() {
         QTest::addColumn<QByteArray>("contents");
-        QTest::addColumn<QString>("executable");
+        QTest::addColumn<QStringList>("launch"); // the words that start the program; empty: no entry
         QTest::addColumn<QString>("wmClass");
-        const auto row = [](const char* name, const char* contents, const char* executable,
-                            const char* wmClass) {
-            QTest::newRow(name) << QByteArray(contents) << QString::fromUtf8(executable)
-                                << QString::fromUtf8(wmClass);
+        QTest::addColumn<bool>("terminal");
+        const auto row = [](const char* name, const char* contents, const QStringList& launch,
+                            const char* wmClass, bool terminal = false) {
+            QTest::newRow(name) << QByteArray(contents) << launch << QString::fromUtf8(wmClass) << terminal;
         };
         row("path and escaped class",
-            "[Desktop Entry]\nExec=/usr/bin/thunderbird %u\nStartupWMClass=My\\sMail\n", "thunderbird",
-            "My Mail");
-        row("quoted path", "[Desktop Entry]\nExec=\"/opt/My Mail/bin/my-mail\" --compose %u\n", "my-mail",
-            "");
-        row("env prefix", "[Desktop Entry]\nExec=env GDK_BACKEND=x11 LANG=C evolution %U\n", "evolution", "");
+            "[Desktop Entry]\nExec=/usr/bin/thunderbird %u\nStartupWMClass=My\\sMail\n",
+            {"/usr/bin/thunderbird"}, "My Mail");
+        row("quoted path", "[Desktop Entry]\nExec=\"/opt/My Mail/bin/my-mail\" --compose %u\n",
+            {"/opt/My Mail/bin/my-mail"}, "");
+        row("env prefix", "[Desktop Entry]\nExec=env GDK_BACKEND=x11 LANG=C evolution %U\n",
+            {"env", "GDK_BACKEND=x11", "LANG=C", "evolution"}, "");
+        row("terminal program", "[Desktop Entry]\nExec=neomutt %u\nTerminal=true\n", {"neomutt"}, "", true);
         row("other groups ignored",
-            "[Desktop Action New]\nExec=wrong\n[Desktop Entry]\nName=M\nExec=right\n"
+            "[Desktop Action New]\nExec=wrong\nTerminal=true\n[Desktop Entry]\nName=M\nExec=right\n"
             "[Desktop Action Compose]\nExec=also-wrong\nStartupWMClass=no\n",
-            "right", "");
-        row("no entry group", "Exec=x\n", "", "");
+            {"right"}, "");
+        row("no entry group", "Exec=x\n", {}, "");
     }
 
     void desktopEntry() {
         QFETCH(QByteArray, contents);
-        QFETCH(QString, executable);
+        QFETCH(QStringList, launch);
         QFETCH(QString, wmClass);
+        QFETCH(bool, terminal);
         const std::optional<VTMailHandler> handler = vt_mailHandlerFromDesktopEntry("m.desktop", contents);
-        QCOMPARE(handler.has_value(), !executable.isEmpty());
+        QCOMPARE(handler.has_value(), !launch.isEmpty());
         if (!handler)
             return;
-        QCOMPARE(handler->executableName, executable);
+        QCOMPARE(handler->launchWords, launch);
+        QCOMPARE(handler->executableName, QFileInfo(launch.last()).fileName());
         QCOMPARE(handler->startupWMClass, wmClass);
+        QCOMPARE(handler->terminal, terminal);
     }
 
     // Nothing without a window manager or without a matching window; then the client's window, found by its

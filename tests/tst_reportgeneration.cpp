@@ -18,6 +18,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <pthread.h>
+
 namespace {
 
 const QString kMailTitle = QStringLiteral("Create New Mail Message...");
@@ -222,6 +224,27 @@ private slots:
                  QStringList{"enabled yes, spinning no, loaded yes | Keyloft 4 Diagnostics test.zip | "
                              "Keyloft 4 Diagnostics test.zip\n1 KB | " +
                              kMailTitle + " | The report has been created."});
+    }
+
+    // When the system has no thread to give, the press still makes the report (on the window's thread)
+    // instead of ending the tool.
+    void aReportComesEvenWithoutAThreadToBeHad() {
+        DiagnosticsController::setBundlePathForTesting(makeBundle("no thread", recordingScript("nothread")));
+        MainInterface app;
+        showWindow(app);
+        QPushButton* button = app.controller().diagnosticsPerformActionButton();
+        AlertCatcher catcher(&app.window());
+        // Every thread started meanwhile is refused: the system cannot give it a stack that large.
+        pthread_attr_t usual, huge;
+        QVERIFY(::pthread_getattr_default_np(&usual) == 0 && ::pthread_attr_init(&huge) == 0);
+        ::pthread_attr_setstacksize(&huge, size_t(1) << 46);
+        ::pthread_setattr_default_np(&huge);
+        QTest::mouseClick(button, Qt::LeftButton);
+        ::pthread_setattr_default_np(&usual);
+        QTRY_VERIFY(button->isEnabled());
+        QCOMPARE(button->text(), kMailTitle);
+        QVERIFY(catcher.alerts.isEmpty());
+        QCOMPARE(reportFolderEntries(dataHome()), QStringList{"Keyloft 4 Diagnostics test.zip"});
     }
 
     // The script path and its argument reach the script as single, exact words, whatever the bundle's

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -50,6 +51,21 @@ int inheritablePipeCount() {
     return count;
 }
 
+// Processes of the process group that have not ended (zombies waiting for their parent do not count).
+int liveMembersOfGroup(qint64 group) {
+    int count = 0;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state parent group ...": the name may hold anything but the last ")".
+        const QList<QByteArray> fields = stat.readAll().split(')').last().trimmed().split(' ');
+        if (fields.size() > 2 && fields[2].toLongLong() == group && fields[0] != "Z")
+            ++count;
+    }
+    return count;
+}
+
 } // namespace
 
 class TestVTScriptUtils : public QObject {
@@ -70,6 +86,8 @@ private slots:
     void noZombieWithoutWaiting_data();
     void noZombieWithoutWaiting();
     void pipesAreNotInheritedByOtherChildren();
+    void aStopEndsTheRunAndWhatItStarted_data();
+    void aStopEndsTheRunAndWhatItStarted();
 };
 
 // Absent parameters or input are invalid QVariants.
@@ -206,24 +224,29 @@ void TestVTScriptUtils::childThatStopsReadingInput() {
     QCOMPARE(result, (QVariantMap{{"out", "abcde"}, {"status", 0}}));
 }
 
-// The application ignores SIGPIPE; a child must not inherit that nor a blocked signal.
+// The application ignores SIGPIPE; a child must not inherit that nor a blocked signal. A process that
+// ignores SIGCHLD (as a launcher may hand it over) loses every exit status to the kernel: a lost status
+// is never taken for success.
 void TestVTScriptUtils::childStartsWithDefaultSignals() {
     const auto previousPipe = std::signal(SIGPIPE, SIG_IGN);
+    const auto previousChild = std::signal(SIGCHLD, SIG_IGN);
     sigset_t blocked;
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGUSR1);
     sigset_t previous;
     ::pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-    const QVariantMap result = runTask(QStringLiteral("/bin/grep"),
-                                       {QStringLiteral("^Sig[BI]"), QStringLiteral("/proc/self/status")}, {});
+    const QVariantMap result = runScriptWaitForExit(QStringLiteral("exec grep '^Sig[BI]' /proc/self/status"),
+                                                    std::nullopt, std::nullopt, true);
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    std::signal(SIGCHLD, previousChild);
     std::signal(SIGPIPE, previousPipe);
 
+    QCOMPARE(result.value("status"), QVariant(-1));
     const QStringList lines = result.value("out").toString().split('\n');
     QCOMPARE(lines.size(), 3);
     QCOMPARE(lines[0], QStringLiteral("SigBlk:\t0000000000000000"));
     const qulonglong ignored = lines[1].section('\t', 1).toULongLong(nullptr, 16);
-    QCOMPARE(ignored & (1ULL << (SIGPIPE - 1)), 0ULL);
+    QCOMPARE(ignored & ((1ULL << (SIGPIPE - 1)) | (1ULL << (SIGCHLD - 1))), 0ULL);
 }
 
 // "@D@" stands for a temporary folder holding "not-executable", a script without execute permission.
@@ -320,6 +343,43 @@ void TestVTScriptUtils::pipesAreNotInheritedByOtherChildren() {
     QVERIFY(released);
     QCOMPARE(busy.value("out").toString(), QStringLiteral("done\n"));
     QCOMPARE(result.value("out").toString(), QStringLiteral("%1\n").arg(expected));
+}
+
+// Ctrl+C on a command line whose handler stops the run: the script gets SIGTERM to clean up, or SIGKILL
+// after the grace when it will not end; what it started ends with it; nothing runs afterwards.
+void TestVTScriptUtils::aStopEndsTheRunAndWhatItStarted_data() {
+    QTest::addColumn<QString>("trap");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("partLeft");
+
+    QTest::newRow("cleans up on SIGTERM") << "trap 'rm -f part; exit 143' TERM" << 143 << false;
+    QTest::newRow("ignores SIGTERM") << "trap '' TERM" << int(SIGKILL) << true;
+}
+
+void TestVTScriptUtils::aStopEndsTheRunAndWhatItStarted() {
+    QFETCH(QString, trap);
+    QFETCH(int, status);
+    QFETCH(bool, partLeft);
+
+    QTemporaryDir dir;
+    QProcess tool;
+    tool.setWorkingDirectory(dir.path());
+    tool.start(QStringLiteral(KEYLOFT_HELPERS_DIR "/stoppable_run"),
+               {trap + QStringLiteral("; touch part; echo $$ > pid; sleep 300 & wait")});
+    QFile pidFile(dir.filePath(QStringLiteral("pid")));
+    QTRY_VERIFY_WITH_TIMEOUT(pidFile.size() > 0, 20000);
+    QVERIFY(pidFile.open(QIODevice::ReadOnly));
+    const qint64 group = pidFile.readAll().trimmed().toLongLong();
+    QTRY_COMPARE(liveMembersOfGroup(group), 2); // the script and its sleep
+
+    ::kill(static_cast<pid_t>(tool.processId()), SIGINT);
+
+    QVERIFY(tool.waitForFinished(20000));
+    QCOMPARE(tool.exitCode(), 0);
+    QCOMPARE(tool.readAllStandardOutput(),
+             QByteArray("status ") + QByteArray::number(status) + "\nafter 126 Did\n");
+    QCOMPARE(QFileInfo::exists(dir.filePath(QStringLiteral("part"))), partLeft);
+    QTRY_COMPARE(liveMembersOfGroup(group), 0);
 }
 
 QTEST_GUILESS_MAIN(TestVTScriptUtils)

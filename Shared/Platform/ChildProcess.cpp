@@ -6,8 +6,14 @@
 #include "VTStreamDecoder.h"
 #include "VantleFormat.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -22,10 +28,9 @@
 #include <poll.h>
 #include <pthread.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -420,21 +425,134 @@ void serve(OwnedFd& input, const std::optional<QByteArray>& standardInput, Outpu
 }
 
 // ---------------------------------------------------------------------------------------------
+// The running children, and stopping them
+// ---------------------------------------------------------------------------------------------
+
+// Every child leads a process group of its own and is listed here from its start until it is
+// collected. Only lock-free atomics, so that a signal handler may read the list.
+constexpr size_t kListedChildrenLimit = 256;
+static_assert(std::atomic<pid_t>::is_always_lock_free);
+std::atomic<pid_t> listedChildren[kListedChildrenLimit];
+// Set by the first stop: from then on no child is started.
+std::atomic<bool> stopRequested{false};
+// Stops that may be signalling right now. A child that ends meanwhile is not collected until they are
+// done: its zombie keeps its pid, and so its group id, from being reused by an unrelated process.
+std::atomic<int> stopsSignalling{0};
+
+// How long a stopped child may take to clean up after SIGTERM before SIGKILL ends what is left.
+constexpr time_t kStopGraceSeconds = 2;
+
+[[nodiscard]] bool enlist(pid_t pid) {
+    for (std::atomic<pid_t>& slot : listedChildren) {
+        pid_t empty = 0;
+        if (slot.compare_exchange_strong(empty, pid))
+            return true;
+    }
+    return false;
+}
+
+void delist(pid_t pid) {
+    for (std::atomic<pid_t>& slot : listedChildren) {
+        pid_t listed = pid;
+        if (slot.compare_exchange_strong(listed, 0))
+            return;
+    }
+}
+
+void signalListedGroups(int signalNumber) {
+    for (const std::atomic<pid_t>& slot : listedChildren) {
+        if (const pid_t pid = slot.load(); pid > 0)
+            ::kill(-pid, signalNumber);
+    }
+}
+
+enum class ChildState { Running, Ended, Unknown };
+
+// Whether the child has ended, without collecting it (an ended child stays a zombie that holds its pid);
+// with block, waits until it has. Unknown: no child this process can wait for (never started, or
+// collected elsewhere, also by the kernel itself while SIGCHLD is ignored). Async-signal-safe.
+[[nodiscard]] ChildState childState(pid_t pid, bool block) {
+    siginfo_t info{};
+    int rc = 0;
+    do {
+        info.si_pid = 0;
+        rc = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT | (block ? 0 : WNOHANG));
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0)
+        return ChildState::Unknown;
+    return info.si_pid == pid ? ChildState::Ended : ChildState::Running;
+}
+
+[[nodiscard]] bool anyListedChildRunning() {
+    for (const std::atomic<pid_t>& slot : listedChildren) {
+        if (const pid_t pid = slot.load(); pid > 0 && childState(pid, false) == ChildState::Running)
+            return true;
+    }
+    return false;
+}
+
+[[nodiscard]] bool isBefore(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// Collects a child that has ended: its wait status, or absent when it is no child to collect.
+[[nodiscard]] std::optional<int> reap(pid_t pid) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) != pid)
+        return std::nullopt;
+    return status;
+}
+
+// Collects an ended child (or gives up on a lost one) once it is off the list and no stop is signalling.
+[[nodiscard]] std::optional<int> delistAndCollect(pid_t pid) {
+    delist(pid);
+    const timespec pause{0, 1000 * 1000};
+    while (stopsSignalling.load() > 0)
+        ::nanosleep(&pause, nullptr);
+    return reap(pid);
+}
+
+[[nodiscard]] bool onApplicationThread() {
+    const QCoreApplication* application = QCoreApplication::instance();
+    return application != nullptr && QThread::currentThread() == application->thread();
+}
+
+// Returns once the child has ended (or cannot be waited for), running a local event loop meanwhile that
+// leaves user input for later. The child's pidfd wakes the loop; without one, a short timer polls.
+void awaitEndServingEvents(pid_t pid) {
+    if (childState(pid, false) != ChildState::Running)
+        return;
+    QEventLoop loop;
+    OwnedFd pidfd;
+    pidfd.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    std::optional<QSocketNotifier> ended;
+    QTimer poll;
+    if (pidfd.isOpen()) {
+        ended.emplace(pidfd.get(), QSocketNotifier::Read);
+        QObject::connect(&*ended, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    } else {
+        QObject::connect(&poll, &QTimer::timeout, &loop, &QEventLoop::quit);
+        poll.start(10);
+    }
+    // The loop also returns when the application asks every loop to end; the child has not ended then.
+    while (childState(pid, false) == ChildState::Running)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Ending the child
 // ---------------------------------------------------------------------------------------------
 
+// The exit code, or the number of the ending signal; -1 when the end could not be observed.
 [[nodiscard]] int waitForExit(pid_t pid) {
-    int status = 0;
-    pid_t result = 0;
-    do {
-        result = ::waitpid(pid, &status, 0);
-    } while (result < 0 && errno == EINTR);
-    if (result != pid)
+    (void)childState(pid, true);
+    const std::optional<int> status = delistAndCollect(pid);
+    if (!status)
         return -1;
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return WTERMSIG(status);
+    if (WIFEXITED(*status))
+        return WEXITSTATUS(*status);
+    if (WIFSIGNALED(*status))
+        return WTERMSIG(*status);
     return -1;
 }
 
@@ -445,8 +563,10 @@ std::vector<pid_t> uncollected;
 void sweepUncollected() {
     const std::lock_guard lock(uncollectedMutex);
     std::erase_if(uncollected, [](pid_t pid) {
-        const pid_t result = ::waitpid(pid, nullptr, WNOHANG);
-        return result == pid || (result < 0 && errno == ECHILD);
+        if (childState(pid, false) == ChildState::Running)
+            return false;
+        (void)delistAndCollect(pid);
+        return true;
     });
 }
 
@@ -509,6 +629,7 @@ struct ChildPipes {
     if (const int failure = makePipes(pipes, request.standardInput.has_value(), request.pipeSize))
         return startFailure("Could not create a pipe to run '%@': %@", request.executable, failure);
     VTSpawnSetup setup;
+    setup.leadOwnProcessGroup();
     if (request.standardInput)
         setup.redirect(pipes.input.readEnd.get(), STDIN_FILENO);
     setup.redirect(pipes.output.writeEnd.get(), STDOUT_FILENO);
@@ -516,8 +637,19 @@ struct ChildPipes {
         return startFailure("Could not prepare to run '%@': %@", request.executable, failure);
     const QByteArray path = QFile::encodeName(request.executable);
     const ArgumentVector argv(path, request.arguments);
-    if (const int failure = setup.spawn(pid, path.constData(), argv.data(), environ))
+    if (stopRequested.load())
+        return startFailure("Could not start '%@': %@", request.executable, ECANCELED);
+    if (const int failure = setup.spawn(pid, path.constData(), argv.data(), nullptr))
         return startFailure("Could not start '%@': %@", request.executable, failure);
+    if (!enlist(pid)) {
+        // A child no stop could reach is not run at all.
+        ::kill(-pid, SIGKILL);
+        (void)vt_collectChild(pid);
+        return startFailure("Could not start '%@': %@", request.executable, EAGAIN);
+    }
+    // A stop that began while the child was starting may have missed it.
+    if (stopRequested.load())
+        ::kill(-pid, SIGKILL);
 
     // Only the child keeps the ends it uses; ours must close so that its exit ends our reads.
     pipes.input.readEnd.reset();
@@ -549,4 +681,41 @@ VTChildProcessResult vt_runChildProcess(const VTChildProcessRequest& request) {
     else
         collectLater(pid);
     return result;
+}
+
+std::optional<int> vt_collectChild(pid_t pid, VTChildWait wait) {
+    if (wait == VTChildWait::ServingEvents && onApplicationThread())
+        awaitEndServingEvents(pid);
+    if (childState(pid, true) != ChildState::Ended)
+        return std::nullopt;
+    return reap(pid);
+}
+
+void vt_resetChildSignal() {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGCHLD, &action, nullptr);
+}
+
+void vt_stopChildProcesses() noexcept {
+    const int savedErrno = errno;
+    stopRequested.store(true);
+    stopsSignalling.fetch_add(1);
+    signalListedGroups(SIGTERM);
+    timespec deadline{};
+    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += kStopGraceSeconds;
+    const timespec pause{0, 10 * 1000 * 1000};
+    while (anyListedChildRunning()) {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        if (!isBefore(now, deadline))
+            break;
+        ::nanosleep(&pause, nullptr);
+    }
+    // Whatever is left of each group: children of the child, or a child that would not end.
+    signalListedGroups(SIGKILL);
+    stopsSignalling.fetch_sub(1);
+    errno = savedErrno;
 }

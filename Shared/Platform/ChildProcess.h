@@ -11,8 +11,11 @@
 //
 // The runner's own pipe ends are close-on-exec, so a child started meanwhile on another thread does
 // not inherit them. In the child SIGPIPE and SIGCHLD are back at their defaults and no signal is
-// blocked. A child that stops reading its input ends the feeding; it never raises SIGPIPE in this
-// process, whatever this process does with that signal.
+// blocked. The child leads a process group of its own, so that it can be stopped together with
+// whatever it starts (vt_stopChildProcesses) and a terminal's Ctrl+C for this process does not reach it
+// directly; like any background job, it is stopped by the terminal if it reads a terminal it inherited
+// as standard input, so give such a child its input. A child that stops reading its input ends the feeding;
+// it never raises SIGPIPE in this process, whatever this process does with that signal.
 //
 // Blocking: vt_runChildProcess blocks the calling thread until both output pipes are closed and,
 // when asked, until the child has exited (no time-out). It keeps no state between calls and may run
@@ -26,6 +29,8 @@
 #include <QStringList>
 
 #include <optional>
+
+#include <sys/types.h>
 
 // What the runner keeps of each output stream.
 enum class VTChildProcessOutput {
@@ -74,3 +79,34 @@ struct VTChildProcessResult {
 };
 
 [[nodiscard]] VTChildProcessResult vt_runChildProcess(const VTChildProcessRequest& request);
+
+// How vt_collectChild waits.
+enum class VTChildWait {
+    // Blocks the calling thread.
+    Blocking,
+    // On the application's main thread: runs a local event loop meanwhile that serves painting, timers
+    // and posted work but leaves user input for later, so the window stays alive and the action that
+    // waits is not entered again. On any other thread, or without an application, the same as Blocking.
+    ServingEvents,
+};
+
+// Waits until exactly this child (a direct child of this process, however it was started) has ended
+// and collects it. Answers its wait status (as waitpid gives it), or absent when it cannot be
+// collected: not a child of this process, or collected elsewhere (also by the kernel itself while
+// SIGCHLD is ignored). "No such child" is never taken for an exit status.
+[[nodiscard]] std::optional<int> vt_collectChild(pid_t pid, VTChildWait wait = VTChildWait::Blocking);
+
+// Puts SIGCHLD back to its default action. A launcher or shell may start the tool with SIGCHLD
+// ignored; that survives exec and makes the kernel collect every child itself, so that no exit status
+// could be read. Call first thing in main, before any thread starts.
+void vt_resetChildSignal();
+
+// Stops every child vt_runChildProcess has running, for a process that is ending (a window closed
+// during a report, Ctrl+C on a command line), and keeps it from starting more: each child's process
+// group gets SIGTERM, then SIGKILL for whatever is left of it once the child has ended or after a
+// grace of two seconds. Returns when that is done; the runs it stopped report the ending signal or the
+// child's own exit status as usual. Every later run starts nothing and reports a failed start
+// (ECANCELED, "status" 126).
+// Async-signal-safe and keeps errno: a signal handler may call it, on any thread, also on the thread
+// whose run it stops.
+void vt_stopChildProcesses() noexcept;

@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -18,8 +19,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -43,17 +42,28 @@ private:
     int fd_;
 };
 
-// An anonymous in-memory file the child writes into; -1 when the system has none to give.
+// An anonymous in-memory file the child writes into, sealed at the output limit: whoever inherits it
+// can fill it but never make it grow. -1 when the system has none to give.
 int openCapture() {
-    return memfd_create("keyloft-desktop-command", MFD_CLOEXEC);
+    const int fd = memfd_create("keyloft-desktop-command", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd < 0)
+        return -1;
+    if (::ftruncate(fd, kVTDesktopCommandOutputLimit) != 0 ||
+        ::fcntl(fd, F_ADD_SEALS, F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
-// What was written into a capture file, from its start, up to the limit.
+// What was written into a capture file from its start. The child writes through a copy of our
+// descriptor, so the shared file offset says how far it got.
 QByteArray readCapture(int fd) {
     QByteArray bytes;
-    if (fd < 0)
+    const off_t written = fd < 0 ? 0 : ::lseek(fd, 0, SEEK_CUR);
+    if (written <= 0)
         return bytes;
-    bytes.resize(kVTDesktopCommandOutputLimit);
+    bytes.resize(std::min<qsizetype>(written, kVTDesktopCommandOutputLimit));
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::pread(fd, bytes.data() + done, static_cast<size_t>(bytes.size() - done), done);
@@ -67,9 +77,15 @@ QByteArray readCapture(int fd) {
     return bytes;
 }
 
-// The wait status of the child when it has ended, collecting it; absent while it runs.
-// A child that cannot be waited for (already collected elsewhere) reads as ended with status 0.
-std::optional<int> collectIfEnded(pid_t pid) {
+// How the child ended. `collected` is false when its status cannot be known (no such child: someone else
+// collected it, as the kernel does itself when SIGCHLD is ignored), which is never read as success.
+struct Ending {
+    bool collected = false;
+    int waitStatus = 0;
+};
+
+// The child's ending once it has ended, collecting it; absent while it runs.
+std::optional<Ending> collectIfEnded(pid_t pid) {
     int status = 0;
     pid_t rc;
     do {
@@ -77,7 +93,7 @@ std::optional<int> collectIfEnded(pid_t pid) {
     } while (rc < 0 && errno == EINTR);
     if (rc == 0)
         return std::nullopt;
-    return rc == pid ? status : 0;
+    return rc == pid ? Ending{true, status} : Ending{};
 }
 
 // Collects a child that outlived our patience once it ends, without holding anyone up.
@@ -95,8 +111,8 @@ bool onApplicationThread() {
 }
 
 // Waits until the child ends or the deadline passes, keeping the window painted.
-std::optional<int> waitServingEvents(pid_t pid, std::chrono::milliseconds patience) {
-    std::optional<int> status = collectIfEnded(pid);
+std::optional<Ending> waitServingEvents(pid_t pid, std::chrono::milliseconds patience) {
+    std::optional<Ending> status = collectIfEnded(pid);
     if (status || patience <= 0ms)
         return status;
     QElapsedTimer clock;
@@ -115,11 +131,11 @@ std::optional<int> waitServingEvents(pid_t pid, std::chrono::milliseconds patien
 }
 
 // The same wait for callers without an event loop of their own.
-std::optional<int> waitBlocking(pid_t pid, std::chrono::milliseconds patience) {
+std::optional<Ending> waitBlocking(pid_t pid, std::chrono::milliseconds patience) {
     QElapsedTimer clock;
     clock.start();
     for (;;) {
-        if (std::optional<int> status = collectIfEnded(pid))
+        if (std::optional<Ending> status = collectIfEnded(pid))
             return status;
         if (clock.elapsed() >= patience.count())
             return std::nullopt;
@@ -134,8 +150,13 @@ VTDesktopCommandResult notStarted(int error) {
     return result;
 }
 
-VTDesktopCommandResult ended(int waitStatus, int outFd, int errFd) {
+VTDesktopCommandResult ended(const Ending& ending, int outFd, int errFd) {
     VTDesktopCommandResult result;
+    if (!ending.collected) {
+        result.outcome = VTDesktopCommandResult::Outcome::Lost;
+        return result;
+    }
+    const int waitStatus = ending.waitStatus;
     if (WIFSIGNALED(waitStatus)) {
         result.outcome = VTDesktopCommandResult::Outcome::Signaled;
         result.status = WTERMSIG(waitStatus);
@@ -178,16 +199,16 @@ VTDesktopCommandResult vt_runDesktopCommand(const QString& program, const QStrin
     argv.push_back(nullptr);
 
     pid_t pid = -1;
-    if (const int rc = setup.spawn(pid, argv[0], argv.data(), environ, true))
+    if (const int rc = setup.spawn(pid, argv[0], argv.data(), nullptr, true))
         return notStarted(rc);
 
-    const std::optional<int> waitStatus =
+    const std::optional<Ending> ending =
         onApplicationThread() ? waitServingEvents(pid, patience) : waitBlocking(pid, patience);
-    if (!waitStatus) {
+    if (!ending) {
         collectLater(pid);
         VTDesktopCommandResult result;
         result.outcome = VTDesktopCommandResult::Outcome::StillRunning;
         return result;
     }
-    return ended(*waitStatus, out.get(), err.get());
+    return ended(*ending, out.get(), err.get());
 }

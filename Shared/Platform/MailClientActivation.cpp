@@ -74,15 +74,16 @@ QStringList execWords(const QString& exec) {
     return words;
 }
 
-// The file name of the program an Exec line starts, looking past "env" and its VAR=value words.
-QString executableName(const QString& exec) {
+// The words of an Exec line up to and including the program it starts, looking past "env" and its
+// VAR=value words; empty when it names no program.
+QStringList launchWords(const QString& exec) {
     const QStringList words = execWords(exec);
     qsizetype i = 0;
     if (i < words.size() && QFileInfo(words[i]).fileName() == QLatin1String("env"))
         ++i;
     while (i < words.size() && words[i].contains(QLatin1Char('=')))
         ++i;
-    return i < words.size() ? QFileInfo(words[i]).fileName() : QString();
+    return i < words.size() ? words.first(i + 1) : QStringList();
 }
 
 QStringList dataDirectories() {
@@ -211,7 +212,7 @@ std::optional<VTMailHandler> vt_mailHandlerFromDesktopEntry(const QString& deskt
                                                             const QByteArray& contents) {
     bool inEntry = false;
     bool sawEntry = false;
-    VTMailHandler handler{desktopId, {}, {}};
+    VTMailHandler handler{desktopId, {}, {}, {}, false};
     for (const QByteArray& rawLine : contents.split('\n')) {
         const QString line = QString::fromUtf8(rawLine).trimmed();
         if (line.startsWith(QLatin1Char('['))) {
@@ -224,10 +225,15 @@ std::optional<VTMailHandler> vt_mailHandlerFromDesktopEntry(const QString& deskt
             continue;
         const QString key = line.left(equals).trimmed();
         const QString value = unescapedValue(line.mid(equals + 1).trimmed());
-        if (key == QLatin1String("Exec"))
-            handler.executableName = executableName(value);
-        else if (key == QLatin1String("StartupWMClass"))
+        if (key == QLatin1String("Exec")) {
+            handler.launchWords = launchWords(value);
+            handler.executableName =
+                handler.launchWords.isEmpty() ? QString() : QFileInfo(handler.launchWords.last()).fileName();
+        } else if (key == QLatin1String("StartupWMClass")) {
             handler.startupWMClass = value;
+        } else if (key == QLatin1String("Terminal")) {
+            handler.terminal = value == QLatin1String("true");
+        }
     }
     if (!sawEntry)
         return std::nullopt;

@@ -25,11 +25,16 @@ struct VTClientWindow {
     QString processName;  // file name of the program behind _NET_WM_PID; empty when unknown
 };
 
-// What identifies the mail client's windows.
+// The desktop's mail handler as its desktop entry describes it: what identifies its windows and how it is
+// started.
 struct VTMailHandler {
     QString desktopId;      // "thunderbird.desktop"
     QString startupWMClass; // the entry's StartupWMClass; empty when it has none
     QString executableName; // file name of the program the entry's Exec line starts
+    // The Exec line's words up to and including that program, as written ("env", "LANG=C",
+    // "/usr/bin/evolution"); the entry's own arguments and field codes are left out.
+    QStringList launchWords = {};
+    bool terminal = false; // Terminal=true: the program runs inside a terminal emulator
 };
 
 // The handler described by a desktop entry's text; absent when the text has no [Desktop Entry] group.

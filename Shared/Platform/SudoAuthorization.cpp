@@ -1,37 +1,38 @@
 #include "SudoAuthorization.h"
 
+#include "ChildProcess.h"
 #include "SpawnSetup.h"
 
 #include <QCoreApplication>
 #include <QDir>
 
+#include <algorithm>
 #include <cerrno>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <sys/wait.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
-constexpr char kAskpassVariable[] = "SUDO_ASKPASS=";
-constexpr char kShellPath[] = "PATH=/bin:/usr/bin";
+constexpr char kShellPath[] = "/bin:/usr/bin";
 
 bool holdsNul(const QString& text) {
     return text.contains(QChar(u'\0'));
 }
 
-// The process environment without SUDO_ASKPASS, plus SUDO_ASKPASS naming the password program.
-std::vector<QByteArray> sudoEnvironment(const QString& askpassProgram) {
+// The process environment with the given variables set to their values (or, for an absent value, removed).
+std::vector<QByteArray> sudoEnvironment(const SudoAuthorization::EnvironmentChanges& changes) {
     std::vector<QByteArray> entries;
-    for (char** entry = environ; entry && *entry; ++entry) {
-        if (std::strncmp(*entry, kAskpassVariable, sizeof kAskpassVariable - 1) != 0)
-            entries.emplace_back(*entry);
+    for (const QByteArray& entry : vt_environmentEntries()) {
+        const QByteArray name = entry.left(entry.indexOf('='));
+        if (std::none_of(changes.begin(), changes.end(),
+                         [&](const auto& change) { return change.first == name; }))
+            entries.push_back(entry);
     }
-    entries.push_back(QByteArray(kAskpassVariable) + QFile::encodeName(askpassProgram));
+    for (const auto& [name, value] : changes) {
+        if (value)
+            entries.push_back(name + '=' + *value);
+    }
     return entries;
 }
 
@@ -42,44 +43,6 @@ std::vector<char*> pointerList(std::vector<QByteArray>& items) {
         pointers.push_back(item.data());
     pointers.push_back(nullptr);
     return pointers;
-}
-
-// A child can only be collected while SIGCHLD is not ignored; restores the disposition it changed.
-class CollectableChildren {
-public:
-    CollectableChildren() {
-        struct sigaction current {};
-        if (sigaction(SIGCHLD, nullptr, &current) != 0)
-            return;
-        if (current.sa_handler != SIG_IGN && !(current.sa_flags & SA_NOCLDWAIT))
-            return;
-        struct sigaction defaultAction {};
-        defaultAction.sa_handler = SIG_DFL;
-        sigemptyset(&defaultAction.sa_mask);
-        changed_ = sigaction(SIGCHLD, &defaultAction, &previous_) == 0;
-    }
-    ~CollectableChildren() {
-        if (changed_)
-            sigaction(SIGCHLD, &previous_, nullptr);
-    }
-    CollectableChildren(const CollectableChildren&) = delete;
-    CollectableChildren& operator=(const CollectableChildren&) = delete;
-
-private:
-    struct sigaction previous_ {};
-    bool changed_ = false;
-};
-
-// The wait status of exactly this child; absent when it cannot be collected.
-std::optional<int> collect(pid_t pid) {
-    int status = 0;
-    pid_t result;
-    do {
-        result = waitpid(pid, &status, 0);
-    } while (result == -1 && errno == EINTR);
-    if (result != pid)
-        return std::nullopt;
-    return status;
 }
 
 int failureStatus(int waitStatus) {
@@ -108,38 +71,38 @@ int SudoAuthorization::preauthorize(const QString& prompt) const {
     if (holdsNul(prompt))
         return -1;
     const QList<QByteArray> arguments{"-A", "-p", sudoPromptArgument(prompt), "-v"};
-    const CollectableChildren collectable;
-    const SudoStart start = spawnSudo(arguments);
+    const SudoStart start = spawnSudo(arguments, {});
     if (start.status != 0)
         return -1;
-    const std::optional<int> status = collect(start.pid);
+    const std::optional<int> status = vt_collectChild(start.pid, VTChildWait::ServingEvents);
     if (!status)
         return -1;
     return failureStatus(*status);
 }
 
-SudoStart SudoAuthorization::startShell(const QString& prompt, const QString& command) const {
+SudoStart SudoAuthorization::startShell(const QString& prompt, const QString& command,
+                                        const std::optional<QByteArray>& tmpdir) const {
     if (holdsNul(prompt) || holdsNul(command))
         return SudoStart{EINVAL, -1};
-    std::optional<QByteArray> tmpdir;
-    if (const char* value = std::getenv("TMPDIR"))
-        tmpdir = QByteArray(value);
-    return spawnSudo(shellArguments(prompt, command, tmpdir));
+    return spawnSudo(shellArguments(prompt, command, tmpdir),
+                     {{"PATH", QByteArray(kShellPath)}, {"TMPDIR", tmpdir}});
 }
 
 QList<QByteArray> SudoAuthorization::shellArguments(const QString& prompt, const QString& command,
                                                     const std::optional<QByteArray>& tmpdir) {
-    QList<QByteArray> arguments{"-A", "-p", sudoPromptArgument(prompt), "-E", kShellPath};
+    QList<QByteArray> arguments{"-A", "-p", sudoPromptArgument(prompt), "-E",
+                                QByteArray("PATH=") + kShellPath};
     if (tmpdir)
         arguments.append("TMPDIR=" + *tmpdir);
     arguments.append({"--", "/bin/sh", "-c", command.toUtf8()});
     return arguments;
 }
 
-SudoStart SudoAuthorization::spawnSudo(const QList<QByteArray>& arguments) const {
+SudoStart SudoAuthorization::spawnSudo(const QList<QByteArray>& arguments, EnvironmentChanges changes) const {
     std::vector<QByteArray> argumentStore{QFile::encodeName(sudoProgram_)};
     argumentStore.insert(argumentStore.end(), arguments.begin(), arguments.end());
-    std::vector<QByteArray> environmentStore = sudoEnvironment(askpassProgram_);
+    changes.append({"SUDO_ASKPASS", QFile::encodeName(askpassProgram_)});
+    std::vector<QByteArray> environmentStore = sudoEnvironment(changes);
     std::vector<char*> argv = pointerList(argumentStore);
     std::vector<char*> envp = pointerList(environmentStore);
 

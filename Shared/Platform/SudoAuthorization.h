@@ -8,18 +8,23 @@
 // Without a terminal sudo keeps granted credentials per parent process, so a shell started by the same
 // process right after preauthorize() does not ask again.
 //
-// Both operations block the calling thread while the password program is up (preauthorize until sudo
-// has ended). They read the process environment of that moment; call them from one thread at a time.
-// Texts holding a NUL character are refused: sudo would see them cut short.
+// sudo starts with a copy of the process environment taken under the environment lock (SpawnSetup.h)
+// plus its own variables; the process environment itself is never changed. preauthorize waits until
+// sudo has ended (on the application's main thread serving the event loop, see VTChildWait); startShell
+// does not wait. Texts holding a NUL character are refused: sudo would see them cut short.
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+#include <utility>
+
 #include <sys/types.h>
 
 // What starting the privileged shell gave: status 0 and the pid of the sudo process (the caller's
-// direct child, which the caller must collect with waitpid), or a non-zero error number and no child.
+// direct child, which the caller must collect, e.g. with vt_collectChild), or a non-zero error number
+// and no child.
 struct SudoStart {
     int status = 0;
     pid_t pid = -1;
@@ -42,14 +47,15 @@ public:
     // 0: an administrator authenticated. Otherwise the failure: sudo's exit status (1 for a cancelled
     // or wrong password, or a user who may not use sudo), 128 + the signal that ended sudo, or -1 when
     // sudo could not be started or collected (or a text holds a NUL).
-    // Leaves the SIGCHLD disposition as it found it.
     [[nodiscard]] int preauthorize(const QString& prompt) const;
 
     // Starts "/bin/sh -c command" as administrator through sudo, with the process's current
-    // environment plus PATH "/bin:/usr/bin" and TMPDIR when it is set (sudo itself would drop both).
-    // Does not wait: the answer's pid is the sudo process, which ends as the shell does (its exit code,
-    // or killed by the same signal). Asks for a password only when no credentials are cached.
-    [[nodiscard]] SudoStart startShell(const QString& prompt, const QString& command) const;
+    // environment plus PATH "/bin:/usr/bin" and TMPDIR set to tmpdir (without TMPDIR when absent), both
+    // in sudo's environment and on its command line (sudo itself would drop them). Does not wait: the
+    // answer's pid is the sudo process, which ends as the shell does (its exit code, or killed by the
+    // same signal). Asks for a password only when no credentials are cached.
+    [[nodiscard]] SudoStart startShell(const QString& prompt, const QString& command,
+                                       const std::optional<QByteArray>& tmpdir) const;
 
     // The argument list startShell runs (without the program path), for the given TMPDIR value.
     [[nodiscard]] static QList<QByteArray> shellArguments(const QString& prompt, const QString& command,
@@ -57,8 +63,11 @@ public:
 
     [[nodiscard]] const QString& askpassProgram() const { return askpassProgram_; }
 
+    // Variables given their own value in sudo's environment; an absent value removes the variable.
+    using EnvironmentChanges = QList<std::pair<QByteArray, std::optional<QByteArray>>>;
+
 private:
-    [[nodiscard]] SudoStart spawnSudo(const QList<QByteArray>& arguments) const;
+    [[nodiscard]] SudoStart spawnSudo(const QList<QByteArray>& arguments, EnvironmentChanges changes) const;
 
     QString askpassProgram_;
     QString sudoProgram_;

@@ -148,3 +148,16 @@ private:
     QStringList messages_;
     VTSystemLogSink previous_;
 };
+
+// main() for a test program whose window tests need a real X server: its windows go to the test run's
+// private one when the run names it (KEYLOFT_TEST_DISPLAY), offscreen otherwise (those tests then skip).
+#define KEYLOFT_TEST_MAIN_ON_TEST_X_SERVER(TestClass)                                                        \
+    int main(int argc, char* argv[]) {                                                                       \
+        if (const QByteArray display = qgetenv("KEYLOFT_TEST_DISPLAY"); !display.isEmpty()) {                \
+            qputenv("DISPLAY", display);                                                                     \
+            qputenv("QT_QPA_PLATFORM", "xcb");                                                               \
+        }                                                                                                    \
+        QApplication app(argc, argv);                                                                        \
+        TestClass test;                                                                                      \
+        return QTest::qExec(&test, argc, argv);                                                              \
+    }

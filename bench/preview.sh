@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Preview and command-line benchmark, under a private Xvfb, warm:
+#  1. the report preview: time from typing Ctrl+I in the window to the preview's first painted frame,
+#     for a 1 MB report (made here with Python's zipfile: a summary, a manifest and log-like text files)
+#     that lies in the report folder as the newest report; target below 100 ms;
+#  2. `keyloft-troubleshooting --report` against the bare diagnostics script run straight from a shell in
+#     the same environment, alternately; target: at most 50 ms more.
+#
+#   bench/preview.sh [runs]          (default 7 runs of each, after one warm-up run of each)
+#
+# Uses the Release bundle in build/release (built here when missing). KEYLOFT_XVFB_DISPLAYS="FIRST LAST"
+# chooses the X display numbers (default 230 259). Prints medians and the targets; exit status 1 when a
+# target is missed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+# shellcheck source=bench/lib/window-bench.sh
+. bench/lib/window-bench.sh
+
+runs=${1:-7}
+use_release_bundle
+make_work_folder
+# shellcheck disable=SC2086
+start_private_xvfb ${KEYLOFT_XVFB_DISPLAYS:-230 259}
+
+big="$work/Keyloft 4 Diagnostics big.zip"
+python3 - "$big" <<'EOF'
+import json, random, sys, zipfile
+random.seed(4)
+words = 'sync vault item key folder agent request finished started failed retry cache index'.split()
+def log(lines):
+    return ''.join('2026-12-06 12:%02d:%02d %s %s %08x in %d ms\n' % (
+        random.randrange(60), random.randrange(60), random.choice(['INFO', 'WARN', 'DEBUG']),
+        ' '.join(random.choice(words) for _ in range(6)), random.getrandbits(32), random.randrange(900))
+        for _ in range(lines))
+members = {'summary.txt': 'Keyloft 4 diagnostics report\n' + log(40)}
+for n in range(5):
+    members['logs/keyloft-%d.log' % n] = log(11000)
+with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
+    for name, text in members.items():
+        z.writestr(name, text)
+    z.writestr('manifest.json', json.dumps({'files': [{'name': k, 'size': len(v)} for k, v in members.items()]}))
+EOF
+big_bytes=$(stat -c %s "$big")
+
+# Waits for the n-th line of out that starts with prefix; prints its second word.
+wait_line() {
+  local out=$1 prefix=$2 n=$3 value
+  for _ in $(seq 6000); do
+    value=$( (grep "^$prefix " "$out" || true) | sed -n "${n}p" | cut -d' ' -f2)
+    if [ -n "$value" ]; then echo "$value"; return 0; fi
+    sleep 0.01
+  done
+  echo "no '$prefix' line from the tool" >&2
+  exit 2
+}
+
+# One preview run: a report made in the window, the big report put in its place, Ctrl+I typed; prints
+# the milliseconds from the key to the preview's first frame.
+measure_preview() {
+  local home out start frame folder
+  home=$(mktemp -d "$work/home.XXXXXX")
+  out="$work/app.out"
+  : >"$out"
+  start_tool "$home" "$out" KEYLOFT_REPORT_MAIL_BUTTON=1 KEYLOFT_REPORT_FIRST_FRAME=1
+  point_at_action_button
+  DISPLAY="$display" xdotool click 1
+  wait_line "$out" mail-button 1 >/dev/null
+  folder="$home/.local/share/Keyloft 4/Diagnostics"
+  cp "$big" "$folder/"
+  touch -d '+10 seconds' "$folder/$(basename "$big")"
+  start=$(date +%s%N)
+  DISPLAY="$display" xdotool windowfocus --sync "$window" key ctrl+i
+  frame=$(wait_line "$out" first-frame 2)
+  stop_tool
+  echo $(((frame - start) / 1000000))
+}
+
+# One run of the bare script or of the tool's --report: prints its milliseconds.
+measure_run() {
+  local home start end
+  home=$(mktemp -d "$work/home.XXXXXX")
+  start=$(date +%s%N)
+  if [ "$1" = script ]; then
+    in_user_env "$home" ruby "$script" "BUNDLE_PATH=$bundle" >/dev/null
+  else
+    in_user_env "$home" "$app" --report >/dev/null
+  fi
+  end=$(date +%s%N)
+  echo $(((end - start) / 1000000))
+}
+
+measure_preview >/dev/null
+measure_run script >/dev/null
+measure_run tool >/dev/null
+: >"$work/preview"
+: >"$work/script"
+: >"$work/tool"
+for _ in $(seq "$runs"); do
+  measure_preview >>"$work/preview"
+  measure_run script >>"$work/script"
+  measure_run tool >>"$work/tool"
+done
+
+preview_ms=$(median <"$work/preview")
+script_ms=$(median <"$work/script")
+tool_ms=$(median <"$work/tool")
+awk -v pm="$preview_ms" -v sm="$script_ms" -v tm="$tool_ms" -v n="$runs" -v kb=$((big_bytes / 1024)) \
+  -v all_p="$(tr '\n' ' ' <"$work/preview")" -v all_s="$(tr '\n' ' ' <"$work/script")" \
+  -v all_t="$(tr '\n' ' ' <"$work/tool")" 'BEGIN {
+  d = tm - sm
+  printf "runs: %d of each, after one warm-up each (medians)\n", n
+  printf "Ctrl+I to the preview of a %d KB report: %5.0f ms   (runs: %s) target < 100 %s\n", kb, pm, all_p,
+         (pm < 100 ? "ok" : "MISSED")
+  printf "bare script:                        %5.0f ms   (runs: %s)\n", sm, all_s
+  printf "keyloft-troubleshooting --report:   %5.0f ms   (runs: %s)\n", tm, all_t
+  printf "--report adds %.0f ms (target <= 50) %s\n", d, (d <= 50 ? "ok" : "MISSED")
+  exit (pm < 100 && d <= 50) ? 0 : 1
+}'
