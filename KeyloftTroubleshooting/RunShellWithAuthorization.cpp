@@ -1,4 +1,4 @@
-#include "PrivilegedShell.h"
+#include "RunShellWithAuthorization.h"
 
 #include "DRLogger.h"
 #include "Platform/ChildProcess.h"
@@ -17,7 +17,7 @@ constexpr char kFailedToRun[] = "Failed to run shell command '%@' with authoriza
 
 // The TMPDIR the shell gets: the tool's own when a file can be made there; otherwise the first fallback
 // folder that takes one, or, when none does, the last one tried. The shell is run whatever the outcome.
-std::optional<QByteArray> shellTemporaryFolder(const PrivilegedShellServices& services) {
+std::optional<QByteArray> shellTemporaryFolder(const RunShellWithAuthorizationServices& services) {
     std::optional<QByteArray> tmpdir = vt_environmentValue("TMPDIR");
     if (temporaryFolderTakesFiles(tmpdir))
         return tmpdir;
@@ -51,8 +51,8 @@ std::optional<QByteArray> nonEmptyBytes(const std::optional<QString>& text) {
 
 } // namespace
 
-PrivilegedShellServices PrivilegedShellServices::standard() {
-    return PrivilegedShellServices{
+RunShellWithAuthorizationServices RunShellWithAuthorizationServices::standard() {
+    return RunShellWithAuthorizationServices{
         SudoAuthorization(SudoAuthorization::bundledAskpassProgram()),
         [] { return nonEmptyBytes(UserFolders::temporaryDirectory()); },
         [] { return nonEmptyBytes(UserFolders::homeDirectory()); },
@@ -71,10 +71,10 @@ bool temporaryFolderTakesFiles(const std::optional<QByteArray>& folder) {
 }
 
 bool runShellWithAuthorization(const QString& prompt, const QString& command) {
-    return runShellWithAuthorization(PrivilegedShellServices::standard(), prompt, command);
+    return runShellWithAuthorization(RunShellWithAuthorizationServices::standard(), prompt, command);
 }
 
-bool runShellWithAuthorization(const PrivilegedShellServices& services, const QString& prompt,
+bool runShellWithAuthorization(const RunShellWithAuthorizationServices& services, const QString& prompt,
                                const QString& command) {
     const int authorizationStatus = services.authorization.preauthorize(prompt);
     if (authorizationStatus != 0) {
