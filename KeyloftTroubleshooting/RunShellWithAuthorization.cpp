@@ -1,14 +1,13 @@
 #include "RunShellWithAuthorization.h"
 
 #include "DRLogger.h"
-#include "Platform/ChildProcess.h"
+#include "Platform/ChildWait.h"
 #include "Platform/SpawnSetup.h"
 #include "Platform/UserFolders.h"
 
 #include <QFile>
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -39,8 +38,7 @@ std::optional<QByteArray> shellTemporaryFolder(const RunShellWithAuthorizationSe
 
 // Collects exactly this child, so that no other child of the process is taken for the shell.
 bool exitedWithZero(pid_t pid) {
-    const std::optional<int> status = vt_collectChild(pid, VTChildWait::ServingEvents);
-    return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+    return vt_collectChild(pid, VTChildWait::ServingEvents).exitedWithZero();
 }
 
 std::optional<QByteArray> nonEmptyBytes(const std::optional<QString>& text) {

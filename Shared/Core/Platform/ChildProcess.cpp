@@ -1,17 +1,14 @@
 #include "ChildProcess.h"
 
+#include "ChildCollector.h"
+#include "ChildWait.h"
 #include "DecodingThread.h"
 #include "PagePrefault.h"
 #include "SpawnSetup.h"
 #include "VTStreamDecoder.h"
 #include "VantleFormat.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
-#include <QSocketNotifier>
-#include <QThread>
-#include <QTimer>
 
 #include <atomic>
 #include <cerrno>
@@ -20,7 +17,6 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -28,8 +24,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <spawn.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -466,26 +460,9 @@ void signalListedGroups(int signalNumber) {
     }
 }
 
-enum class ChildState { Running, Ended, Unknown };
-
-// Whether the child has ended, without collecting it (an ended child stays a zombie that holds its pid);
-// with block, waits until it has. Unknown: no child this process can wait for (never started, or
-// collected elsewhere, also by the kernel itself while SIGCHLD is ignored). Async-signal-safe.
-[[nodiscard]] ChildState childState(pid_t pid, bool block) {
-    siginfo_t info{};
-    int rc = 0;
-    do {
-        info.si_pid = 0;
-        rc = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT | (block ? 0 : WNOHANG));
-    } while (rc < 0 && errno == EINTR);
-    if (rc < 0)
-        return ChildState::Unknown;
-    return info.si_pid == pid ? ChildState::Ended : ChildState::Running;
-}
-
 [[nodiscard]] bool anyListedChildRunning() {
     for (const std::atomic<pid_t>& slot : listedChildren) {
-        if (const pid_t pid = slot.load(); pid > 0 && childState(pid, false) == ChildState::Running)
+        if (const pid_t pid = slot.load(); pid > 0 && vt_childState(pid) == VTChildState::Running)
             return true;
     }
     return false;
@@ -495,101 +472,25 @@ enum class ChildState { Running, Ended, Unknown };
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
-// Collects a child that has ended: its wait status, or absent when it is no child to collect.
-[[nodiscard]] std::optional<int> reap(pid_t pid) {
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) != pid)
-        return std::nullopt;
-    return status;
-}
-
-// Collects an ended child (or gives up on a lost one) once it is off the list and no stop is signalling.
-[[nodiscard]] std::optional<int> delistAndCollect(pid_t pid) {
-    delist(pid);
-    const timespec pause{0, 1000 * 1000};
-    while (stopsSignalling.load() > 0)
-        ::nanosleep(&pause, nullptr);
-    return reap(pid);
-}
-
-[[nodiscard]] bool onApplicationThread() {
-    const QCoreApplication* application = QCoreApplication::instance();
-    return application != nullptr && QThread::currentThread() == application->thread();
-}
-
-// Returns once the child has ended (or cannot be waited for), running a local event loop meanwhile that
-// leaves user input for later. The child's pidfd wakes the loop; without one, a short timer polls.
-void awaitEndServingEvents(pid_t pid) {
-    if (childState(pid, false) != ChildState::Running)
-        return;
-    QEventLoop loop;
-    OwnedFd pidfd;
-    pidfd.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-    std::optional<QSocketNotifier> ended;
-    QTimer poll;
-    if (pidfd.isOpen()) {
-        ended.emplace(pidfd.get(), QSocketNotifier::Read);
-        QObject::connect(&*ended, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
-    } else {
-        QObject::connect(&poll, &QTimer::timeout, &loop, &QEventLoop::quit);
-        poll.start(10);
-    }
-    // The loop also returns when the application asks every loop to end; the child has not ended then.
-    while (childState(pid, false) == ChildState::Running)
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Ending the child
 // ---------------------------------------------------------------------------------------------
 
+// Takes an ended child off the list before it is collected, once no stop is signalling: until then its
+// zombie keeps its pid, and so its group id, from going to an unrelated process that a stop would reach.
+void delistBeforeCollect(pid_t pid) noexcept {
+    delist(pid);
+    const timespec pause{0, 1000 * 1000};
+    while (stopsSignalling.load() > 0)
+        ::nanosleep(&pause, nullptr);
+}
+
 // The exit code, or the number of the ending signal; -1 when the end could not be observed.
 [[nodiscard]] int waitForExit(pid_t pid) {
-    (void)childState(pid, true);
-    const std::optional<int> status = delistAndCollect(pid);
-    if (!status)
-        return -1;
-    if (WIFEXITED(*status))
-        return WEXITSTATUS(*status);
-    if (WIFSIGNALED(*status))
-        return WTERMSIG(*status);
-    return -1;
-}
-
-// Children whose collector thread could not be started; swept at every later run.
-std::mutex uncollectedMutex;
-std::vector<pid_t> uncollected;
-
-void sweepUncollected() {
-    const std::lock_guard lock(uncollectedMutex);
-    std::erase_if(uncollected, [](pid_t pid) {
-        if (childState(pid, false) == ChildState::Running)
-            return false;
-        (void)delistAndCollect(pid);
-        return true;
-    });
-}
-
-void* collectChild(void* pid) {
-    (void)waitForExit(static_cast<pid_t>(reinterpret_cast<intptr_t>(pid)));
-    return nullptr;
-}
-
-// A child that was not waited for is collected by a small detached thread as soon as it exits.
-void collectLater(pid_t pid) {
-    pthread_attr_t attributes;
-    int result = ::pthread_attr_init(&attributes);
-    if (result == 0) {
-        ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-        pthread_t thread;
-        result = ::pthread_create(&thread, &attributes, collectChild,
-                                  reinterpret_cast<void*>(static_cast<intptr_t>(pid)));
-        ::pthread_attr_destroy(&attributes);
-    }
-    if (result != 0) {
-        const std::lock_guard lock(uncollectedMutex);
-        uncollected.push_back(pid);
-    }
+    (void)vt_awaitChildEnd(pid, VTChildWait::Blocking);
+    delistBeforeCollect(pid);
+    const VTChildEnding ending = vt_reapChild(pid);
+    return ending.kind == VTChildEnding::Kind::Lost ? -1 : ending.code;
 }
 
 [[nodiscard]] VTChildProcessResult startFailure(const char* format, const QString& executable, int error) {
@@ -661,7 +562,7 @@ struct ChildPipes {
 } // namespace
 
 VTChildProcessResult vt_runChildProcess(const VTChildProcessRequest& request) {
-    sweepUncollected();
+    vt_collectEndedChildren();
 
     ChildPipes pipes;
     pid_t pid = -1;
@@ -679,23 +580,8 @@ VTChildProcessResult vt_runChildProcess(const VTChildProcessRequest& request) {
     if (request.waitForExit)
         result.terminationStatus = waitForExit(pid);
     else
-        collectLater(pid);
+        vt_collectChildLater(pid, delistBeforeCollect);
     return result;
-}
-
-std::optional<int> vt_collectChild(pid_t pid, VTChildWait wait) {
-    if (wait == VTChildWait::ServingEvents && onApplicationThread())
-        awaitEndServingEvents(pid);
-    if (childState(pid, true) != ChildState::Ended)
-        return std::nullopt;
-    return reap(pid);
-}
-
-void vt_resetChildSignal() {
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGCHLD, &action, nullptr);
 }
 
 void vt_stopChildProcesses() noexcept {
