@@ -1,11 +1,12 @@
+// Starting the child, the running children and stopping them, and the run from start to end; serving
+// its streams is in ChildProcessServe.cpp, keeping what it writes in ChildProcessCollectors.cpp.
+
 #include "ChildProcess.h"
 
 #include "ChildCollector.h"
+#include "ChildProcessStreams.h"
 #include "ChildWait.h"
-#include "DecodingThread.h"
-#include "PagePrefault.h"
 #include "SpawnSetup.h"
-#include "VTStreamDecoder.h"
 #include "VantleFormat.h"
 
 #include <QFile>
@@ -13,7 +14,6 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -21,32 +21,15 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <poll.h>
-#include <pthread.h>
-#include <spawn.h>
 #include <unistd.h>
 
 namespace {
 
-// A file descriptor this call owns; closed when it goes out of scope or is reset.
-class OwnedFd {
-public:
-    OwnedFd() = default;
-    OwnedFd(const OwnedFd&) = delete;
-    OwnedFd& operator=(const OwnedFd&) = delete;
-    ~OwnedFd() { reset(); }
-
-    [[nodiscard]] int get() const { return fd_; }
-    [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_ = -1;
-};
+using vt_child_process_detail::Collector;
+using vt_child_process_detail::collectorFor;
+using vt_child_process_detail::OutputStream;
+using vt_child_process_detail::OwnedFd;
+using vt_child_process_detail::serve;
 
 struct Pipe {
     OwnedFd readEnd;
@@ -121,302 +104,6 @@ private:
     std::vector<QByteArray> texts_;
     std::vector<char*> pointers_;
 };
-
-// ---------------------------------------------------------------------------------------------
-// Serving the streams
-// ---------------------------------------------------------------------------------------------
-
-// What a collector answers after reading what the pipe holds now.
-enum class Reading {
-    // The stream goes on; poll its pipe again.
-    Open,
-    // The stream has ended (or failed to read).
-    Ended,
-    // The collector cannot take more yet; poll its wake-up descriptor, then read again.
-    Paused,
-};
-
-// Collects one output stream.
-class Collector {
-public:
-    Collector() = default;
-    Collector(const Collector&) = delete;
-    Collector& operator=(const Collector&) = delete;
-    virtual ~Collector() = default;
-
-    [[nodiscard]] virtual Reading readAvailable(int fd) = 0;
-    // While paused: the descriptor that turns readable once the collector can take more.
-    [[nodiscard]] virtual int wakeUpDescriptor() const { return -1; }
-    virtual void acknowledgeWakeUp() {}
-    // Moves what was collected into the result's fields for this stream.
-    virtual void takeInto(QByteArray& bytes, QString& text, qsizetype& length) = 0;
-};
-
-// Answers the read's count, or 0 at the end of the stream, or -1 when nothing waits (or on a read
-// error, with stillOpen telling which).
-[[nodiscard]] ssize_t readSome(int fd, char* into, size_t room, bool& stillOpen) {
-    for (;;) {
-        const ssize_t n = ::read(fd, into, room);
-        if (n >= 0) {
-            stillOpen = n > 0;
-            return n;
-        }
-        if (errno == EINTR)
-            continue;
-        stillOpen = errno == EAGAIN || errno == EWOULDBLOCK;
-        return -1;
-    }
-}
-
-// Keeps the bytes in a single buffer that grows by doubling. The buffer's growth is a realloc,
-// which for large buffers moves pages instead of copying them, and pages the child never filled are
-// never touched: the memory in use stays close to the bytes received. The pages about to be read
-// into are made present a window at a time, which costs less than faulting them in one by one.
-class ByteCollector final : public Collector {
-public:
-    [[nodiscard]] Reading readAvailable(int fd) override {
-        for (;;) {
-            ensureRoom();
-            prefault_.ahead(bytes_.data(), bytes_.size(), length_);
-            const qsizetype room = bytes_.size() - length_;
-            bool open = true;
-            const ssize_t n = readSome(fd, bytes_.data() + length_, static_cast<size_t>(room), open);
-            if (n <= 0)
-                return open && n < 0 ? Reading::Open : Reading::Ended;
-            length_ += n;
-            if (n < room)
-                return Reading::Open; // drained for now; a full read may mean more is waiting
-        }
-    }
-
-    void takeInto(QByteArray& bytes, QString&, qsizetype& length) override {
-        length = length_;
-        if (length_ == 0)
-            return;
-        bytes_.resize(length_);
-        if (bytes_.capacity() - length_ > kMinimumRoom)
-            bytes_.squeeze();
-        length_ = 0;
-        bytes = std::move(bytes_);
-    }
-
-private:
-    static constexpr qsizetype kMinimumRoom = 64 * 1024;
-
-    void ensureRoom() {
-        if (bytes_.size() - length_ >= kMinimumRoom)
-            return;
-        bytes_.resize(qMax<qsizetype>(bytes_.size() * 2, kMinimumRoom));
-    }
-
-    QByteArray bytes_;
-    qsizetype length_ = 0;
-    VTPagePrefault prefault_;
-};
-
-// Decodes each piece as it arrives, so the decoding runs while the child is still writing. Small
-// outputs are read into one small buffer and decoded on the serving thread; once an output proves
-// large, the decoding moves to a thread of its own. While that thread is behind, the collector
-// pauses instead of waiting for it, so the serving thread keeps the other stream flowing.
-class TextCollector final : public Collector {
-public:
-    [[nodiscard]] Reading readAvailable(int fd) override {
-        for (;;) {
-            startThreadWhenLarge();
-            char* into = thread_ ? thread_->slotToFill() : piece();
-            if (!into)
-                return Reading::Paused;
-            const size_t room = thread_ ? VTDecodingThread::kSlotSize : kPieceSize;
-            bool open = true;
-            const ssize_t n = readSome(fd, into, room, open);
-            if (n <= 0)
-                return open && n < 0 ? Reading::Open : Reading::Ended;
-            if (thread_)
-                thread_->submit(static_cast<size_t>(n));
-            else
-                decoder_.append(QByteArrayView(into, n));
-            if (static_cast<size_t>(n) < room)
-                return Reading::Open; // drained for now; a full read may mean more is waiting
-        }
-    }
-
-    [[nodiscard]] int wakeUpDescriptor() const override { return thread_ ? thread_->wakeUpDescriptor() : -1; }
-    void acknowledgeWakeUp() override {
-        if (thread_)
-            thread_->acknowledgeWakeUp();
-    }
-
-    void takeInto(QByteArray&, QString& text, qsizetype& length) override {
-        if (thread_)
-            thread_->finish();
-        length = decoder_.byteCount();
-        text = decoder_.finish();
-    }
-
-private:
-    static constexpr size_t kPieceSize = 256 * 1024;
-    // Below this a second thread costs more than it saves.
-    static constexpr qsizetype kThreadAfter = 4 * 1024 * 1024;
-
-    [[nodiscard]] char* piece() {
-        if (!piece_)
-            piece_ = std::make_unique_for_overwrite<char[]>(kPieceSize);
-        return piece_.get();
-    }
-
-    // Without a thread the decoding simply stays on the serving thread.
-    void startThreadWhenLarge() {
-        if (thread_ || threadRefused_ || decoder_.byteCount() < kThreadAfter)
-            return;
-        thread_ = std::make_unique<VTDecodingThread>(decoder_);
-        if (!thread_->start()) {
-            thread_.reset();
-            threadRefused_ = true;
-            return;
-        }
-        piece_.reset();
-    }
-
-    VTStreamDecoder decoder_;
-    std::unique_ptr<char[]> piece_;
-    // Declared after the decoder it decodes into, so it ends first.
-    std::unique_ptr<VTDecodingThread> thread_;
-    bool threadRefused_ = false;
-};
-
-[[nodiscard]] std::unique_ptr<Collector> collectorFor(VTChildProcessOutput output) {
-    if (output == VTChildProcessOutput::Text)
-        return std::make_unique<TextCollector>();
-    return std::make_unique<ByteCollector>();
-}
-
-// Feeds the given bytes into the child's input pipe as far as the pipe takes them.
-class Feeder {
-public:
-    explicit Feeder(const QByteArray& bytes) : bytes_(bytes) {}
-
-    // Answers false once everything is written or the reader is gone.
-    [[nodiscard]] bool writeAvailable(int fd) {
-        while (offset_ < bytes_.size()) {
-            const ssize_t n =
-                ::write(fd, bytes_.constData() + offset_, static_cast<size_t>(bytes_.size() - offset_));
-            if (n > 0) {
-                offset_ += n;
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                return true;
-            brokePipe_ = n < 0 && errno == EPIPE;
-            return false;
-        }
-        return false;
-    }
-
-    [[nodiscard]] bool brokePipe() const { return brokePipe_; }
-
-private:
-    const QByteArray& bytes_;
-    qsizetype offset_ = 0;
-    bool brokePipe_ = false;
-};
-
-// Keeps SIGPIPE away from this process while the calling thread writes to a child that may have
-// stopped reading: blocked for the thread, and consumed again if our own write raised it.
-class SigpipeBlock {
-public:
-    SigpipeBlock() {
-        sigemptyset(&pipeOnly_);
-        sigaddset(&pipeOnly_, SIGPIPE);
-        ::pthread_sigmask(SIG_BLOCK, &pipeOnly_, &previous_);
-        sigset_t pending;
-        sigemptyset(&pending);
-        ::sigpending(&pending);
-        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
-    }
-    SigpipeBlock(const SigpipeBlock&) = delete;
-    SigpipeBlock& operator=(const SigpipeBlock&) = delete;
-    ~SigpipeBlock() {
-        if (raised_ && !wasPending_) {
-            const timespec noWait{};
-            while (::sigtimedwait(&pipeOnly_, nullptr, &noWait) < 0 && errno == EINTR) {
-            }
-        }
-        ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-
-    void noteRaised() { raised_ = true; }
-
-private:
-    sigset_t pipeOnly_{};
-    sigset_t previous_{};
-    bool wasPending_ = false;
-    bool raised_ = false;
-};
-
-// One output pipe and the collector that takes its bytes.
-struct OutputStream {
-    OwnedFd& pipe;
-    Collector& collector;
-    bool paused = false;
-
-    // What to poll for: the pipe, or while the collector is paused its wake-up.
-    [[nodiscard]] pollfd awaited() const {
-        return pollfd{paused ? collector.wakeUpDescriptor() : pipe.get(), POLLIN, 0};
-    }
-
-    // Called once poll reported what was awaited; closes the pipe at the end of the stream.
-    void serveReady() {
-        if (paused)
-            collector.acknowledgeWakeUp();
-        const Reading reading = collector.readAvailable(pipe.get());
-        paused = reading == Reading::Paused;
-        if (reading == Reading::Ended)
-            pipe.reset();
-    }
-};
-
-// Serves the three pipes until both outputs have ended and the input is written (or refused).
-void serve(OwnedFd& input, const std::optional<QByteArray>& standardInput, OutputStream (&outputs)[2]) {
-    static const QByteArray noInput;
-    Feeder feeder(standardInput ? *standardInput : noInput);
-    SigpipeBlock sigpipeBlock;
-    if (input.isOpen() && !feeder.writeAvailable(input.get()))
-        input.reset();
-
-    for (;;) {
-        pollfd fds[3];
-        // The output each entry serves; none for the input.
-        OutputStream* servedOutput[3] = {};
-        nfds_t count = 0;
-        for (OutputStream& output : outputs) {
-            if (!output.pipe.isOpen())
-                continue;
-            servedOutput[count] = &output;
-            fds[count++] = output.awaited();
-        }
-        if (input.isOpen())
-            fds[count++] = pollfd{input.get(), POLLOUT, 0};
-        if (count == 0)
-            break;
-        if (::poll(fds, count, -1) < 0) {
-            if (errno == EINTR || errno == EAGAIN)
-                continue;
-            break; // cannot wait any more: keep what arrived so far
-        }
-        for (nfds_t i = 0; i < count; ++i) {
-            if (fds[i].revents == 0)
-                continue;
-            if (servedOutput[i])
-                servedOutput[i]->serveReady();
-            else if (!feeder.writeAvailable(input.get()))
-                input.reset();
-        }
-    }
-    if (feeder.brokePipe())
-        sigpipeBlock.noteRaised();
-}
 
 // ---------------------------------------------------------------------------------------------
 // The running children, and stopping them
