@@ -1,116 +1,18 @@
+// The report icon's input and painting: mouse, keys, focus and what the view shows. The derived images
+// are in DraggableFileImageViewImages.cpp, handing the file over in DraggableFileImageViewHandOver.cpp,
+// what assistive technology sees in DraggableFileImageViewAccessibility.cpp.
+
 #include "DraggableFileImageView.h"
 
-#include "Platform/SystemLog.h"
-
-#include <QAccessible>
-#include <QAccessibleWidget>
-#include <QClipboard>
-#include <QDir>
-#include <QDrag>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QKeyEvent>
-#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QSaveFile>
-
-#include <algorithm>
-#include <memory>
-#include <mutex>
 
 namespace {
 
 constexpr int kPlaceholderSide = 128;
-constexpr const char* kUriListType = "text/uri-list";
-// What GNOME Files, Nemo, Caja and other file managers read to paste a copied file.
-constexpr const char* kCopiedFilesType = "x-special/gnome-copied-files";
-
-// Writes bytes as path in one step: readers see the old file or the whole new one, never a part.
-// Answers an empty text on success, otherwise the reason.
-QString writeAtomically(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return reason;
-    }
-    if (!file.commit())
-        return file.errorString();
-    return {};
-}
-
-// Premultiplied channel arithmetic on 0…255 values.
-int scaled(int value, double fraction) {
-    return std::clamp(static_cast<int>(value * fraction + 0.5), 0, 255);
-}
-
-QImage premultiplied(const QImage& image) {
-    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-}
-
-// The promised file as drag data: the data source is not asked until the drop target reads the file
-// list. Later reads (targets may read more than once) answer the same file.
-class PromisedFileMimeData : public QMimeData {
-public:
-    explicit PromisedFileMimeData(DraggableFileImageView* view) : view_(view) {}
-
-    [[nodiscard]] QStringList formats() const override { return {QString::fromLatin1(kUriListType)}; }
-    [[nodiscard]] bool hasFormat(const QString& mimeType) const override {
-        return mimeType == QLatin1String(kUriListType);
-    }
-
-protected:
-    [[nodiscard]] QVariant retrieveData(const QString& mimeType, QMetaType type) const override {
-        if (mimeType != QLatin1String(kUriListType))
-            return QMimeData::retrieveData(mimeType, type);
-        if (!fileUrl_)
-            fileUrl_ = view_ != nullptr ? view_->handedOverFile().value_or(QUrl()) : QUrl();
-        if (!fileUrl_->isValid())
-            return {};
-        if (type.id() == QMetaType::QByteArray)
-            return QByteArray(fileUrl_->toEncoded() + "\r\n");
-        if (type.id() == QMetaType::QString)
-            return QString::fromUtf8(fileUrl_->toEncoded() + "\r\n");
-        return QVariant(QList<QVariant>{*fileUrl_});
-    }
-
-private:
-    QPointer<DraggableFileImageView> view_;
-    mutable std::optional<QUrl> fileUrl_;
-};
-
-// The view as assistive technology sees it: a push button whose press action is the view's click.
-class AccessibleFileImage : public QAccessibleWidget {
-public:
-    explicit AccessibleFileImage(DraggableFileImageView* view)
-        : QAccessibleWidget(view, QAccessible::Button) {}
-
-    [[nodiscard]] QStringList actionNames() const override {
-        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
-    }
-    [[nodiscard]] QStringList keyBindingsForAction(const QString& actionName) const override {
-        if (actionName == pressAction())
-            return {QStringLiteral("Return"), QStringLiteral("Space")};
-        return QAccessibleWidget::keyBindingsForAction(actionName);
-    }
-    void doAction(const QString& actionName) override {
-        if (actionName == pressAction()) {
-            static_cast<DraggableFileImageView*>(widget())->activate();
-            return;
-        }
-        QAccessibleWidget::doAction(actionName);
-    }
-};
-
-QAccessibleInterface* accessibleFileImageFactory(const QString& className, QObject* object) {
-    if (className != QLatin1String("DraggableFileImageView") || object == nullptr || !object->isWidgetType())
-        return nullptr;
-    return new AccessibleFileImage(static_cast<DraggableFileImageView*>(object));
-}
 
 bool isActivationKey(int key) {
     return key == Qt::Key_Return || key == Qt::Key_Enter;
@@ -119,13 +21,11 @@ bool isActivationKey(int key) {
 } // namespace
 
 DraggableFileImageView::DraggableFileImageView(QWidget* parent) : QLabel(parent) {
-    static std::once_flag factoryInstalled;
-    std::call_once(factoryInstalled, [] { QAccessible::installFactory(accessibleFileImageFactory); });
     setAlignment(Qt::AlignCenter);
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFocusPolicy(Qt::StrongFocus);
-    setAccessibleName(tr("Report"));
+    setUpAccessibility();
 }
 
 DraggableFileImageView::~DraggableFileImageView() = default;
@@ -154,95 +54,6 @@ void DraggableFileImageView::configureWithFileIcon(const QImage& icon, const QUr
     showImage(icon_);
     describeForAssistiveTechnology();
     repaint();
-}
-
-void DraggableFileImageView::describeForAssistiveTechnology() {
-    // Without a file name the view stands for nothing that can be copied: keep what the owner said.
-    if (fileName_.isEmpty())
-        return;
-    setAccessibleDescription(
-        tr("The file %1. Enter or Space shows it, Ctrl+C copies it, and dragging it into "
-           "another application copies it there.")
-            .arg(fileName_));
-}
-
-QImage DraggableFileImageView::pressedImageForIcon(const QImage& icon) {
-    // "Plus darker" of the icon drawn over itself at opacity 0.2, per premultiplied channel:
-    // the darkness (alpha minus colour) of both layers adds up, alpha composes as source-over.
-    constexpr double kFraction = 0.2;
-    QImage result = premultiplied(icon);
-    for (int y = 0; y < result.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(result.scanLine(y));
-        for (int x = 0; x < result.width(); ++x) {
-            const QRgb d = line[x];
-            const int da = qAlpha(d);
-            const int sa = scaled(da, kFraction);
-            const int ra = sa + da - (sa * da + 127) / 255;
-            auto channel = [&](int dc) {
-                const int sc = scaled(dc, kFraction);
-                return std::clamp(ra - (sa - sc) - (da - dc), 0, ra);
-            };
-            line[x] = qRgba(channel(qRed(d)), channel(qGreen(d)), channel(qBlue(d)), ra);
-        }
-    }
-    return result;
-}
-
-QImage DraggableFileImageView::dragImageForIcon(const QImage& icon) {
-    constexpr double kFraction = 0.7;
-    QImage result = premultiplied(icon);
-    for (int y = 0; y < result.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(result.scanLine(y));
-        for (int x = 0; x < result.width(); ++x) {
-            const QRgb p = line[x];
-            line[x] = qRgba(scaled(qRed(p), kFraction), scaled(qGreen(p), kFraction),
-                            scaled(qBlue(p), kFraction), scaled(qAlpha(p), kFraction));
-        }
-    }
-    return result;
-}
-
-std::optional<QStringList>
-DraggableFileImageView::namesOfPromisedFilesDroppedAtDestination(const QUrl& folder) {
-    auto* source = dynamic_cast<DraggableFileDataSource*>(dataSource_.data());
-    if (source == nullptr || fileName_.isEmpty())
-        return std::nullopt;
-    const std::optional<QByteArray> bytes = source->fileDataForDraggableFileImageView(this);
-    if (!bytes)
-        return std::nullopt;
-    const QString target = QDir(folder.toLocalFile()).filePath(fileName_);
-    const QString reason = writeAtomically(target, *bytes);
-    if (!reason.isEmpty()) {
-        vt_systemLogFormat("Error writing report to %@: %@", QUrl::fromLocalFile(target), reason);
-        return std::nullopt;
-    }
-    return QStringList{fileName_};
-}
-
-std::optional<QUrl> DraggableFileImageView::handedOverFile() {
-    auto* source = dynamic_cast<DraggableFileDataSource*>(dataSource_.data());
-    if (source == nullptr || fileName_.isEmpty())
-        return std::nullopt;
-    const std::optional<QUrl> file = source->fileURLForDraggableFileImageView(this);
-    if (!file || !file->isLocalFile() || !QFileInfo(file->toLocalFile()).isFile())
-        return std::nullopt;
-    return file;
-}
-
-std::unique_ptr<QMimeData> DraggableFileImageView::clipboardDataForFile(const QUrl& file) {
-    auto data = std::make_unique<QMimeData>();
-    data->setUrls({file});
-    data->setData(QString::fromLatin1(kCopiedFilesType), QByteArray("copy\n") + file.toEncoded());
-    return data;
-}
-
-bool DraggableFileImageView::copyFileToClipboard() {
-    const std::optional<QUrl> file = handedOverFile();
-    if (!file)
-        return false;
-    // The clipboard takes ownership of the data.
-    QGuiApplication::clipboard()->setMimeData(clipboardDataForFile(*file).release());
-    return true;
 }
 
 void DraggableFileImageView::activate() {
@@ -387,22 +198,4 @@ void DraggableFileImageView::mouseReleaseEvent(QMouseEvent* event) {
     if (!secondClick_ && !dragStarted_)
         emit clicked(this);
     QLabel::mouseReleaseEvent(event);
-}
-
-void DraggableFileImageView::startDrag(const QPoint& pressPoint) {
-    auto* drag = new QDrag(this);
-    drag->setMimeData(new PromisedFileMimeData(this));
-    if (!dragIcon_.isNull()) {
-        const QRect placed = imageRect(dragIcon_);
-        QPixmap pixmap = QPixmap::fromImage(dragIcon_.scaled(placed.size() * dragIcon_.devicePixelRatio(),
-                                                             Qt::KeepAspectRatio, Qt::SmoothTransformation));
-        pixmap.setDevicePixelRatio(dragIcon_.devicePixelRatio());
-        drag->setPixmap(pixmap);
-        drag->setHotSpot(pressPoint - placed.topLeft());
-    }
-    // Copy is the only operation offered, so no modifier key can turn the drop into a move or a link.
-    if (dragRunner_)
-        dragRunner_(*drag, draggingSourceOperationMask(), Qt::CopyAction);
-    else
-        drag->exec(draggingSourceOperationMask(), Qt::CopyAction);
 }
