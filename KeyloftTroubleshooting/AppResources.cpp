@@ -1,5 +1,7 @@
 #include "AppResources.h"
 
+#include "Platform/Localization.h"
+
 #include <QImageReader>
 
 #include <mutex>
@@ -27,4 +29,8 @@ QImage vt_reportArtwork(int sideLength, qreal devicePixelRatio) {
     QImage image = reader.read();
     image.setDevicePixelRatio(ratio);
     return image;
+}
+
+QString vt_applicationTitle() {
+    return vt_localized(QT_TRANSLATE_NOOP("Localizable", "Keyloft Troubleshooting"));
 }

@@ -1,5 +1,7 @@
 #include "AskpassDialog.h"
 
+#include "AppResources.h"
+
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,7 +36,7 @@ void wipe(QByteArray& bytes) {
 
 AskpassDialog::AskpassDialog(const QString& prompt, QWidget* parent)
     : QDialog(parent), promptLabel_(new QLabel(this)), passwordField_(new QLineEdit(this)) {
-    setWindowTitle(QStringLiteral("Keyloft Troubleshooting"));
+    setWindowTitle(vt_applicationTitle());
     promptLabel_->setTextFormat(Qt::PlainText);
     promptLabel_->setWordWrap(true);
     promptLabel_->setText(prompt);

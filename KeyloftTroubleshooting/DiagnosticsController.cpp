@@ -1,5 +1,6 @@
 #include "DiagnosticsController.h"
 
+#include "AppResources.h"
 #include "Platform/DesktopCommand.h"
 #include "Platform/Localization.h"
 #include "Platform/SystemLog.h"
@@ -62,6 +63,7 @@ void showFolderNotOpened(QWidget* window, const QString& folder) {
     auto* box = new QMessageBox(window);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
+    box->setWindowTitle(vt_applicationTitle());
     box->setIcon(QMessageBox::Warning);
     box->setTextFormat(Qt::PlainText);
     box->setText(vt_localized(kFolderNotOpenedTitle));

@@ -41,12 +41,14 @@ const char* const kFinishedWithoutReport = QT_TRANSLATE_NOOP(
 const char* const kUnpassableBundlePath = QT_TRANSLATE_NOOP(
     "Localizable", "The application's folder has a name that cannot be passed to the diagnostics script.");
 
-constexpr const char* kMailButtonTitle = "Create New Mail Message...";
+const char* const kMailButtonTitle = QT_TRANSLATE_NOOP("Localizable", "Create New Mail Message...");
 const char* const kReportMadeDescription = QT_TRANSLATE_NOOP(
     "Localizable",
     "The report has been created. Click the Create New Mail Message button to create a new email message in "
     "your mail program to send to our Support Jedi. You can also drag and drop the icon into an email or "
     "click it to view the report in your file manager.");
+//: The line under the report icon: the report's file name, a line break, its size.
+const char* const kReportLineFormat = QT_TRANSLATE_NOOP("Localizable", "%@\n%@");
 
 constexpr int kReportIconSide = 128;
 
@@ -152,6 +154,7 @@ template <class Step> void postToMainThread(QObject* target, Step step) {
 void showFailureAlert(QWidget* window, const QString& message) {
     QMessageBox box(window);
     box.setWindowModality(Qt::ApplicationModal);
+    box.setWindowTitle(vt_applicationTitle());
     box.setIcon(QMessageBox::Warning);
     box.setTextFormat(Qt::PlainText);
     box.setText(DiagnosticsController::reportFailureTitle());
@@ -165,8 +168,9 @@ void showFailureAlert(QWidget* window, const QString& message) {
 // "<file name>\n<size>" for the line under the report icon.
 [[nodiscard]] QString reportFileDescription(const QString& path) {
     const QFileInfo file(path);
-    return file.fileName() + QLatin1Char('\n') +
-           vt_humanReadableSizeStringForBytes(static_cast<uint64_t>(std::max<qint64>(file.size(), 0)));
+    return vt_format(
+        vt_localized(kReportLineFormat), file.fileName(),
+        vt_humanReadableSizeStringForBytes(static_cast<uint64_t>(std::max<qint64>(file.size(), 0))));
 }
 
 // For the report benchmark and the end-to-end test, which watch the tool from outside: with
@@ -224,7 +228,7 @@ void showReport(DiagnosticsController& controller, const QString& reportPath) {
     postToMainThread(controller.indicator(),
                      [spinner = controller.indicator()] { spinner->stopAnimation(); });
     QPushButton* button = controller.diagnosticsPerformActionButton();
-    postToMainThread(button, [button] { button->setText(QLatin1String(kMailButtonTitle)); });
+    postToMainThread(button, [button] { button->setText(vt_localized(kMailButtonTitle)); });
     postToMainThread(controller.descriptionField(), [field = controller.descriptionField()] {
         field->setText(vt_localized(kReportMadeDescription));
     });

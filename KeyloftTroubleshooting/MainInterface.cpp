@@ -58,7 +58,6 @@ void MainInterface::connectControls() {
 
 void MainInterface::setUpReportPreview() {
     QAction* command = ui_->actionShowReportContents;
-    command->setText(ReportPreviewWindow::commandTitle());
     // The icon's context menu (right click, or the Menu key on the focused icon) offers the same command.
     ui_->draggableFileView->setContextMenuPolicy(Qt::ActionsContextMenu);
     ui_->draggableFileView->addAction(command);

@@ -1,5 +1,7 @@
 #include "ProgressIndicator.h"
 
+#include "Platform/Localization.h"
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QPainter>
@@ -10,6 +12,8 @@
 namespace {
 constexpr int kSpokes = 12;
 constexpr int kFrameMilliseconds = 80;
+const char* const kIdle = QT_TRANSLATE_NOOP("Localizable", "Idle");
+const char* const kWorking = QT_TRANSLATE_NOOP("Localizable", "Working, please wait");
 
 // A progress bar without a value: screen readers announce it as such and read its busy state.
 class AccessibleProgressIndicator : public QAccessibleWidget {
@@ -36,12 +40,12 @@ ProgressIndicator::ProgressIndicator(QWidget* parent) : QWidget(parent) {
     std::call_once(factoryInstalled, [] { QAccessible::installFactory(accessibleIndicatorFactory); });
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setAttribute(Qt::WA_TranslucentBackground);
-    setAccessibleName(tr("Progress"));
-    setAccessibleDescription(tr("Idle"));
+    setAccessibleName(vt_localized(QT_TRANSLATE_NOOP("Localizable", "Progress")));
+    setAccessibleDescription(vt_localized(kIdle));
 }
 
 void ProgressIndicator::describeState() {
-    setAccessibleDescription(isAnimating() ? tr("Working, please wait") : tr("Idle"));
+    setAccessibleDescription(vt_localized(isAnimating() ? kWorking : kIdle));
     // Screen readers announce the busy state when told it changed.
     QAccessible::State changed;
     changed.busy = true;

@@ -1,5 +1,6 @@
 #include "RepairActions.h"
 
+#include "AppResources.h"
 #include "Platform/Localization.h"
 #include "Platform/SpawnSetup.h"
 #include "Platform/SystemLog.h"
@@ -21,6 +22,7 @@ void setVariable(const char* name, const QString& value) {
 void showAlertPanel(const QString& title, const QString& message) {
     QMessageBox box;
     box.setWindowModality(Qt::ApplicationModal);
+    box.setWindowTitle(vt_applicationTitle());
     box.setIcon(QMessageBox::Information);
     box.setText(title);
     box.setInformativeText(message);

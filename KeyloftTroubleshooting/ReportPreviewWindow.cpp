@@ -25,7 +25,6 @@
 
 namespace {
 
-const char* const kCommandTitle = QT_TRANSLATE_NOOP("Localizable", "Show Report &Contents…");
 const char* const kWindowTitle = QT_TRANSLATE_NOOP("Localizable", "Report Contents");
 const char* const kNameHeader = QT_TRANSLATE_NOOP("Localizable", "File");
 const char* const kSizeHeader = QT_TRANSLATE_NOOP("Localizable", "Size");
@@ -61,13 +60,14 @@ const char* const kNotText = QT_TRANSLATE_NOOP("Localizable", "This file is not 
 const char* const kListDescription =
     QT_TRANSLATE_NOOP("Localizable", "Uncheck a file to leave it out of the report before you send it.");
 const char* const kLeaveOut = QT_TRANSLATE_NOOP("Localizable", "&Leave Out Unchecked Files…");
-const char* const kLeaveOutQuestion = QT_TRANSLATE_NOOP(
+// The number of files chooses the form (one file, several).
+const char* const kLeaveOutQuestion = QT_TRANSLATE_N_NOOP(
     "Localizable", "Leave these files out of the report?\n\n%@\n\nThe report is written again "
                    "without them, and its summary and manifest.json say that you left them "
                    "out. This cannot be undone.");
 const char* const kLeaveOutConfirm = QT_TRANSLATE_NOOP("Localizable", "Leave Out");
 const char* const kCancel = QT_TRANSLATE_NOOP("Localizable", "Cancel");
-const char* const kLeftOut = QT_TRANSLATE_NOOP("Localizable", "The report was written again without: %@");
+const char* const kLeftOut = QT_TRANSLATE_N_NOOP("Localizable", "The report was written again without: %@");
 const char* const kNotRewritten =
     QT_TRANSLATE_NOOP("Localizable", "The report could not be written again; it is unchanged.");
 
@@ -127,10 +127,6 @@ ReportPreviewWindow::ReportPreviewWindow(QWidget* parent) : QDialog(parent) {
 }
 
 ReportPreviewWindow::~ReportPreviewWindow() = default;
-
-QString ReportPreviewWindow::commandTitle() {
-    return vt_localized(kCommandTitle);
-}
 
 void ReportPreviewWindow::buildControls() {
     auto* layout = new QVBoxLayout(this);
@@ -339,9 +335,10 @@ void ReportPreviewWindow::leaveOutUncheckedFiles() {
     QStringList names;
     for (const qsizetype row : rows)
         names << visibleName(archive_->members().at(row).name);
-    QMessageBox question(QMessageBox::Question, vt_localized(kWindowTitle),
-                         vt_format(vt_localized(kLeaveOutQuestion), names.join(QLatin1Char('\n'))),
-                         QMessageBox::NoButton, this);
+    QMessageBox question(
+        QMessageBox::Question, vt_localized(kWindowTitle),
+        vt_format(vt_localized(kLeaveOutQuestion, int(names.size())), names.join(QLatin1Char('\n'))),
+        QMessageBox::NoButton, this);
     question.setTextFormat(Qt::PlainText);
     QPushButton* confirm = question.addButton(vt_localized(kLeaveOutConfirm), QMessageBox::AcceptRole);
     question.setDefaultButton(question.addButton(vt_localized(kCancel), QMessageBox::RejectRole));
@@ -356,7 +353,7 @@ void ReportPreviewWindow::leaveOutUncheckedFiles() {
         return;
     }
     showReport(path);
-    messageField_->setText(vt_format(vt_localized(kLeftOut), names.join(kNameSeparator)));
+    messageField_->setText(vt_format(vt_localized(kLeftOut, int(names.size())), names.join(kNameSeparator)));
     messageField_->show();
 }
 

@@ -42,9 +42,6 @@ public:
     explicit ReportPreviewWindow(QWidget* parent = nullptr);
     ~ReportPreviewWindow() override;
 
-    // The title of the command that opens the window, for menus; localized.
-    [[nodiscard]] static QString commandTitle();
-
     // Reads the report at path and shows its files, or the message that says why it cannot; absent
     // path: there is no report. Replaces whatever was shown before. Blocks while the report is read.
     void showReport(const std::optional<QString>& path);

@@ -82,6 +82,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "ruby, sudo, xdg-utils, qt6-qpa-plugins, libqt6svg6")
+# qt6-translations-l10n: Qt's own texts (standard buttons, context menus, key names) in the user's language.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "ruby, sudo, xdg-utils, qt6-qpa-plugins, libqt6svg6, qt6-translations-l10n")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

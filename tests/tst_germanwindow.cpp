@@ -1,62 +1,200 @@
-// Under a German locale the texts that go through the localization lookup are German, elsewhere English.
-// The locale is read once per process, so each case runs this program again (--show-window-texts) under
-// its LANG and LANGUAGE: the child builds the window, presses Enter and prints the alert that a system
-// without Ruby ends with.
+// The tool in German, walked. Every text, tooltip, status tip and accessible name of the real window, its
+// menus, the alerts and sheets, the password dialog and the report preview must come out of a translation.
+// The walk runs under the German translations (ours and Qt's) with every translated text marked ⟦…⟧:
+// whatever is left unmarked once the known data (file names) is taken out escaped translation, and so
+// does an English phrase quoted inside a German text. A text added later without German fails here.
+// The real programs are started too: under LANG=de_DE.UTF-8 the window, the password dialog and --help
+// are German, under a language without translation English.
 
+#include "AskpassDialog.h"
+#include "FakeMailDesktop.h"
 #include "MainInterface.h"
 #include "Platform/Localization.h"
+#include "ProgressIndicator.h"
+#include "RepairActions.h"
 #include "VTScriptUtils.h"
+#include "support/TestSupport.h"
 #include "ui_MainWindow.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMutex>
+#include <QPlainTextEdit>
 #include <QProcess>
-#include <QTemporaryDir>
+#include <QPushButton>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 #include <QTranslator>
+#include <QTreeWidget>
 
-#include <cstdio>
+#include <functional>
+#include <memory>
+#include <utility>
 
 namespace {
 
-const char* const kFailureTitle = "Diagnostic script failed.";
-const char* const kNoRuby = "A Ruby interpreter is required to perform your request, however Ruby cannot be "
-                            "found on this system. Please contact Vantlesoft for assistance.";
+const QString kOpen = QStringLiteral("⟦");
+const QString kClose = QStringLiteral("⟧");
 
-void printField(const char* name, const QString& value) {
-    std::printf("%s %s\n", name, value.toUtf8().toPercentEncoding().constData());
-    std::fflush(stdout);
-}
+// The German translations, ours and Qt's, marking every text they translate. Remembers the English
+// phrases it translated, so that one quoted inside a German text can be found.
+class MarkingTranslator : public QTranslator {
+public:
+    bool loadGerman() {
+        return ours_.load(u":/i18n/keyloft_de.qm"_qs) &&
+               qt_.load(u"qtbase_de"_qs, QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+    }
+    QString translate(const char* context, const char* source, const char* disambiguation,
+                      int n) const override {
+        QString text = ours_.translate(context, source, disambiguation, n);
+        if (text.isEmpty())
+            text = qt_.translate(context, source, disambiguation, n);
+        if (text.isEmpty())
+            return text;
+        const QString english = QString::fromUtf8(source).remove(QLatin1Char('&'));
+        if (english.contains(QLatin1Char(' ')) && english != QString(text).remove(QLatin1Char('&'))) {
+            QMutexLocker lock(&mutex_);
+            phrases_.insert(english);
+        }
+        return kOpen + text + kClose;
+    }
+    bool isEmpty() const override { return false; }
+    QSet<QString> phrases() const {
+        QMutexLocker lock(&mutex_);
+        return phrases_;
+    }
 
-// The child: the window as the application builds it, Enter pressed, the alert's texts printed.
-int showWindowTexts(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    vt_installTranslations(app);
-    setRubyFixedLocationsForTesting({QStringLiteral("/nonexistent/bin/ruby")});
-    MainInterface interface;
-    interface.controller().awakeFromNib();
-    interface.window().show();
-    if (!QTest::qWaitForWindowExposed(&interface.window()))
-        return 3;
-    printField("button", interface.ui().diagnosticsPerformActionButton->text());
-    QTest::keyClick(&interface.window(), Qt::Key_Return);
+private:
+    QTranslator ours_, qt_;
+    mutable QMutex mutex_;
+    mutable QSet<QString> phrases_;
+};
 
+MarkingTranslator* marking = nullptr;
+
+// Collects every text a person can see or hear in windows, and says which escaped translation.
+class Walker {
+public:
+    QStringList data; // file names and the like, shown as they are
+
+    void walkWindow(QWidget* window, const QString& state) {
+        // An untitled window shows the application's name in its title bar.
+        add(state + u" title"_qs, window->windowTitle().isEmpty() ? QGuiApplication::applicationDisplayName()
+                                                                  : window->windowTitle());
+        QList<QWidget*> widgets = window->findChildren<QWidget*>();
+        for (QWidget* widget : widgets << window)
+            walkWidget(widget, state + QLatin1Char('/') + widget->objectName() + QLatin1Char(' ') +
+                                   QLatin1String(widget->metaObject()->className()));
+    }
+
+    // "where: what" for every text that escaped translation.
+    [[nodiscard]] QStringList problems() const {
+        static const QRegularExpression piece(QStringLiteral("⟦[^⟦⟧]*⟧")), word(QStringLiteral("\\p{L}{2,}"));
+        QStringList found;
+        for (const auto& [where, text] : seen_) {
+            QString shown = text;
+            for (const QString& datum : data)
+                shown.replace(datum, QStringLiteral(" "));
+            QString rest = shown;
+            // Innermost first: a translated format may carry translated values.
+            for (QString before; before != rest;)
+                before = std::exchange(rest, QString(rest).replace(piece, QStringLiteral(" ")));
+            if (rest.contains(word))
+                found << where + u": "_qs + rest.simplified();
+            for (const QString& phrase : marking->phrases())
+                if (shown.remove(QLatin1Char('&')).contains(phrase))
+                    found << where + u": English inside: "_qs + phrase;
+        }
+        found.removeDuplicates();
+        return found;
+    }
+
+private:
+    void add(const QString& where, const QString& text) {
+        if (!text.trimmed().isEmpty())
+            seen_.append({where, text});
+    }
+
+    void walkWidget(QWidget* widget, const QString& where) {
+        add(where + u" tips"_qs, widget->toolTip() + widget->statusTip() + widget->whatsThis());
+        if (QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget))
+            for (const QAccessible::Text kind :
+                 {QAccessible::Name, QAccessible::Description, QAccessible::Help})
+                add(where + u" accessible"_qs, accessible->text(kind));
+        if (auto* label = qobject_cast<QLabel*>(widget))
+            add(where, label->text());
+        if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            add(where, button->text());
+        if (auto* menu = qobject_cast<QMenu*>(widget))
+            add(where, menu->title());
+        // What a person types or reads from a file is not walked; the edit menus Qt offers on it are.
+        std::unique_ptr<QMenu> editMenu;
+        if (auto* edit = qobject_cast<QLineEdit*>(widget))
+            editMenu.reset(edit->createStandardContextMenu());
+        if (auto* edit = qobject_cast<QPlainTextEdit*>(widget))
+            editMenu.reset(edit->createStandardContextMenu());
+        for (QAction* action : editMenu ? editMenu->actions() : QList<QAction*>{})
+            walkAction(action, where);
+        if (auto* view = qobject_cast<QAbstractItemView*>(widget))
+            walkModel(*view->model(), where);
+        for (QAction* action : widget->actions())
+            walkAction(action, where);
+    }
+
+    void walkAction(QAction* action, const QString& where) {
+        const QString at = where + u" action "_qs + action->objectName();
+        add(at, action->text());
+        add(at + u" tips"_qs, action->toolTip() + action->statusTip() + action->whatsThis());
+        add(at + u" shortcut"_qs, action->shortcut().toString(QKeySequence::NativeText));
+        if (QMenu* menu = action->menu()) {
+            add(at, menu->title());
+            for (QAction* entry : menu->actions())
+                walkAction(entry, at);
+        }
+    }
+
+    void walkModel(const QAbstractItemModel& model, const QString& where) {
+        for (int column = 0; column < model.columnCount(); ++column)
+            for (const int role : {Qt::DisplayRole, Qt::ToolTipRole, Qt::AccessibleTextRole}) {
+                add(where + u" header"_qs, model.headerData(column, Qt::Horizontal, role).toString());
+                for (int row = 0; row < model.rowCount(); ++row)
+                    add(where + u" item"_qs, model.index(row, column).data(role).toString());
+            }
+    }
+
+    QList<std::pair<QString, QString>> seen_;
+};
+
+// Runs trigger and, once a modal dialog is up, inspect on it (which closes it). False when none came.
+bool whileModal(const std::function<void()>& trigger, const std::function<void(QDialog*)>& inspect) {
+    bool inspected = false;
     QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            auto* box = qobject_cast<QMessageBox*>(widget);
-            if (box == nullptr || !box->isVisible())
-                continue;
-            printField("title", box->text());
-            printField("message", box->informativeText());
-            box->accept();
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!inspected && modal != nullptr && modal->isVisible()) {
+            inspected = true;
+            inspect(modal);
         }
     });
-    poll.start(50);
-    QTimer::singleShot(30000, &app, [] { QCoreApplication::exit(2); });
-    // The failed run closes the window, which ends the application.
-    return QApplication::exec();
+    poll.start(20);
+    trigger();
+    return QTest::qWaitFor([&] { return inspected; }, 60000);
+}
+
+// A user of the real programs: a fresh HOME, the language given, nothing of the caller's.
+QProcessEnvironment userEnvironment(const QString& home, const QStringList& language) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE", "XDG_DATA_HOME", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    for (const QString& variable : language)
+        env.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+    env.insert(u"HOME"_qs, home);
+    return env;
 }
 
 } // namespace
@@ -65,62 +203,237 @@ class TestGermanWindow : public QObject {
     Q_OBJECT
 
 private slots:
-    void textsFollowTheLocale_data() {
-        QTest::addColumn<QStringList>("locale");
-        QTest::addColumn<bool>("german");
-        QTest::newRow("German, LANG alone") << QStringList{"LANG=de_DE.UTF-8"} << true;
-        QTest::newRow("Austrian German") << QStringList{"LANG=de_AT.UTF-8", "LANGUAGE=de_AT"} << true;
-        QTest::newRow("Turkish") << QStringList{"LANG=tr_TR.UTF-8", "LANGUAGE=tr"} << false;
-        QTest::newRow("C") << QStringList{"LANG=C"} << false;
+    void initTestCase() {
+        marking = new MarkingTranslator;
+        QVERIFY2(marking->loadGerman(), "the German translations (ours and qtbase_de) must be there");
+        QCoreApplication::installTranslator(marking);
+        DiagnosticsController::setBundlePathForTesting(QStringLiteral(KEYLOFT_BUNDLE_DIR));
     }
-    void textsFollowTheLocale() {
-        QFETCH(QStringList, locale);
-        QFETCH(bool, german);
-        QTranslator translation;
-        QVERIFY(translation.load(QStringLiteral(":/i18n/keyloft_de.qm")));
-        auto expected = [&](const char* english) {
-            return german ? translation.translate(kLocalizationContext, english) : QString::fromUtf8(english);
-        };
-        // The German cases prove something only where the translation differs from the English text.
-        QVERIFY(!german || (expected(kFailureTitle) != kFailureTitle && expected(kNoRuby) != kNoRuby));
 
-        QTemporaryDir home, emptyPath;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name :
-             {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-            env.remove(name);
-        for (const QString& variable : locale)
-            env.insert(variable.section('=', 0, 0), variable.section('=', 1));
-        env.insert("HOME", home.path());
-        env.insert("PATH", emptyPath.path());
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        QProcess child;
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(), {"--show-window-texts"});
-        // A child still running when this fails is ended by QProcess.
-        QVERIFY2(child.waitForFinished(45000) && child.exitStatus() == QProcess::NormalExit &&
-                     child.exitCode() == 0,
-                 child.readAllStandardError().constData());
-        QMap<QString, QString> texts;
-        for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
-            const qsizetype space = line.indexOf(' ');
-            if (space > 0)
-                texts.insert(QString::fromLatin1(line.left(space)),
-                             QString::fromUtf8(QByteArray::fromPercentEncoding(line.mid(space + 1))));
+    // The walk finds what escaped translation wherever it hides (the row's name begins with the place),
+    // and lets data and translations pass.
+    void theWalkFindsAnUntranslatedText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("label") << u"Generate Report"_qs << true;
+        QTest::newRow("action") << u"&Quit"_qs << true;
+        QTest::newRow("title") << QString() << true; // an untitled window shows the application's name
+        QTest::newRow("label: English in German")
+            << kOpen + u"Klicken Sie auf „Create New Mail Message...“."_qs + kClose << true;
+        QTest::newRow("label: format with data")
+            << kOpen + u"Die Datei summary.txt (⟦3 KB⟧)"_qs + kClose << false;
+        QTest::newRow("label: data, key names") << u"summary.txt ⟦Strg⟧+I"_qs << false;
+    }
+    void theWalkFindsAnUntranslatedText() {
+        QFETCH(QString, text);
+        const QString place = QString::fromUtf8(QTest::currentDataTag()).section(u':', 0, 0);
+        (void)vt_localized("Create New Mail Message...");
+        QWidget window;
+        window.setWindowTitle(place == "title" ? text : kOpen + u"Titel"_qs + kClose);
+        auto* label = new QLabel(place == "label" ? text : QString(), &window);
+        label->addAction(new QAction(place == "action" ? text : QString(), label));
+        Walker walker;
+        walker.data << QStringLiteral("summary.txt");
+        walker.walkWindow(&window, QStringLiteral("test"));
+        QTEST(!walker.problems().isEmpty(), "found");
+    }
+
+    // The window before, during and after a report made by the real script; after the mail program got
+    // the report, with or without attaching it; the sheets for a failed mail and an unopened folder; the
+    // preview of that report with a search that finds nothing and a file left out; and the preview's
+    // messages for no report and for a file that is no report.
+    void everyTextOfTheWindowAndThePreviewIsTranslated() {
+        FakeMailDesktop desktop;
+        MainInterface interface;
+        Ui::MainWindow& ui = interface.ui();
+        interface.controller().awakeFromNib();
+        interface.window().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&interface.window()));
+        Walker walker;
+        walker.walkWindow(&interface.window(), u"before a report"_qs);
+        ui.diagnosticsPerformActionButton->click();
+        QTRY_VERIFY(ui.indicator->isAnimating() || interface.controller().diagsLoaded());
+        walker.walkWindow(&interface.window(), u"while the report is made"_qs);
+        QTRY_VERIFY_WITH_TIMEOUT(ui.diagnosticsPerformActionButton->isEnabled(), 120000);
+        const std::optional<QUrl> report = DiagnosticsController::generatedReportZipURL();
+        QVERIFY2(report, "the diagnostics script made no report");
+        walker.data << report->fileName();
+        walker.walkWindow(&interface.window(), u"after a report"_qs);
+
+        const auto sheetAfter = [&](const std::function<void()>& action, const QString& state) {
+            action();
+            QMessageBox* sheet = nullptr;
+            QTRY_VERIFY((sheet = interface.window().findChild<QMessageBox*>()) != nullptr);
+            walker.walkWindow(sheet, state);
+            sheet->buttons().constFirst()->click();
+            QTRY_VERIFY(interface.window().findChild<QMessageBox*>() == nullptr);
+        };
+        ui.diagnosticsPerformActionButton->click();
+        walker.walkWindow(&interface.window(), u"mail handed over"_qs);
+        desktop.setClient("geary", "geary.desktop");
+        ui.diagnosticsPerformActionButton->click();
+        walker.walkWindow(&interface.window(), u"mail without attachment"_qs);
+        QCOMPARE(desktop.messages().size(), 2);
+        desktop.setClient("fakemail");
+        desktop.setClientExit(1);
+        sheetAfter([&] { ui.diagnosticsPerformActionButton->click(); }, u"mail failure sheet"_qs);
+        QFile mimeapps(desktop.root() + u"/config/mimeapps.list"_qs); // no file manager either
+        QVERIFY(mimeapps.open(QIODevice::WriteOnly) && mimeapps.write("[Default Applications]\n") > 0);
+        mimeapps.close();
+        sheetAfter([&] { interface.controller().showDiagnostics(); }, u"folder sheet"_qs);
+
+        ui.actionShowReportContents->trigger();
+        ReportPreviewWindow* preview = interface.reportPreview();
+        QVERIFY(preview != nullptr);
+        auto* list = preview->findChild<QTreeWidget*>(u"memberList"_qs);
+        for (int row = 0; row < list->topLevelItemCount(); ++row) {
+            walker.data << list->topLevelItem(row)->text(0);
+            list->setCurrentItem(list->topLevelItem(row));
+            walker.walkWindow(preview, u"preview of "_qs + list->topLevelItem(row)->text(0));
         }
-        QCOMPARE(texts.value("title"), expected(kFailureTitle));
-        QCOMPARE(texts.value("message"), expected(kNoRuby));
-        // Texts outside the lookup stay as they are in every language.
-        QCOMPARE(texts.value("button"), u"Generate Report"_qs);
+        QTest::keyClicks(preview->findChild<QLineEdit*>(u"findField"_qs), u"no such text anywhere"_qs);
+        walker.walkWindow(preview, u"preview, nothing found"_qs);
+        for (int row = list->topLevelItemCount() - 1; row >= 0; --row)
+            if (list->topLevelItem(row)->data(0, Qt::CheckStateRole).isValid()) {
+                list->topLevelItem(row)->setCheckState(0, Qt::Unchecked);
+                break;
+            }
+        QVERIFY(whileModal([&] { preview->findChild<QPushButton*>(u"leaveOutButton"_qs)->click(); },
+                           [&](QDialog* dialog) {
+                               walker.walkWindow(dialog, u"leave-out question"_qs);
+                               auto* question = static_cast<QMessageBox*>(dialog);
+                               for (QAbstractButton* button : question->buttons())
+                                   if (question->buttonRole(button) == QMessageBox::AcceptRole)
+                                       button->click();
+                           }));
+        QVERIFY(preview->findChild<QLabel*>(u"messageField"_qs)->isVisible());
+        walker.walkWindow(preview, u"preview, file left out"_qs);
+        preview->showReport(std::nullopt);
+        walker.walkWindow(preview, u"preview, no report"_qs);
+        preview->showReport(desktop.makeFile(u"not a report.zip"_qs));
+        walker.data << u"not a report.zip"_qs;
+        walker.walkWindow(preview, u"preview, no zip archive"_qs);
+
+        const QStringList problems = walker.problems();
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+    }
+
+    // The alert of a report run on a system without Ruby, the password dialog with a repair's prompt,
+    // a repair's success alert and the alert for a user the system does not know.
+    void everyTextOfTheAlertsAndThePasswordDialogIsTranslated() {
+        Walker walker;
+        const auto walkAndClose = [&walker](const QString& state) {
+            return [&walker, state](QDialog* dialog) {
+                walker.walkWindow(dialog, state);
+                dialog->accept();
+            };
+        };
+        {
+            QTemporaryDir home, emptyPath;
+            const ScopedEnv data("XDG_DATA_HOME", home.path().toUtf8());
+            const ScopedEnv path("PATH", emptyPath.path().toUtf8());
+            setRubyFixedLocationsForTesting({u"/nonexistent/bin/ruby"_qs});
+            MainInterface interface;
+            interface.window().show();
+            QVERIFY(whileModal([&] { interface.ui().diagnosticsPerformActionButton->click(); },
+                               walkAndClose(u"report failure alert"_qs)));
+            QTRY_VERIFY(!interface.controller().isGeneratingDiagnostics());
+            setRubyFixedLocationsForTesting({});
+        }
+        const RepairServices standard = RepairServices::standard();
+        const auto alert = [&](const QString& state) {
+            return [&, state](const QString& title, const QString& message) {
+                QVERIFY(whileModal([&] { standard.showAlert(title, message); }, walkAndClose(state)));
+            };
+        };
+        // The person at the password dialog is the one stand-in: the dialog is the real one.
+        const auto askPassword = [&](const QString& prompt, const QString&) {
+            AskpassDialog dialog(prompt);
+            dialog.show();
+            walker.walkWindow(&dialog, u"password dialog"_qs);
+            return true;
+        };
+        RepairActions({askPassword, alert(u"repair alert"_qs), standard.currentAccount})
+            .resetLaunchServicesDb();
+        RepairActions(
+            {askPassword, alert(u"unknown user alert"_qs), [] { return std::optional<UserAccount>(); }})
+            .repairExtendedAttributes();
+
+        const QStringList problems = walker.problems();
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+    }
+
+    // --help under German: every line that holds words reads differently from the English one (the
+    // program's path and the option names aside), Qt's own lines ("Usage:", "Options:") included.
+    void theCommandLineHelpIsGerman() {
+        QTemporaryDir home;
+        const auto help = [&](const QString& lang) {
+            QProcess tool;
+            tool.setProcessEnvironment(userEnvironment(home.path(), {lang}));
+            tool.start(QStringLiteral(KEYLOFT_APP_EXECUTABLE), {u"--help"_qs});
+            tool.waitForFinished(60000);
+            static const QRegularExpression pathsAndOptions(QStringLiteral("\\S+/|(^|\\s)-\\S+"));
+            return QString::fromUtf8(tool.readAllStandardOutput())
+                .replace(pathsAndOptions, QString())
+                .split(u'\n');
+        };
+        const QStringList english = help(u"LANG=C.UTF-8"_qs);
+        const QStringList german = help(u"LANG=de_DE.UTF-8"_qs);
+        QVERIFY(english.size() > 3);
+        QCOMPARE(german.size(), english.size());
+        for (qsizetype i = 0; i < german.size(); ++i)
+            QVERIFY2(german[i] != english[i] || !german[i].contains(QRegularExpression(u"\\p{L}{2}"_qs)),
+                     qPrintable(german[i]));
+    }
+
+    // The real window and password program take the language from LANG and LANGUAGE when they start:
+    // the German title for German and Austrian German, the English one for a language without a
+    // translation. Needs the test run's X server.
+    void theRealProgramsFollowTheLocale_data() {
+        const QString window = QStringLiteral(KEYLOFT_APP_EXECUTABLE);
+        const QString askpass = QStringLiteral(KEYLOFT_BUNDLE_DIR "/Contents/libexec/keyloft-askpass");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("locale");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("window, German")
+            << window << QStringList{"LANG=de_DE.UTF-8"} << "Keyloft-Fehlerbehebung";
+        QTest::newRow("window, Austrian German")
+            << window << QStringList{"LANG=de_AT.UTF-8", "LANGUAGE=de_AT"} << "Keyloft-Fehlerbehebung";
+        QTest::newRow("window, Turkish")
+            << window << QStringList{"LANG=tr_TR.UTF-8", "LANGUAGE=tr"} << "Keyloft Troubleshooting";
+        QTest::newRow("password dialog, German")
+            << askpass << QStringList{"LANG=de_DE.UTF-8"} << "Keyloft-Fehlerbehebung";
+    }
+    void theRealProgramsFollowTheLocale() {
+        QFETCH(QString, program);
+        QFETCH(QStringList, locale);
+        QFETCH(QString, title);
+        const QString display = qEnvironmentVariable("KEYLOFT_TEST_DISPLAY");
+        if (display.isEmpty() || QStandardPaths::findExecutable(u"xdotool"_qs).isEmpty())
+            QSKIP("needs the test run's X server (KEYLOFT_TEST_DISPLAY) and xdotool");
+        QTemporaryDir home;
+        QProcessEnvironment env = userEnvironment(home.path(), locale);
+        env.insert(u"DISPLAY"_qs, display);
+        QProcess tool;
+        tool.setProcessEnvironment(env);
+        tool.start(program, program.endsWith(u"askpass"_qs) ? QStringList{u"Passwort?"_qs} : QStringList{});
+        // Mapped or not: another test may play the window manager meanwhile and hold the map back.
+        const auto windowTitled = [&] {
+            QProcess search;
+            search.setProcessEnvironment(env);
+            search.start(u"xdotool"_qs,
+                         {u"search"_qs, u"--all"_qs, u"--pid"_qs, QString::number(tool.processId()),
+                          u"--name"_qs, u"^"_qs + title + u"$"_qs});
+            search.waitForFinished();
+            return !search.readAllStandardOutput().trimmed().isEmpty();
+        };
+        const bool found =
+            QTest::qWaitFor([&] { return tool.state() == QProcess::Running && windowTitled(); }, 30000);
+        tool.kill();
+        tool.waitForFinished();
+        QVERIFY2(found, tool.readAllStandardError().constData());
     }
 };
 
-int main(int argc, char* argv[]) {
-    if (argc > 1 && qstrcmp(argv[1], "--show-window-texts") == 0)
-        return showWindowTexts(argc, argv);
-    QCoreApplication app(argc, argv);
-    TestGermanWindow test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestGermanWindow)
 #include "tst_germanwindow.moc"

@@ -215,7 +215,7 @@ private slots:
         // Depends names each package whole, with or without a version constraint.
         const QString depends = QString::fromUtf8(fields.out).section(u"Depends: "_qs, 1).section('\n', 0, 0);
         for (const char* needed : {"libqt6core6", "libqt6gui6", "libqt6widgets6", "ruby", "sudo", "xdg-utils",
-                                   "libuuid1", "libarchive13"})
+                                   "libuuid1", "libarchive13", "qt6-translations-l10n"})
             QVERIFY2(depends.contains(QRegularExpression(QStringLiteral("(^|, )%1( |,|$)").arg(needed))),
                      qPrintable(needed + (" missing from " + depends)));
 

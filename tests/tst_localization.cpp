@@ -1,75 +1,133 @@
+// The translations: the lookup falls back to English, German comes with Qt's own German, and every text
+// of the code and of the interface files, as Qt's lupdate collects them, has its German translation.
+
 #include "Platform/Localization.h"
 
+#include <QLibraryInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTranslator>
+#include <QXmlStreamReader>
 #include <QtTest>
-
-class TestLocalization : public QObject {
-    Q_OBJECT
-private slots:
-    void englishIsTheFallbackAndAnEmbeddedTranslationIsUsed();
-    void everyMarkedTextHasAGermanTranslation();
-};
-
-void TestLocalization::englishIsTheFallbackAndAnEmbeddedTranslationIsUsed() {
-    QVERIFY(!vt_installTranslations(*QCoreApplication::instance(), QLocale(QLocale::French)));
-    QCOMPARE(vt_localized("Diagnostic script failed."), u"Diagnostic script failed."_qs);
-    QVERIFY(
-        vt_installTranslations(*QCoreApplication::instance(), QLocale(QLocale::German, QLocale::Germany)));
-    QCOMPARE(vt_localized("Diagnostic script failed."), u"Das Diagnoseskript ist fehlgeschlagen."_qs);
-    QCOMPARE(vt_localized("A text nobody translated"), u"A text nobody translated"_qs);
-}
 
 namespace {
 
-// The C string literals of a QT_TRANSLATE_NOOP("Localizable", ...) mark, adjacent pieces joined.
-QString literalText(const QString& pieces) {
-    static const QRegularExpression piece(QStringLiteral(R"re("((?:[^"\\]|\\.)*)")re"));
-    QString text;
-    for (const QRegularExpressionMatch& m : piece.globalMatch(pieces)) {
-        QString raw = m.captured(1);
-        raw.replace(QLatin1String("\\n"), QLatin1String("\n"));
-        raw.replace(QLatin1String("\\\""), QLatin1String("\""));
-        raw.replace(QLatin1String("\\\\"), QLatin1String("\\"));
-        text += raw;
+const char* const kLeaveOutQuestion =
+    "Leave these files out of the report?\n\n%@\n\nThe report is written again without them, and its summary "
+    "and manifest.json say that you left them out. This cannot be undone.";
+
+struct Message {
+    QString context;
+    QString source;
+    bool numerus = false;
+    friend bool operator==(const Message&, const Message&) = default;
+};
+
+// The messages of a Qt Linguist file, each with its context.
+QList<Message> messagesOf(const QString& tsFile) {
+    QFile file(tsFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QList<Message> messages;
+    QString context;
+    QXmlStreamReader xml(&file);
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == u"name")
+            context = xml.readElementText();
+        else if (xml.name() == u"message")
+            messages.append(
+                {context, {}, xml.attributes().value(QLatin1String("numerus")) == QLatin1String("yes")});
+        else if (xml.name() == u"source" && !messages.isEmpty())
+            messages.last().source = xml.readElementText();
     }
-    return text;
+    return messages;
 }
 
-QStringList markedTexts() {
-    static const QRegularExpression mark(
-        QStringLiteral(R"re(QT_TRANSLATE_NOOP\(\s*"Localizable"\s*,((?:\s*"(?:[^"\\]|\\.)*")+)\s*\))re"));
-    QStringList texts;
-    for (const char* folder : {"Shared", "KeyloftTroubleshooting"}) {
-        QDirIterator it(QStringLiteral(KEYLOFT_SOURCE_DIR "/") + QLatin1String(folder),
-                        {u"*.cpp"_qs, u"*.h"_qs}, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            QFile file(it.next());
-            if (!file.open(QIODevice::ReadOnly))
-                continue;
-            const QString source = QString::fromUtf8(file.readAll());
-            for (const QRegularExpressionMatch& m : mark.globalMatch(source))
-                texts << literalText(m.captured(1));
-        }
-    }
-    texts.removeDuplicates();
-    return texts;
+// Every text marked for translation in the application's sources and interface files, collected by Qt's
+// lupdate exactly as the translation tools see them.
+QList<Message> textsInTheCode() {
+    QTemporaryDir out;
+    QProcess lupdate;
+    lupdate.setWorkingDirectory(QStringLiteral(KEYLOFT_SOURCE_DIR));
+    lupdate.start(QStringLiteral(KEYLOFT_LUPDATE),
+                  {u"-silent"_qs, u"-locations"_qs, u"none"_qs, u"Shared"_qs, u"KeyloftTroubleshooting"_qs,
+                   u"-ts"_qs, out.filePath(u"texts.ts"_qs)});
+    if (!lupdate.waitForFinished(60000) || lupdate.exitCode() != 0)
+        return {};
+    return messagesOf(out.filePath(u"texts.ts"_qs));
+}
+
+// The printf conversions (and Qt's %n) of a text, in order: a translation must fill in the same values.
+QStringList conversions(const QString& text) {
+    static const QRegularExpression conversion(QStringLiteral(
+        "%(\\d+\\$)?[-+ #0']*(\\d+|\\*)?(\\.(\\d+|\\*))?(hh|h|ll|l|q|j|z|t|L)?[@diuoxXcsfFeEgGaApn%]"));
+    QStringList found;
+    for (const QRegularExpressionMatch& match : conversion.globalMatch(text))
+        found << match.captured();
+    return found;
+}
+
+// The keyboard mnemonic of a menu or button text ("&File"); "&&" is a plain ampersand.
+bool hasMnemonic(const QString& text) {
+    static const QRegularExpression mnemonic(QStringLiteral("(^|[^&])&[^&\\s]"));
+    return text.contains(mnemonic);
 }
 
 } // namespace
 
-void TestLocalization::everyMarkedTextHasAGermanTranslation() {
-    QTranslator german;
-    QVERIFY(german.load(QLocale(QLocale::German), u"keyloft"_qs, u"_"_qs, u":/i18n"_qs));
-    const QStringList texts = markedTexts();
-    // The size formats, the script failure, the missing interpreter and the repairs at the least.
-    QVERIFY2(texts.size() >= 15, qPrintable(texts.join(u'|')));
-    QStringList missing;
-    for (const QString& text : texts) {
-        if (german.translate("Localizable", text.toUtf8().constData()).isEmpty())
-            missing << text;
+class TestLocalization : public QObject {
+    Q_OBJECT
+private slots:
+    // In this order: an installation that fits no translation leaves everything English, Qt's buttons
+    // included; German brings Qt's German, and a text whose grammar follows a count gets its form.
+    void englishIsTheFallbackAndGermanComesWithQtsOwn() {
+        QCoreApplication& app = *QCoreApplication::instance();
+        QVERIFY(!vt_installTranslations(app, QLocale(QLocale::French)));
+        QCOMPARE(vt_localized("Diagnostic script failed."), u"Diagnostic script failed."_qs);
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), u"Cancel"_qs);
+        QCOMPARE(vt_localized(kLeaveOutQuestion, 1), QString::fromUtf8(kLeaveOutQuestion));
+
+        QVERIFY(vt_installTranslations(app, QLocale(QLocale::German, QLocale::Austria)));
+        QCOMPARE(vt_localized("Diagnostic script failed."), u"Das Diagnoseskript ist fehlgeschlagen."_qs);
+        QCOMPARE(vt_localized("A text nobody translated"), u"A text nobody translated"_qs);
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), u"Abbrechen"_qs);
+        QVERIFY(vt_localized(kLeaveOutQuestion, 1).startsWith(u"Diese Datei "_qs));
+        QVERIFY(vt_localized(kLeaveOutQuestion, 3).startsWith(u"Diese Dateien "_qs));
     }
-    QVERIFY2(missing.isEmpty(), qPrintable(missing.join(u'|')));
-}
+
+    // Each text of the code has a German translation in every plural form, with the same values filled in
+    // and a keyboard mnemonic where the English has one; and the German file holds no translation of a
+    // text the code no longer has.
+    void everyTextHasItsGermanTranslation() {
+        const QList<Message> texts = textsInTheCode();
+        // The window's texts, the alerts, the size formats and the repairs at the least.
+        QVERIFY2(texts.size() >= 60, "lupdate found too few texts");
+        QTranslator german;
+        QVERIFY(german.load(u":/i18n/keyloft_de.qm"_qs));
+        QStringList problems;
+        for (const Message& text : texts) {
+            const QByteArray context = text.context.toUtf8();
+            const QByteArray source = text.source.toUtf8();
+            const QList<int> counts = text.numerus ? QList<int>{1, 2} : QList<int>{-1};
+            for (const int count : counts) {
+                const QString translation = german.translate(context, source, nullptr, count);
+                if (translation.isEmpty())
+                    problems << u"untranslated: "_qs + text.source;
+                else if (conversions(translation) != conversions(text.source))
+                    problems << u"other values: "_qs + translation;
+                else if (hasMnemonic(text.source) && !hasMnemonic(translation))
+                    problems << u"no mnemonic: "_qs + translation;
+            }
+        }
+        for (const Message& translated :
+             messagesOf(QStringLiteral(KEYLOFT_SOURCE_DIR "/Shared/translations/keyloft_de.ts")))
+            if (!texts.contains(translated))
+                problems << u"no longer in the code: "_qs + translated.source;
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestLocalization)
 #include "tst_localization.moc"

@@ -3,6 +3,7 @@
 // the person cancels.
 
 #include "AskpassDialog.h"
+#include "Platform/Localization.h"
 
 #include <QApplication>
 
@@ -14,5 +15,7 @@ int main(int argc, char* argv[]) {
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Keyloft Troubleshooting"));
+    // The prompt arrives in the person's language already; the title and the buttons follow it here.
+    vt_installTranslations(app);
     return runAskpass(prompt, STDOUT_FILENO);
 }

@@ -64,7 +64,7 @@ bool vt_isEmpty(const std::optional<QString>& s) {
 QString vt_humanReadableSizeStringForBytes(uint64_t bytes) {
     const auto count = static_cast<unsigned long long>(bytes);
     if (bytes <= kKilobyte)
-        return vt_format(vt_localized(QT_TRANSLATE_NOOP("Localizable", "%llu bytes")), count);
+        return vt_format(vt_localized(QT_TRANSLATE_N_NOOP("Localizable", "%llu bytes"), int(count)), count);
     if (bytes <= kMegabyte)
         return vt_format(vt_localized(QT_TRANSLATE_NOOP("Localizable", "%llu KB")), count >> 10);
     if (bytes <= kGigabyte)

@@ -2,6 +2,9 @@
 
 #include "DraggableFileImageView.h"
 
+#include "Platform/Localization.h"
+#include "VantleFormat.h"
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 
@@ -43,15 +46,16 @@ QAccessibleInterface* accessibleFileImageFactory(const QString& className, QObje
 void DraggableFileImageView::setUpAccessibility() {
     static std::once_flag factoryInstalled;
     std::call_once(factoryInstalled, [] { QAccessible::installFactory(accessibleFileImageFactory); });
-    setAccessibleName(tr("Report"));
+    setAccessibleName(vt_localized(QT_TRANSLATE_NOOP("Localizable", "Report")));
 }
 
 void DraggableFileImageView::describeForAssistiveTechnology() {
     // Without a file name the view stands for nothing that can be copied: keep what the owner said.
     if (fileName_.isEmpty())
         return;
-    setAccessibleDescription(
-        tr("The file %1. Enter or Space shows it, Ctrl+C copies it, and dragging it into "
-           "another application copies it there.")
-            .arg(fileName_));
+    setAccessibleDescription(vt_format(
+        vt_localized(QT_TRANSLATE_NOOP("Localizable",
+                                       "The file %@. Enter or Space shows it, Ctrl+C copies it, "
+                                       "and dragging it into another application copies it there.")),
+        fileName_));
 }

@@ -33,7 +33,7 @@
     </message>
     <message>
         <source>Please drag and drop the report icon into a new message in your mail program and send it to %@. You can also click the icon to find the report in your file manager.</source>
-        <translation>Bitte ziehen Sie das Berichtssymbol in eine neue Nachricht in Ihrem E-Mail-Programm und senden Sie sie an %@. Sie können auch auf das Symbol klicken, um den Bericht in Ihrer Dateiverwaltung zu finden.</translation>
+        <translation>Bitte ziehen Sie das Berichtssymbol in eine neue Nachricht in Ihrem E-Mail-Programm und senden Sie sie an %@. Sie können auch auf das Symbol klicken, um den Bericht in Ihrem Dateimanager zu finden.</translation>
     </message>
     <message>
         <source>Check that the new message in your mail program has the report attached; if it does not, drag the report icon into the message.</source>
@@ -43,9 +43,12 @@
         <source>Your mail program (%@) cannot take attachments from other programs, so the new message has no report attached: drag the report icon into the message.</source>
         <translation>Ihr E-Mail-Programm (%@) kann keine Anhänge von anderen Programmen übernehmen, daher ist der Bericht nicht an die neue Nachricht angehängt: Ziehen Sie das Berichtssymbol in die Nachricht.</translation>
     </message>
-    <message>
+    <message numerus="yes">
         <source>%llu bytes</source>
-        <translation>%llu Byte</translation>
+        <translation>
+            <numerusform>%llu Byte</numerusform>
+            <numerusform>%llu Byte</numerusform>
+        </translation>
     </message>
     <message>
         <source>%llu KB</source>
@@ -63,7 +66,7 @@
         <source>Please enter your password.
 
 Folder permissions will be reset. </source>
-        <translation>Bitte geben Sie Ihr Kennwort ein.
+        <translation>Bitte geben Sie Ihr Passwort ein.
 
 Die Ordnerberechtigungen werden zurückgesetzt. </translation>
     </message>
@@ -79,7 +82,7 @@ Die Ordnerberechtigungen werden zurückgesetzt. </translation>
         <source>Please enter your password.
 
 Extended Attributes will be repaired. </source>
-        <translation>Bitte geben Sie Ihr Kennwort ein.
+        <translation>Bitte geben Sie Ihr Passwort ein.
 
 Die erweiterten Attribute werden repariert. </translation>
     </message>
@@ -91,13 +94,13 @@ Die erweiterten Attribute werden repariert. </translation>
         <source>Please enter your password.
 
 The Launch Services database will be reset,</source>
-        <translation>Bitte geben Sie Ihr Kennwort ein.
+        <translation>Bitte geben Sie Ihr Passwort ein.
 
-Die Launch-Services-Datenbank wird zurückgesetzt,</translation>
+Die Programmdatenbank wird zurückgesetzt,</translation>
     </message>
     <message>
         <source>The Launch Services database has been successfully reset.</source>
-        <translation>Die Launch-Services-Datenbank wurde erfolgreich zurückgesetzt.</translation>
+        <translation>Die Programmdatenbank wurde erfolgreich zurückgesetzt.</translation>
     </message>
     <message>
         <source>You can now install Keyloft from the App Store.</source>
@@ -120,12 +123,12 @@ Die Launch-Services-Datenbank wird zurückgesetzt,</translation>
         <translation>Das Diagnoseskript ist fertig, hat aber keinen Bericht in den Berichtsordner geschrieben.</translation>
     </message>
     <message>
-        <source>The application's folder has a name that cannot be passed to the diagnostics script.</source>
+        <source>The application&apos;s folder has a name that cannot be passed to the diagnostics script.</source>
         <translation>Der Ordner des Programms hat einen Namen, der nicht an das Diagnoseskript übergeben werden kann.</translation>
     </message>
     <message>
         <source>The report has been created. Click the Create New Mail Message button to create a new email message in your mail program to send to our Support Jedi. You can also drag and drop the icon into an email or click it to view the report in your file manager.</source>
-        <translation>Der Bericht wurde erstellt. Klicken Sie auf „Create New Mail Message...“, um in Ihrem E-Mail-Programm eine neue Nachricht an unsere Support-Jedi zu erstellen. Sie können das Symbol auch in eine E-Mail ziehen oder es anklicken, um den Bericht in Ihrem Dateimanager anzuzeigen.</translation>
+        <translation>Der Bericht wurde erstellt. Klicken Sie auf „Neue E-Mail erstellen...“, um in Ihrem E-Mail-Programm eine neue Nachricht an unsere Support-Jedis zu erstellen. Sie können das Symbol auch in eine E-Mail ziehen oder es anklicken, um den Bericht in Ihrem Dateimanager anzuzeigen.</translation>
     </message>
     <message>
         <source>The report folder could not be opened.</source>
@@ -136,10 +139,6 @@ Die Launch-Services-Datenbank wird zurückgesetzt,</translation>
 %@</source>
         <translation>Kein Dateimanager konnte ihn öffnen. Sie können den Ordner selbst öffnen:
 %@</translation>
-    </message>
-    <message>
-        <source>Show Report &amp;Contents…</source>
-        <translation>Berichts&amp;inhalt anzeigen…</translation>
     </message>
     <message>
         <source>Report Contents</source>
@@ -253,17 +252,24 @@ Die Launch-Services-Datenbank wird zurückgesetzt,</translation>
         <source>&amp;Leave Out Unchecked Files…</source>
         <translation>Nicht markierte Dateien &amp;weglassen…</translation>
     </message>
-    <message>
+    <message numerus="yes">
         <source>Leave these files out of the report?
 
 %@
 
 The report is written again without them, and its summary and manifest.json say that you left them out. This cannot be undone.</source>
-        <translation>Diese Dateien aus dem Bericht weglassen?
+        <translation>
+            <numerusform>Diese Datei aus dem Bericht weglassen?
 
 %@
 
-Der Bericht wird ohne sie neu geschrieben, und seine Zusammenfassung und manifest.json vermerken, dass Sie sie weggelassen haben. Das kann nicht rückgängig gemacht werden.</translation>
+Der Bericht wird ohne sie neu geschrieben, und seine Zusammenfassung und manifest.json vermerken, dass Sie sie weggelassen haben. Das kann nicht rückgängig gemacht werden.</numerusform>
+            <numerusform>Diese Dateien aus dem Bericht weglassen?
+
+%@
+
+Der Bericht wird ohne sie neu geschrieben, und seine Zusammenfassung und manifest.json vermerken, dass Sie sie weggelassen haben. Das kann nicht rückgängig gemacht werden.</numerusform>
+        </translation>
     </message>
     <message>
         <source>Leave Out</source>
@@ -273,13 +279,130 @@ Der Bericht wird ohne sie neu geschrieben, und seine Zusammenfassung und manifes
         <source>Cancel</source>
         <translation>Abbrechen</translation>
     </message>
-    <message>
+    <message numerus="yes">
         <source>The report was written again without: %@</source>
-        <translation>Der Bericht wurde ohne diese Dateien neu geschrieben: %@</translation>
+        <translation>
+            <numerusform>Der Bericht wurde ohne diese Datei neu geschrieben: %@</numerusform>
+            <numerusform>Der Bericht wurde ohne diese Dateien neu geschrieben: %@</numerusform>
+        </translation>
     </message>
     <message>
         <source>The report could not be written again; it is unchanged.</source>
         <translation>Der Bericht konnte nicht neu geschrieben werden; er ist unverändert.</translation>
+    </message>
+    <message>
+        <source>Report</source>
+        <translation>Bericht</translation>
+    </message>
+    <message>
+        <source>The file %@. Enter or Space shows it, Ctrl+C copies it, and dragging it into another application copies it there.</source>
+        <translation>Die Datei %@. Eingabetaste oder Leertaste zeigt sie, Strg+C kopiert sie, und wenn Sie sie in ein anderes Programm ziehen, wird sie dorthin kopiert.</translation>
+    </message>
+    <message>
+        <source>Keyloft Troubleshooting</source>
+        <translation>Keyloft-Fehlerbehebung</translation>
+    </message>
+    <message>
+        <source>Create New Mail Message...</source>
+        <translation>Neue E-Mail erstellen...</translation>
+    </message>
+    <message>
+        <source>%@
+%@</source>
+        <extracomment>The line under the report icon: the report&apos;s file name, a line break, its size.</extracomment>
+        <translation>%@
+%@</translation>
+    </message>
+    <message>
+        <source>Idle</source>
+        <translation>Bereit</translation>
+    </message>
+    <message>
+        <source>Working, please wait</source>
+        <translation>In Arbeit, bitte warten</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>Fortschritt</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Keyloft Troubleshooting</source>
+        <translation>Keyloft-Fehlerbehebung</translation>
+    </message>
+    <message>
+        <source>Diagnostics report</source>
+        <translation>Diagnosebericht</translation>
+    </message>
+    <message>
+        <source>The report appears here once it has been generated.</source>
+        <translation>Der Bericht erscheint hier, sobald er erstellt ist.</translation>
+    </message>
+    <message>
+        <source>&lt;b&gt;Keyloft 4 Diagnostics&lt;/b&gt;</source>
+        <translation>&lt;b&gt;Keyloft 4 – Diagnose&lt;/b&gt;</translation>
+    </message>
+    <message>
+        <source>This tool collects information about your Keyloft 4 installation into a diagnostics report for the Keyloft support team. The report holds no passwords and nothing is sent until you choose to send it.
+
+Click “Generate Report” to begin. It may take a minute.</source>
+        <translation>Dieses Programm sammelt Informationen über Ihre Keyloft-4-Installation in einem Diagnosebericht für das Keyloft-Support-Team. Der Bericht enthält keine Passwörter, und nichts wird gesendet, bevor Sie sich dafür entscheiden.
+
+Klicken Sie auf „Bericht erstellen“, um zu beginnen. Das kann eine Minute dauern.</translation>
+    </message>
+    <message>
+        <source>Report progress</source>
+        <translation>Fortschritt des Berichts</translation>
+    </message>
+    <message>
+        <source>Generate Report</source>
+        <translation>Bericht erstellen</translation>
+    </message>
+    <message>
+        <source>Collects the diagnostics report; once it is there, creates a mail message to Keyloft support with the report attached.</source>
+        <translation>Erstellt den Diagnosebericht; sobald er vorliegt, eine E-Mail an den Keyloft-Support mit dem Bericht im Anhang.</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
+    </message>
+    <message>
+        <source>&amp;Repair</source>
+        <translation>&amp;Reparieren</translation>
+    </message>
+    <message>
+        <source>Show Report &amp;Contents…</source>
+        <translation>Berichts&amp;inhalt anzeigen…</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+    <message>
+        <source>Reset &amp;Folder Permissions…</source>
+        <translation>&amp;Ordnerberechtigungen zurücksetzen…</translation>
+    </message>
+    <message>
+        <source>Give the Keyloft 4 folders back to you, with their usual permissions</source>
+        <translation>Gibt Ihnen die Keyloft-4-Ordner mit ihren üblichen Berechtigungen zurück</translation>
+    </message>
+    <message>
+        <source>Repair &amp;Extended Attributes…</source>
+        <translation>&amp;Erweiterte Attribute reparieren…</translation>
+    </message>
+    <message>
+        <source>Repair the owner and access entries of your service overrides file</source>
+        <translation>Repariert Eigentümer und Zugriffseinträge Ihrer Datei mit Dienst-Überschreibungen</translation>
+    </message>
+    <message>
+        <source>Reset &amp;Application Database…</source>
+        <translation>&amp;Programmdatenbank zurücksetzen…</translation>
+    </message>
+    <message>
+        <source>Rebuild the desktop&apos;s database of installed applications</source>
+        <translation>Baut die Datenbank der installierten Programme Ihrer Arbeitsumgebung neu auf</translation>
     </message>
 </context>
 </TS>
