@@ -36,7 +36,7 @@ private:
 };
 
 // Runs command with "/bin/sh -c" as administrator after the user has typed a password at a dialog
-// showing prompt; returns when the shell has ended, with the window kept alive meanwhile (see
-// PrivilegedShell.h). True when the shell ran and exited with status 0; false otherwise, with the
-// reason logged. Defined with the repair commands.
+// showing prompt; returns when the shell has ended, with the window kept alive meanwhile. True when the
+// shell ran and exited with status 0; false otherwise, with the reason logged. Defined in
+// RunShellWithAuthorization.cpp, which RunShellWithAuthorization.h describes.
 bool runShellWithAuthorization(const QString& prompt, const QString& command);

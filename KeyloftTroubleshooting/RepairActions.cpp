@@ -4,7 +4,7 @@
 #include "Platform/Localization.h"
 #include "Platform/SpawnSetup.h"
 #include "Platform/SystemLog.h"
-#include "PrivilegedShell.h"
+#include "RunShellWithAuthorization.h"
 #include "VantleFormat.h"
 
 #include <QMessageBox>

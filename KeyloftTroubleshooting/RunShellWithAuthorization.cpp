@@ -1,14 +1,13 @@
-#include "PrivilegedShell.h"
+#include "RunShellWithAuthorization.h"
 
 #include "DRLogger.h"
-#include "Platform/ChildProcess.h"
+#include "Platform/ChildWait.h"
 #include "Platform/SpawnSetup.h"
 #include "Platform/UserFolders.h"
 
 #include <QFile>
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -17,7 +16,7 @@ constexpr char kFailedToRun[] = "Failed to run shell command '%@' with authoriza
 
 // The TMPDIR the shell gets: the tool's own when a file can be made there; otherwise the first fallback
 // folder that takes one, or, when none does, the last one tried. The shell is run whatever the outcome.
-std::optional<QByteArray> shellTemporaryFolder(const PrivilegedShellServices& services) {
+std::optional<QByteArray> shellTemporaryFolder(const RunShellWithAuthorizationServices& services) {
     std::optional<QByteArray> tmpdir = vt_environmentValue("TMPDIR");
     if (temporaryFolderTakesFiles(tmpdir))
         return tmpdir;
@@ -39,8 +38,7 @@ std::optional<QByteArray> shellTemporaryFolder(const PrivilegedShellServices& se
 
 // Collects exactly this child, so that no other child of the process is taken for the shell.
 bool exitedWithZero(pid_t pid) {
-    const std::optional<int> status = vt_collectChild(pid, VTChildWait::ServingEvents);
-    return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+    return vt_collectChild(pid, VTChildWait::ServingEvents).exitedWithZero();
 }
 
 std::optional<QByteArray> nonEmptyBytes(const std::optional<QString>& text) {
@@ -51,8 +49,8 @@ std::optional<QByteArray> nonEmptyBytes(const std::optional<QString>& text) {
 
 } // namespace
 
-PrivilegedShellServices PrivilegedShellServices::standard() {
-    return PrivilegedShellServices{
+RunShellWithAuthorizationServices RunShellWithAuthorizationServices::standard() {
+    return RunShellWithAuthorizationServices{
         SudoAuthorization(SudoAuthorization::bundledAskpassProgram()),
         [] { return nonEmptyBytes(UserFolders::temporaryDirectory()); },
         [] { return nonEmptyBytes(UserFolders::homeDirectory()); },
@@ -71,10 +69,10 @@ bool temporaryFolderTakesFiles(const std::optional<QByteArray>& folder) {
 }
 
 bool runShellWithAuthorization(const QString& prompt, const QString& command) {
-    return runShellWithAuthorization(PrivilegedShellServices::standard(), prompt, command);
+    return runShellWithAuthorization(RunShellWithAuthorizationServices::standard(), prompt, command);
 }
 
-bool runShellWithAuthorization(const PrivilegedShellServices& services, const QString& prompt,
+bool runShellWithAuthorization(const RunShellWithAuthorizationServices& services, const QString& prompt,
                                const QString& command) {
     const int authorizationStatus = services.authorization.preauthorize(prompt);
     if (authorizationStatus != 0) {

@@ -2,7 +2,7 @@
 #include "CommandLine.h"
 #include "FirstFrameReporter.h"
 #include "MainInterface.h"
-#include "Platform/ChildProcess.h"
+#include "Platform/ChildWait.h"
 #include "Platform/Localization.h"
 
 #include <QApplication>

@@ -11,13 +11,10 @@ set(keyloft_bundle_dest "lib/${KEYLOFT_BUNDLE_NAME}")
 set(keyloft_packaging "${PROJECT_SOURCE_DIR}/packaging")
 
 install(TARGETS keyloft-troubleshooting RUNTIME DESTINATION "${keyloft_bundle_dest}/Contents/bin")
-install(FILES "${PROJECT_SOURCE_DIR}/KeyloftTroubleshooting/Scripts/vantletools.rb"
-              "${PROJECT_SOURCE_DIR}/KeyloftTroubleshooting/Scripts/redaction.rb"
-        DESTINATION "${keyloft_bundle_dest}/Contents/Resources/Scripts")
+# The diagnostics script's files, as KeyloftTroubleshooting/CMakeLists.txt lists them for the bundle.
+install(FILES ${KEYLOFT_SCRIPT_FILES} DESTINATION "${keyloft_bundle_dest}/Contents/Resources/Scripts")
 install(FILES "${KEYLOFT_BUNDLE_DIR}/Contents/Resources/version" DESTINATION "${keyloft_bundle_dest}/Contents/Resources")
-if(TARGET keyloft-askpass)
-  install(TARGETS keyloft-askpass RUNTIME DESTINATION "${keyloft_bundle_dest}/Contents/libexec")
-endif()
+install(TARGETS keyloft-askpass RUNTIME DESTINATION "${keyloft_bundle_dest}/Contents/libexec")
 
 # A relative link, so the installed tree can be moved (DESTDIR, packages) and still find its bundle.
 set(keyloft_bin_link "${CMAKE_CURRENT_BINARY_DIR}/install-links/keyloft-troubleshooting")

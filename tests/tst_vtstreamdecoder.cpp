@@ -1,7 +1,7 @@
 // Decoding a stream piece by piece must give exactly the text of decoding all of it at once,
 // wherever the pieces are cut.
 
-#include "VTStreamDecoder.h"
+#include "Platform/VTStreamDecoder.h"
 #include "VantleString.h"
 
 #include <QRandomGenerator>

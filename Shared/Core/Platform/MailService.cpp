@@ -1,8 +1,8 @@
 #include "MailService.h"
 
 #include "DesktopCommand.h"
-#include "MailClientActivation.h"
 #include "MailClients.h"
+#include "MailHandler.h"
 
 #include <QRegularExpression>
 #include <QUrl>

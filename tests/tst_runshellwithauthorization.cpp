@@ -1,7 +1,7 @@
 // The privileged shell against the real sudo. Needs the throw-away administrator that
 // run_as_sudo_user.sh creates (as root); fake password programs stand in for the person typing.
 
-#include "PrivilegedShell.h"
+#include "RunShellWithAuthorization.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -67,17 +67,17 @@ class TestRunShellWithAuthorization : public QObject {
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
 
-    [[nodiscard]] PrivilegedShellServices services(const QString& askpass, Variable temporary = {},
-                                                   Variable home = {}) const {
-        return PrivilegedShellServices{SudoAuthorization(helpers_ + '/' + askpass),
-                                       [temporary] { return temporary; }, [home] { return home; }};
+    [[nodiscard]] RunShellWithAuthorizationServices services(const QString& askpass, Variable temporary = {},
+                                                             Variable home = {}) const {
+        return RunShellWithAuthorizationServices{SudoAuthorization(helpers_ + '/' + askpass),
+                                                 [temporary] { return temporary; }, [home] { return home; }};
     }
 
 private slots:
     void initTestCase() {
         if (qEnvironmentVariableIsEmpty("KEYLOFT_SUDO_TEST_PASSWORD"))
             QSKIP("needs the throw-away sudo user: run as root through ctest "
-                  "(tst_RunShellWithAuthorization_as_admin)");
+                  "(tst_runshellwithauthorization_as_admin)");
         helpers_ = qEnvironmentVariable("KEYLOFT_SUDO_TEST_HELPERS");
         QVERIFY(scratch_.isValid());
         QVERIFY(QFile::setPermissions(scratch_.path(), QFile::ReadOwner | QFile::WriteOwner |
@@ -267,4 +267,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestRunShellWithAuthorization)
-#include "tst_RunShellWithAuthorization.moc"
+#include "tst_runshellwithauthorization.moc"

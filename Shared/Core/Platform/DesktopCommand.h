@@ -17,8 +17,8 @@
 // input (clicks and keys are delivered afterwards, so the action that called it is never re-entered)
 // but serves painting, timers and the window manager. Elsewhere (another thread, no application) it
 // simply blocks.
-// A child still running when the patience ends is left to run and is collected later by a small
-// detached thread, so it never stays a zombie.
+// A child still running when the patience ends is left to run and is collected in the background once it
+// ends (ChildCollector.h), so it never stays a zombie.
 
 #include <QByteArray>
 #include <QString>

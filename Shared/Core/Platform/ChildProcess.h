@@ -20,17 +20,15 @@
 // Blocking: vt_runChildProcess blocks the calling thread until both output pipes are closed and,
 // when asked, until the child has exited (no time-out). It keeps no state between calls and may run
 // on several threads at once. A child it does not wait for is collected in the background once it
-// exits, so no finished child is left behind. An output kept as text that grows past a few megabytes
-// is decoded on a thread of its own for the rest of the call (signals blocked there), so that reading
-// and decoding overlap, and two large outputs are decoded side by side.
+// exits (ChildCollector.h), so no finished child is left behind. An output kept as text that grows past a few
+// megabytes is decoded on a thread of its own for the rest of the call (signals blocked there), so that
+// reading and decoding overlap, and two large outputs are decoded side by side.
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
-
-#include <sys/types.h>
 
 // What the runner keeps of each output stream.
 enum class VTChildProcessOutput {
@@ -79,27 +77,6 @@ struct VTChildProcessResult {
 };
 
 [[nodiscard]] VTChildProcessResult vt_runChildProcess(const VTChildProcessRequest& request);
-
-// How vt_collectChild waits.
-enum class VTChildWait {
-    // Blocks the calling thread.
-    Blocking,
-    // On the application's main thread: runs a local event loop meanwhile that serves painting, timers
-    // and posted work but leaves user input for later, so the window stays alive and the action that
-    // waits is not entered again. On any other thread, or without an application, the same as Blocking.
-    ServingEvents,
-};
-
-// Waits until exactly this child (a direct child of this process, however it was started) has ended
-// and collects it. Answers its wait status (as waitpid gives it), or absent when it cannot be
-// collected: not a child of this process, or collected elsewhere (also by the kernel itself while
-// SIGCHLD is ignored). "No such child" is never taken for an exit status.
-[[nodiscard]] std::optional<int> vt_collectChild(pid_t pid, VTChildWait wait = VTChildWait::Blocking);
-
-// Puts SIGCHLD back to its default action. A launcher or shell may start the tool with SIGCHLD
-// ignored; that survives exec and makes the kernel collect every child itself, so that no exit status
-// could be read. Call first thing in main, before any thread starts.
-void vt_resetChildSignal();
 
 // Stops every child vt_runChildProcess has running, for a process that is ending (a window closed
 // during a report, Ctrl+C on a command line), and keeps it from starting more: each child's process

@@ -22,18 +22,18 @@
 #include <functional>
 #include <optional>
 
-struct PrivilegedShellServices {
+struct RunShellWithAuthorizationServices {
     SudoAuthorization authorization;
     // The folders tried, in this order, when the temporary folder cannot take a file.
     std::function<std::optional<QByteArray>()> temporaryDirectory;
     std::function<std::optional<QByteArray>()> homeDirectory;
 
     // The bundled password program and the user's own temporary and home folders.
-    [[nodiscard]] static PrivilegedShellServices standard();
+    [[nodiscard]] static RunShellWithAuthorizationServices standard();
 };
 
 // runShellWithAuthorization with other services (another password program or other fallback folders).
-bool runShellWithAuthorization(const PrivilegedShellServices& services, const QString& prompt,
+bool runShellWithAuthorization(const RunShellWithAuthorizationServices& services, const QString& prompt,
                                const QString& command);
 
 // Whether a file can be created in folder (or /tmp when it is absent or empty); the probe file is

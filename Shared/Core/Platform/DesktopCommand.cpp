@@ -1,30 +1,19 @@
 #include "DesktopCommand.h"
 
+#include "ChildCollector.h"
+#include "ChildWait.h"
 #include "SpawnSetup.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
-#include <QThread>
-#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <fcntl.h>
-#include <optional>
 #include <sys/mman.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace {
-
-using namespace std::chrono_literals;
-
-constexpr auto kPollInterval = 10ms;
 
 // An owned file descriptor, closed when it goes out of scope.
 class Descriptor {
@@ -77,72 +66,6 @@ QByteArray readCapture(int fd) {
     return bytes;
 }
 
-// How the child ended. `collected` is false when its status cannot be known (no such child: someone else
-// collected it, as the kernel does itself when SIGCHLD is ignored), which is never read as success.
-struct Ending {
-    bool collected = false;
-    int waitStatus = 0;
-};
-
-// The child's ending once it has ended, collecting it; absent while it runs.
-std::optional<Ending> collectIfEnded(pid_t pid) {
-    int status = 0;
-    pid_t rc;
-    do {
-        rc = ::waitpid(pid, &status, WNOHANG);
-    } while (rc < 0 && errno == EINTR);
-    if (rc == 0)
-        return std::nullopt;
-    return rc == pid ? Ending{true, status} : Ending{};
-}
-
-// Collects a child that outlived our patience once it ends, without holding anyone up.
-void collectLater(pid_t pid) {
-    std::thread([pid] {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }).detach();
-}
-
-bool onApplicationThread() {
-    const QCoreApplication* app = QCoreApplication::instance();
-    return app && QThread::currentThread() == app->thread();
-}
-
-// Waits until the child ends or the deadline passes, keeping the window painted.
-std::optional<Ending> waitServingEvents(pid_t pid, std::chrono::milliseconds patience) {
-    std::optional<Ending> status = collectIfEnded(pid);
-    if (status || patience <= 0ms)
-        return status;
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(kPollInterval);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        status = collectIfEnded(pid);
-        if (status || clock.elapsed() >= patience.count())
-            loop.quit();
-    });
-    poll.start();
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    return status;
-}
-
-// The same wait for callers without an event loop of their own.
-std::optional<Ending> waitBlocking(pid_t pid, std::chrono::milliseconds patience) {
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        if (std::optional<Ending> status = collectIfEnded(pid))
-            return status;
-        if (clock.elapsed() >= patience.count())
-            return std::nullopt;
-        std::this_thread::sleep_for(kPollInterval);
-    }
-}
-
 VTDesktopCommandResult notStarted(int error) {
     VTDesktopCommandResult result;
     result.outcome = VTDesktopCommandResult::Outcome::NotStarted;
@@ -150,20 +73,20 @@ VTDesktopCommandResult notStarted(int error) {
     return result;
 }
 
-VTDesktopCommandResult ended(const Ending& ending, int outFd, int errFd) {
+VTDesktopCommandResult ended(const VTChildEnding& ending, int outFd, int errFd) {
     VTDesktopCommandResult result;
-    if (!ending.collected) {
+    switch (ending.kind) {
+    case VTChildEnding::Kind::Lost:
         result.outcome = VTDesktopCommandResult::Outcome::Lost;
         return result;
-    }
-    const int waitStatus = ending.waitStatus;
-    if (WIFSIGNALED(waitStatus)) {
+    case VTChildEnding::Kind::Signaled:
         result.outcome = VTDesktopCommandResult::Outcome::Signaled;
-        result.status = WTERMSIG(waitStatus);
-    } else {
+        break;
+    case VTChildEnding::Kind::Exited:
         result.outcome = VTDesktopCommandResult::Outcome::Exited;
-        result.status = WEXITSTATUS(waitStatus);
+        break;
     }
+    result.status = ending.code;
     result.standardOutput = readCapture(outFd);
     result.standardError = readCapture(errFd);
     return result;
@@ -202,13 +125,12 @@ VTDesktopCommandResult vt_runDesktopCommand(const QString& program, const QStrin
     if (const int rc = setup.spawn(pid, argv[0], argv.data(), nullptr, true))
         return notStarted(rc);
 
-    const std::optional<Ending> ending =
-        onApplicationThread() ? waitServingEvents(pid, patience) : waitBlocking(pid, patience);
-    if (!ending) {
-        collectLater(pid);
+    const VTChildState state = vt_awaitChildEnd(pid, VTChildWait::ServingEvents, patience);
+    if (state == VTChildState::Running) {
+        vt_collectChildLater(pid);
         VTDesktopCommandResult result;
         result.outcome = VTDesktopCommandResult::Outcome::StillRunning;
         return result;
     }
-    return ended(*ending, out.get(), err.get());
+    return ended(state == VTChildState::Ended ? vt_reapChild(pid) : VTChildEnding{}, out.get(), err.get());
 }

@@ -138,6 +138,8 @@ private:
     void startDrag(const QPoint& pressPoint);
     [[nodiscard]] QRect imageRect(const QImage& image) const;
     void paintFocusFrame(QPainter& painter) const;
+    // Once per process: the accessible interface for every view; for this view its accessible name.
+    void setUpAccessibility();
     void describeForAssistiveTechnology();
     [[nodiscard]] bool isConfigured() const { return !fileName_.isEmpty() && dataSource_ != nullptr; }
 

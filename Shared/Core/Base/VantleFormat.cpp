@@ -1,6 +1,6 @@
 #include "VantleFormat.h"
 
-#include "Platform/CLocaleScope.h"
+#include "CLocaleScope.h"
 
 #include <array>
 #include <cstdio>

@@ -89,4 +89,4 @@ private slots:
 };
 
 QTEST_MAIN(TestAskpassDialog)
-#include "tst_AskpassDialog.moc"
+#include "tst_askpassdialog.moc"

@@ -5,8 +5,8 @@
 
 #include "Platform/SpawnSetup.h"
 #include "Platform/SystemLog.h"
-#include "PrivilegedShell.h"
 #include "RepairActions.h"
+#include "RunShellWithAuthorization.h"
 #include "VTScriptUtils.h"
 
 #include <QRegularExpression>
@@ -41,9 +41,9 @@ QString env(const char* name) {
 }
 
 // The privileged shell with `sudo` standing in for sudo and the password program that is never run.
-PrivilegedShellServices standInServices(const QString& sudo) {
-    return PrivilegedShellServices{SudoAuthorization(QStringLiteral("/bin/false"), sudo),
-                                   [] { return std::nullopt; }, [] { return std::nullopt; }};
+RunShellWithAuthorizationServices standInServices(const QString& sudo) {
+    return RunShellWithAuthorizationServices{SudoAuthorization(QStringLiteral("/bin/false"), sudo),
+                                             [] { return std::nullopt; }, [] { return std::nullopt; }};
 }
 
 } // namespace
@@ -237,4 +237,4 @@ private slots:
 };
 
 QTEST_MAIN(TestRepairActions)
-#include "tst_RepairActions.moc"
+#include "tst_repairactions.moc"

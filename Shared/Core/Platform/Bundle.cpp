@@ -1,4 +1,4 @@
-#include "Platform/Bundle.h"
+#include "Bundle.h"
 
 #include <QCoreApplication>
 #include <QDir>

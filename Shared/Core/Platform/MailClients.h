@@ -12,7 +12,7 @@
 // The table is data: one row per program, found by the name of the program its desktop entry starts.
 // Adding a mail program means adding a row.
 
-#include "MailClientActivation.h"
+#include "MailHandler.h"
 #include "MailService.h"
 
 #include <QList>

@@ -1,6 +1,6 @@
 #include "SudoAuthorization.h"
 
-#include "ChildProcess.h"
+#include "ChildWait.h"
 #include "SpawnSetup.h"
 
 #include <QCoreApplication>
@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <optional>
-#include <sys/wait.h>
 #include <vector>
 
 namespace {
@@ -45,11 +44,16 @@ std::vector<char*> pointerList(std::vector<QByteArray>& items) {
     return pointers;
 }
 
-int failureStatus(int waitStatus) {
-    if (WIFEXITED(waitStatus))
-        return WEXITSTATUS(waitStatus);
-    if (WIFSIGNALED(waitStatus))
-        return 128 + WTERMSIG(waitStatus);
+// sudo's status as preauthorize documents it.
+int authorizationStatus(const VTChildEnding& ending) {
+    switch (ending.kind) {
+    case VTChildEnding::Kind::Exited:
+        return ending.code;
+    case VTChildEnding::Kind::Signaled:
+        return 128 + ending.code;
+    case VTChildEnding::Kind::Lost:
+        break;
+    }
     return -1;
 }
 
@@ -74,10 +78,7 @@ int SudoAuthorization::preauthorize(const QString& prompt) const {
     const SudoStart start = spawnSudo(arguments, {});
     if (start.status != 0)
         return -1;
-    const std::optional<int> status = vt_collectChild(start.pid, VTChildWait::ServingEvents);
-    if (!status)
-        return -1;
-    return failureStatus(*status);
+    return authorizationStatus(vt_collectChild(start.pid, VTChildWait::ServingEvents));
 }
 
 SudoStart SudoAuthorization::startShell(const QString& prompt, const QString& command,

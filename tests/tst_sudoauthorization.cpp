@@ -58,4 +58,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestSudoAuthorization)
-#include "tst_SudoAuthorization.moc"
+#include "tst_sudoauthorization.moc"

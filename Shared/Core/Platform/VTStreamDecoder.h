@@ -14,7 +14,7 @@
 //
 // One decoder serves one stream on one thread; it does no input or output of its own.
 
-#include "Platform/PagePrefault.h"
+#include "PagePrefault.h"
 
 #include <QByteArrayView>
 #include <QString>

@@ -3,8 +3,7 @@
 
 #include "VantleString.h"
 
-#include "Platform/CLocaleScope.h"
-
+#include "CLocaleScope.h"
 #include "Platform/Localization.h"
 #include "VantleFormat.h"
 
