@@ -141,8 +141,8 @@ module Vantletools
       MAX_FORMS = 24
       # What may stand for a "/" between the parts of a path: itself, JSON's "\/", or "%2F".
       SLASH = '(?:\\\\?/|%2[Ff])'
-      # Extra separators a path may carry: "//", "/./" and "/other/../".
-      FILLER = "(?:#{SLASH}|\\.#{SLASH}|[^/\\\\%\\s]{1,255}#{SLASH}\\.\\.#{SLASH})*"
+      # Extra separators a path may carry: "//", "/./" and "/other/../" (a bounded number of them).
+      FILLER = "(?:#{SLASH}|\\.#{SLASH}|[^/\\\\%\\s]{1,255}#{SLASH}\\.\\.#{SLASH}){0,16}"
 
       # home: the home folder as the product uses it (absolute), or nil.
       def initialize(home, database_home = nil)
@@ -231,7 +231,7 @@ module Vantletools
         body = parts.map { |part| part_pattern(part) }.join("#{SLASH}#{FILLER}")
         last = part_pattern(parts.last.to_s)
         # Not inside another name before it; a ".." back into the home after it; then no more of a name.
-        "(?<![\\p{L}\\p{N}_~\\-]|[^/]\\.)#{SLASH}#{body}(?:#{SLASH}+\\.\\.#{SLASH}+#{last})*(?![\\p{L}\\p{N}_])"
+        "(?<![\\p{L}\\p{N}_~\\-]|[^/]\\.)#{SLASH}#{body}(?:#{SLASH}+\\.\\.#{SLASH}+#{last}){0,4}(?![\\p{L}\\p{N}_])"
       end
 
       # One part of the path: each character as itself (shell-escaped or not), percent-encoded, or as
