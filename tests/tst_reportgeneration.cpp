@@ -145,10 +145,16 @@ private slots:
     // The shipped script from a bundle whose name takes the single-quote path (apostrophe and colon): the
     // window offers a valid report, the script saw the bundle path exactly, a second press goes to mail.
     void theShippedScriptMakesTheReport() {
-        QFile shipped(QStringLiteral(KEYLOFT_SOURCE_DIR "/KeyloftTroubleshooting/Scripts/vantletools.rb"));
+        const QDir scripts(QStringLiteral(KEYLOFT_SOURCE_DIR "/KeyloftTroubleshooting/Scripts"));
+        QFile shipped(scripts.filePath(QStringLiteral("vantletools.rb")));
         QVERIFY(shipped.open(QIODevice::ReadOnly));
         const QString bundle =
             makeBundle(QStringLiteral("Support \"Files\" (Jo's copy): 2/keyloft"), shipped.readAll());
+        for (const QString& loaded :
+             scripts.entryList({QStringLiteral("*.rb")}, QDir::Files)) // what it loads
+            if (loaded != QLatin1String("vantletools.rb"))
+                QVERIFY(QFile::copy(scripts.filePath(loaded),
+                                    QFileInfo(scriptInBundle(bundle)).path() + u'/' + loaded));
         DiagnosticsController::setBundlePathForTesting(bundle);
         MainInterface app;
         showWindow(app);

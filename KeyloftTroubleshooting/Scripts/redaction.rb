@@ -1,0 +1,1528 @@
+# frozen_string_literal: true
+#
+# Redaction for the Keyloft diagnostics report: every text that comes from outside the diagnostics
+# script (log lines, the journal, environment values, command output, file names, link targets)
+# passes through here before it enters the report.
+#
+# The report goes to a support desk, so it must never carry a secret. Redaction works in layers, and
+# each layer would stop a secret on its own:
+#
+#  0. Input: bytes are decoded first (UTF-16 with or without a byte-order mark; bytes that are not
+#     UTF-8 read as Windows-1252), control characters are shown escaped ("\n", "\x1B") so that no text
+#     can forge a line, and the home folder becomes "~" in every spelling.
+#  1. Structure: what has a known shape is reduced to its safe parts. URLs and "user:password@host"
+#     keep scheme, host and port (the user information is masked whatever its characters); every query
+#     value is masked; cookies keep their names; authorization values keep their scheme word.
+#  2. Key and value: a small lexer finds a secret-sounding key in any spelling (snake, kebab, camel,
+#     spaced, quoted, a command-line flag, several languages) followed by any separator, and masks the
+#     whole value: a quoted value to its closing quote, an unquoted one to the end of the line, a YAML
+#     block on the following, deeper indented lines.
+#  3. Shape: whatever the context, known token prefixes, JWTs, PEM and OpenSSH key blocks, card
+#     numbers that pass the Luhn check, grouped codes (recovery codes, secret keys, TOTP seeds),
+#     recovery phrases, and random-looking runs of 16 or more characters (entropy, character mix and
+#     how little they read like words) are masked.
+#
+# Every pattern here runs in time linear in its input (no nested or overlapping repetition), so a
+# hostile line costs no more per byte than an ordinary one.
+#
+# Plain Ruby with its standard library only.
+
+require 'strscan'
+
+module Vantletools
+  module Redaction
+    MASK = '[REDACTED]'
+
+    # -------------------------------------------------------------------------------------------------
+    # Bytes to text
+
+    module Decoding
+      WINDOWS_1252 = Encoding::Windows_1252
+      UTF16_LE_BOM = "\xFF\xFE".b.freeze
+      UTF16_BE_BOM = "\xFE\xFF".b.freeze
+
+      module_function
+
+      # Any bytes (or a string in any encoding) as valid UTF-8. order: :le, :be or nil (detect).
+      def text(value, order = nil)
+        bytes = value.to_s.b
+        order ||= utf16_order(bytes)
+        order ? from_utf16(bytes, order) : from_utf8(bytes)
+      end
+
+      # :le or :be when the bytes are UTF-16 (a byte-order mark, or the zero bytes that UTF-16 puts
+      # beside every ASCII character), else nil.
+      def utf16_order(bytes)
+        bytes = bytes.to_s.b
+        return :le if bytes.start_with?(UTF16_LE_BOM)
+        return :be if bytes.start_with?(UTF16_BE_BOM)
+
+        sample = bytes.byteslice(0, 4096)
+        pairs = sample.bytesize / 2
+        return nil if pairs < 2
+
+        even = odd = 0
+        pairs.times do |index|
+          even += 1 if sample.getbyte(2 * index).zero?
+          odd += 1 if sample.getbyte(2 * index + 1).zero?
+        end
+        return :le if odd * 3 > pairs && even * 20 < pairs
+        return :be if even * 3 > pairs && odd * 20 < pairs
+
+        nil
+      end
+
+      def from_utf16(bytes, order)
+        bom = order == :le ? UTF16_LE_BOM : UTF16_BE_BOM
+        bytes = bytes.byteslice(2..-1) if bytes.start_with?(bom)
+        bytes = bytes.byteslice(0, bytes.bytesize - 1) if bytes.bytesize.odd?
+        encoding = order == :le ? Encoding::UTF_16LE : Encoding::UTF_16BE
+        bytes.force_encoding(encoding).encode(Encoding::UTF_8, invalid: :replace, undef: :replace,
+                                                                replace: "\uFFFD")
+      end
+
+      # UTF-8 as it is; a byte that is not UTF-8 read as Windows-1252 (so "Pa\xDFwort" is still read as
+      # "Paßwort"), or shown as "\xNN" where Windows-1252 has no character for it.
+      def from_utf8(bytes)
+        text = bytes.force_encoding(Encoding::UTF_8)
+        return text if text.valid_encoding?
+
+        text.scrub { |bad| bad.each_byte.map { |byte| windows_1252(byte) }.join }
+      end
+
+      def windows_1252(byte)
+        [byte].pack('C').force_encoding(WINDOWS_1252).encode(Encoding::UTF_8)
+      rescue EncodingError
+        format('\\x%02X', byte)
+      end
+    end
+
+    # -------------------------------------------------------------------------------------------------
+    # Control characters
+
+    module Escaping
+      # C0 and C1 controls, DEL, the Unicode line and paragraph separators, direction overrides and the
+      # byte-order mark: everything that can break or reorder a line in an editor.
+      CONTROLS = "\u0000-\u0008\u000A-\u001F\u007F-\u009F\u2028\u2029\u200E\u200F\u202A-\u202E" \
+                 "\u2066-\u2069\uFEFF"
+      IN_LINE = /[#{CONTROLS}]/.freeze
+      IN_NAME = /[#{CONTROLS}\t]/.freeze
+      IN_TEXT = /[#{CONTROLS.sub("\n", "\v")}]/.freeze
+      NAMED = { "\n" => '\\n', "\r" => '\\r', "\t" => '\\t', "\e" => '\\e', "\0" => '\\0' }.freeze
+
+      module_function
+
+      # A line of text: every control character escaped, tabs kept.
+      def line(text)
+        text.match?(IN_LINE) ? text.gsub(IN_LINE) { |char| escaped(char) } : text
+      end
+
+      # A text of several lines: line feeds and tabs kept.
+      def text(text)
+        text.match?(IN_TEXT) ? text.gsub(IN_TEXT) { |char| escaped(char) } : text
+      end
+
+      # A name (file, link target, member): tabs escaped too.
+      def name(text)
+        text.match?(IN_NAME) ? text.gsub(IN_NAME) { |char| escaped(char) } : text
+      end
+
+      def escaped(char)
+        NAMED.fetch(char) do
+          char.ord < 0x100 ? format('\\x%02X', char.ord) : format('\\u%04X', char.ord)
+        end
+      end
+    end
+
+    # -------------------------------------------------------------------------------------------------
+    # The home folder in every spelling
+
+    class Home
+      MAX_FORMS = 24
+      # What may stand for a "/" between the parts of a path: itself, JSON's "\/", or "%2F".
+      SLASH = '(?:\\\\?/|%2[Ff])'
+      # Extra separators a path may carry: "//", "/./" and "/other/../" (a bounded number of them).
+      FILLER = "(?:#{SLASH}|\\.#{SLASH}|[^/\\\\%\\s]{1,255}#{SLASH}\\.\\.#{SLASH}){0,16}"
+
+      # home: the home folder as the product uses it (absolute), or nil.
+      def initialize(home, database_home = nil)
+        forms = spellings([home, database_home].compact)
+        @needles = forms.map { |form| needle(form) }.uniq
+        @pattern = forms.empty? ? nil : Regexp.new(forms.map { |form| form_pattern(form) }.join('|'))
+      end
+
+      # The text with every spelling of the home folder replaced by "~".
+      def replace(text)
+        return text unless @pattern
+        return text unless text.include?('%') || @needles.any? { |needle| text.include?(needle) }
+
+        text.gsub(@pattern, '~')
+      end
+
+      private
+
+      # The given paths, each resolved through every symbolic link among its parents (one link at a
+      # time and all at once), in both Unicode normal forms; longest first.
+      def spellings(paths)
+        forms = []
+        paths.each do |path|
+          path = path.to_s
+          next unless path.start_with?('/')
+
+          collect(normalize(path), forms, 0)
+        end
+        forms = forms.flat_map { |form| unicode_forms(form) }.uniq
+        forms.reject { |form| form == '/' || form.empty? }.sort_by { |form| -form.length }.first(MAX_FORMS)
+      end
+
+      def collect(path, forms, depth)
+        return if forms.include?(path) || forms.size >= MAX_FORMS
+
+        forms << path
+        real = realpath(path)
+        forms << real if real && !forms.include?(real)
+        return if depth >= 6
+
+        parts = path.split('/').reject(&:empty?)
+        parts.each_index do |index|
+          prefix = "/#{parts[0..index].join('/')}"
+          target = readlink(prefix)
+          next unless target
+
+          resolved = File.expand_path(target, File.dirname(prefix))
+          rest = parts[(index + 1)..-1]
+          collect(normalize(rest.empty? ? resolved : File.join(resolved, *rest)), forms, depth + 1)
+        end
+      end
+
+      def normalize(path)
+        File.expand_path(path).sub(%r{(?<=.)/+\z}, '')
+      end
+
+      def readlink(path)
+        File.readlink(path)
+      rescue SystemCallError, NotImplementedError
+        nil
+      end
+
+      def realpath(path)
+        File.realpath(path)
+      rescue SystemCallError
+        nil
+      end
+
+      def unicode_forms(form)
+        text = Decoding.text(form)
+        return [text] if text.ascii_only?
+
+        [text, text.unicode_normalize(:nfc), text.unicode_normalize(:nfd)].uniq
+      rescue ArgumentError, EncodingError
+        [text].compact
+      end
+
+      # The home's last part as it would appear unescaped: a cheap test before the full pattern runs.
+      def needle(form)
+        last = form.split('/').last.to_s
+        last.scan(/[\p{L}\p{N}]+/).max_by(&:length) || last
+      end
+
+      def form_pattern(form)
+        parts = form.split('/').reject(&:empty?)
+        body = parts.map { |part| part_pattern(part) }.join("#{SLASH}#{FILLER}")
+        last = part_pattern(parts.last.to_s)
+        # Not inside another name before it; a ".." back into the home after it; then no more of a name.
+        "(?<![\\p{L}\\p{N}_~\\-]|[^/]\\.)#{SLASH}#{body}(?:#{SLASH}+\\.\\.#{SLASH}+#{last}){0,4}(?![\\p{L}\\p{N}_])"
+      end
+
+      # One part of the path: each character as itself (shell-escaped or not), percent-encoded, or as
+      # a JSON \u escape.
+      def part_pattern(part)
+        part.each_char.map { |char| char_pattern(char) }.join
+      end
+
+      def char_pattern(char)
+        percent = char.bytes.map { |byte| format('%%%s%s', hex_digit(byte >> 4), hex_digit(byte & 15)) }.join
+        choices = ["\\\\?#{Regexp.escape(char)}", percent]
+        choices << '\\+' if char == ' '
+        choices << format('\\\\u%s', format('%04x', char.ord).each_char.map { |d| hex_class(d) }.join) if char.ord > 0x7F
+        "(?:#{choices.join('|')})"
+      end
+
+      def hex_digit(value)
+        hex_class(value.to_s(16))
+      end
+
+      def hex_class(digit)
+        digit =~ /[a-f]/i ? "[#{digit.downcase}#{digit.upcase}]" : digit
+      end
+    end
+
+    # -------------------------------------------------------------------------------------------------
+    # Layer 1: structure
+
+    module Structure
+      # A run of text that can hold a URL, "user:password@host", a query or a fragment.
+      # Ends at a blank or a double quote only: a password may hold any other character.
+      TOKEN = /(?<![^\s"])[^\s"@?#]*[@?#][^\s"]*/.freeze
+      SCHEME = %r{\A([^A-Za-z]*?|.*?[^A-Za-z0-9+.\-])([A-Za-z][A-Za-z0-9+.\-]{0,30}:(?:\\?/){2})(.*)\z}m.freeze
+      HOST_AFTER_AT = /\A[\p{L}\p{N}\[]/.freeze
+      # "host.example.com:8080", "localhost:80", "[::1]:80": a host and port, not "user:7" of a password.
+      HOST_PORT = /\A(?:[^:@]*\.[^:@]*|localhost|\[[0-9a-fA-F:.]+\]):\d{1,5}\z/.freeze
+      NOT_CREDENTIALS = /\A(?:mailto|sips?|xmpp|tel|im|pres|urn|news):[^:]*\z/i.freeze
+      # A user name, a ":" and something after it ("jo:pw", not "get(:").
+      USER_COLON = /\A[^:]*[^:\s(\[{]:./m.freeze
+      QUERY_NAME = /\A[\w.\-\[\]%$]{1,64}\z/.freeze
+      # An authorization scheme word and the credentials after it.
+      SCHEME_WORD = %r{(?<![\p{L}\p{N}_\-./])(Bearer|Basic|Digest|Negotiate|NTLM)([ \t]+)([A-Za-z0-9\-._~+/]+=*)}i.freeze
+      SCHEMES = %w[bearer basic digest negotiate ntlm].freeze
+      KNOWN_WORDS = /\A[a-z]{1,12}\z/.freeze
+      # "https://maria:Correct Horse@host": a password with spaces, which no URL may hold unencoded.
+      SPACED_USER_INFO = %r{([A-Za-z][A-Za-z0-9+.\-]{0,30}://)[^\s/@:]+:[^\s@]*(?:[ \t][^\s@/]+){1,3}@(?=[\p{L}\p{N}\[])}.freeze
+
+      module_function
+
+      # schemes: whether the line holds one of SCHEMES (in any case).
+      def call(line, schemes = true)
+        if line.include?('@') || line.include?('?') || line.include?('#')
+          line = line.gsub(SPACED_USER_INFO) { "#{Regexp.last_match(1)}#{MASK}@" } if line.include?('@')
+          line = line.gsub(TOKEN) { |token| token(token) }
+        end
+        schemes ? line.gsub(SCHEME_WORD) { scheme_word(Regexp.last_match) } : line
+      end
+
+      # A token with a scheme ("https://…", "https:\/\/…") or without one.
+      def token(token)
+        match = SCHEME.match(token) if token.include?('//')
+        if match
+          lead, scheme, rest = match.captures
+          return lead + scheme + address(rest, true)
+        end
+        address(token, false)
+      end
+
+      # User information masked, then query and fragment values.
+      def address(rest, with_scheme)
+        kept, rest = credentials(rest, with_scheme)
+        "#{kept}#{query_and_fragment(rest, with_scheme)}"
+      end
+
+      # Answers [the masked user information or the leading name kept, the rest]. The user information
+      # ends at the last "@" of the token, so a password holding "@", "/", "?" or "#" is masked whole.
+      def credentials(rest, with_scheme)
+        at = rest.rindex('@')
+        return ['', rest] unless at && rest[at + 1].to_s.match?(HOST_AFTER_AT)
+        return ['', rest] unless with_scheme || rest.index(':').to_i.between?(1, at - 1)
+
+        before = rest[0...at]
+        return ['', rest] if before.empty? || before.include?(MASK)
+        return with_scheme_credentials(rest, before, at) if with_scheme
+
+        lead = leading_text(before)
+        return ['', rest] unless lead.length < before.index(':') && before.match?(USER_COLON) && !before.match?(NOT_CREDENTIALS)
+
+        ["#{lead}#{MASK}@", rest[(at + 1)..-1]]
+      end
+
+      # After a scheme: user information when the authority holds an "@", or a ":" that starts no port.
+      def with_scheme_credentials(rest, before, at)
+        head = before[%r{\A[^/?#]*}]
+        return ['', rest] unless rest[%r{\A[^/?#]*}].include?('@') || (head.include?(':') && !head.match?(HOST_PORT))
+
+        ["#{MASK}@", rest[(at + 1)..-1]]
+      end
+
+      # What stands before a user name without a scheme ("HTTPS_PROXY=", "<url>", "'"): up to the last
+      # delimiter before the first ":".
+      def leading_text(before)
+        head = before[0...before.index(':')]
+        cut = head.rindex(/[='"(\[{<>,;|]/)
+        cut ? before[0..cut] : ''
+      end
+
+      # Without a scheme, "?" and "#" start a query or fragment only after a path and before a name
+      # ("/cb?code=…", not "(?=…" or "#Setting=…").
+      def query_and_fragment(rest, with_scheme)
+        path, hash, fragment = rest.partition('#')
+        path, question, query = path.partition('?')
+        result = path.dup
+        unless question.empty?
+          result << question << (parameters?(path, query, with_scheme) ? parameters(query, with_scheme) : query)
+        end
+        unless hash.empty?
+          named = fragment.include?('=') && parameters?(path, fragment, with_scheme)
+          result << hash << (named ? parameters(fragment, true) : fragment)
+        end
+        result
+      end
+
+      def parameters?(before, after, with_scheme)
+        return true if with_scheme
+
+        before[-1].to_s.match?(%r{[\p{L}\p{N}/._%\-]}) && after.match?(/\A[\p{L}\p{N}_.\-\[\]%$]+=/)
+      end
+
+      # Every value masked, names kept; a part without "=" may be a secret's tail and is masked whole.
+      def parameters(query, with_scheme)
+        return query unless with_scheme || query.include?('=')
+
+        query.split('&', -1).map { |part| parameter(part) }.join('&')
+      end
+
+      def parameter(part)
+        return part if part.empty? || part == MASK
+
+        at = part.index('=')
+        return MASK unless at && part[0, at].match?(QUERY_NAME)
+
+        at == part.length - 1 ? part : "#{part[0, at]}=#{MASK}"
+      end
+
+      # "Bearer <token>", "Basic <user:password in base64>", "Negotiate <blob>": the credentials masked
+      # unless they are plainly a word ("Basic auth", "bearer token expired").
+      def scheme_word(match)
+        word, space, value = match.captures
+        return match[0] if value == MASK || plain_word?(word, value)
+
+        "#{word}#{space}#{MASK}"
+      end
+
+      def plain_word?(word, value)
+        return true if value.match?(/\A\d+\z/)
+        return value.match?(KNOWN_WORDS) unless word.casecmp?('basic')
+        return false if value.unpack1('m').to_s.include?(':')
+
+        value.length < 8 || !value.match?(/[0-9+\/=]/)
+      end
+    end
+
+    # -------------------------------------------------------------------------------------------------
+    # Layer 2: key and value
+
+    module KeyValue
+      # Words (lowercase) that make a key secret wherever they appear inside one of its parts.
+      INSIDE = %w[
+        password passwort paßwort passwd passphrase passcode passkey secret token credential mnemonic apikey
+        privatekey masterkey secretkey accesskey authkey signingkey encryptionkey recoverykey
+        kennwort geheim schlüssel schluessel zugangsdaten anmeldedaten wiederherstellung
+        contraseña contrasena contrasenya senha wachtwoord lösenord losenord salasana adgangskode
+        passord heslo hasło haslo jelszó jelszo şifre sifre parola lozinka geslo secrète
+        пароль секрет токен ключ 密码 密碼 口令 密钥 密鑰 金鑰 私钥 私鑰 令牌 パスワード 暗証番号
+        秘密鍵 暗号鍵 トークン 비밀번호 암호 토큰 पासवर्ड סיסמה κωδικός รหัสผ่าน
+      ].freeze
+      # Words that make a key secret when they are one of its parts.
+      PARTS = %w[
+        pwd pw pass pswd psw pword passw pin pincode otp totp hotp mfa seed recovery auth sig
+        signature session sessionid sessid sess cred creds csrf xsrf jwt bearer cvv cvc cvv2 csc
+        mdp clave chave chiave jeton jetons cle clé sandi khẩu 비밀
+      ].freeze
+      # Parts that are also ordinary words of package and program names ("dbus-user-session:amd64"):
+      # after them a ":" counts only when a space or a quote follows it.
+      WEAK = %w[pass session sess auth sig signature seed recovery jwt pin otp mfa cred creds csrf xsrf bearer
+                cvv cvc csc].freeze
+      QUALIFIERS = %w[id key token code value string str data hash secret b64 base64 hex header cookie].freeze
+      COOKIE = %w[cookie cookies setcookie].freeze
+      AUTHORIZATION = %w[authorization authorisation proxyauthorization].freeze
+      # "<head> key", "<head> code", "<head> phrase" and the like, in any spelling.
+      HEADS = {
+        %w[key keys schlüssel clé cle clave chave chiave sleutel klucz anahtar 키] =>
+          %w[api access secret private priv master encryption enc decryption signing sign recovery
+             session auth account license licence product shared client app application consumer ssh
+             gpg pgp root wrapping vault storage subscription deploy personal sync aes hmac jwt service
+             security host privater geheimer],
+        %w[code codes phrase words word kit] =>
+          %w[recovery backup security secret seed verification auth authentication mfa 2fa totp otp
+             access pin login signin unlock setup emergency rescue one mnemonic sicherheits]
+      }.freeze
+      HEAD_OF = HEADS.flat_map { |tails, heads| tails.map { |tail| [tail, heads] } }.to_h.freeze
+      # Phrases of separate words ("mot de passe").
+      PHRASES = ['mot de passe', 'clé privée', 'cle privee', 'كلمة المرور', 'كلمة السر'].freeze
+      PHRASE_TAILS = PHRASES.map { |phrase| phrase.split(' ').last }.freeze
+      # Keys whose value may follow after plain whitespace ("password hunter2"); only when the value
+      # looks like one.
+      STRONG = /pass(?:w|phrase|code)|paßwort|pwd|pw\z|secret|token|\Apin\z|otp|mnemonic|kennwort|geheim|contrase|senha|
+                wachtwoord|salasana|passord|heslo|has[łl]o|jelsz|[şs]ifre|пароль|секрет|密|口令|パスワード|
+                비밀번호|암호/x.freeze
+
+      # Where a key may be: words found by plain substring search (fast, and the parts decide), ASCII
+      # ones in a lowercased copy, the others in their usual cases. Short ones only where a word or a
+      # camel-case part starts and ends.
+      ASCII_STEMS = %w[
+        pass passw passe passph passc passk pwd pw psw secret token credential cred auth authoriz authoris
+        sig signature sess session cookie pin pincode otp totp hotp mfa seed recover mnemonic csrf xsrf jwt bearer cvv cvc csc key code phrase word kit mdp clave chave chiave jeton cle sandi
+        kennwort geheim schluessel zugangs anmelde wiederherstell contrase senha wachtwoord losenord salasana
+        adgangskode passord heslo haslo jelsz sifre parola lozinka geslo privee
+      ].freeze
+      OTHER_STEMS = %w[
+        paß secrè schlüssel clé privée lösenord hasło şifre пароль секрет токен ключ 密码 密碼 口令 密钥 密鑰 金鑰 私钥
+        私鑰 令牌 パスワード 暗証 秘密鍵 暗号鍵 トークン 비밀 암호 토큰 पासवर्ड סיסמ κωδικ รหัสผ่าน المرور
+        السر khẩu
+      ].flat_map { |word| [word, word.capitalize, word.upcase] }.uniq.freeze
+      STEMS = (ASCII_STEMS + OTHER_STEMS).freeze
+      IDENT_BEFORE = /[\p{L}\p{M}\p{N}_.\-]*\z/.freeze
+      IDENT_AFTER = /[\p{L}\p{M}\p{N}_.\-]*/.freeze
+      WORDS_BEFORE = /(?:[\p{L}\p{M}\p{N}]+[ '’]+){1,3}\z/.freeze
+      # Scripts written without spaces: the value may follow the key with no separator at all.
+      UNSPACED = /[\p{Han}\p{Hiragana}\p{Katakana}\p{Hangul}\p{Thai}]/.freeze
+
+      # A value an earlier layer masked whole ("?password=[REDACTED]&…"), left as it is.
+      MASKED_VALUE = /#{Regexp.escape(MASK)}(?=[&;,\s"'}\]]|\z)/.freeze
+      SEPARATOR = /=>|:=|==?|:(?!:)|：|＝|->/.freeze
+      BLANKS = /[ \t]*/.freeze
+      YAML_BLOCK = /(?:[|>][+\-]?\d?)?[ \t]*\z/.freeze
+      CLOSING = { '"' => '"', "'" => "'", '`' => '`', '“' => '”', '”' => '”', '„' => '“', '«' => '»',
+                  '»' => '«', '‘' => '’', '‹' => '›', '「' => '」', '『' => '』' }.freeze
+      # What may follow a closing quote: the end of a value in any syntax; after an unquoted key
+      # ("password='x' …"), only the end of the line or of a list item.
+      QUOTE_END = /[\s,;}\])&\\]|\z/.freeze
+      PLAIN_QUOTE_END = /[ \t]*(?:[,;)\]}][ \t]|[,;)\]}]?[ \t]*\z)/.freeze
+      JSON_SCALAR = /-?[\p{L}\p{N}_.+\-]*/.freeze
+      # A word as a shell reads it: 'quoted', "quoted", \escaped and plain pieces, up to a blank.
+      SHELL_WORD = /(?:'[^']*'?|"(?:[^"\\]|\\.)*"?|\\.|[^\s'"\\])+/.freeze
+      # A netrc entry ("machine host login jo password pw"), on one line or as its own lines.
+      NETRC = /\A\s*(?:(?:machine|default)\s.*\s(?:login|password|account)\s|(?:login|password|passwd|account)\s+\S+\s*\z)/.freeze
+      AUTH_SCHEME = /\A(Bearer|Basic|Digest|Negotiate|NTLM|Token|Kerberos|HOBA|Mutual|DPoP|AWS4-HMAC-SHA256|
+                       SCRAM-SHA-\d+|OAuth|MAC|ApiKey|SSWS|GenieKey)([ \t]+)/xi.freeze
+
+      Key = Struct.new(:kind, :start, :stop, :quote, :flag, :strong, :inside, :stem_end, :weak, :netrc)
+      # Memos, bounded: the same keys and quotes come back line after line.
+      KIND_CACHE = {}
+      PARTS_CACHE = {}
+      LITERALS = {}
+
+      module_function
+
+      # Answers [the line with every secret value masked, the indentation of a YAML block that starts
+      # on the next line or nil]. name: the text is a file or link name, where a key's value may also
+      # follow inside the same word ("export_pwd_Hunter2.csv").
+      # stems: the stems the line holds (see Triggers), all by default.
+      def call(line, name: false, stems: STEMS)
+        found = stem_positions(line, stems)
+        return [line, nil] if found.empty?
+
+        edits = []
+        block = nil
+        scanner = StringScanner.new(line)
+        floor = 0 # the end of the last value masked: nothing before it is looked at again
+        scanned = 0 # the end of the last key looked at
+        netrc = line.match?(NETRC)
+        found.each do |stem_start, stem_end|
+          next if stem_start < scanned
+
+          scanner.pos = stem_end
+          key = key_at(line, scanner, floor, name, stem_start, stem_end, netrc)
+          scanned = [scanned, scanner.pos].max
+          next unless key
+
+          edit, block_indent = value_edit(line, scanner, key, name)
+          floor = scanned = [scanned, edit[1]].max if edit
+          edits << edit if edit
+          block ||= block_indent
+        end
+        [apply(line, edits), block]
+      end
+
+      # [start, stop] byte offsets of the stems in the line, in order.
+      def stem_positions(line, stems)
+        return [] if stems.empty?
+
+        lower = line.b.downcase(:ascii)
+        bytes = line.b
+        found = []
+        stems.each do |stem|
+          stem = stem.b
+          at = 0
+          while (at = lower.index(stem, at))
+            stop = at + stem.bytesize
+            found << [at, stop] if whole_part?(bytes, lower, at, stop)
+            at = stop
+          end
+        end
+        found.sort!
+      end
+
+      # A stem of up to four letters only at the start and end of a word or of a camel-case part
+      # ("dbPwd", "pin_code"); longer ones anywhere.
+      def whole_part?(bytes, lower, start, stop)
+        return true if stop - start > 4 || !bytes.byteslice(start, stop - start).ascii_only?
+
+        stop += 1 if lower.getbyte(stop) == 115 && !lower_letter?(lower.getbyte(stop + 1)) # plural "s"
+        starts = start.zero? || !lower_letter?(lower.getbyte(start - 1)) || upper_letter?(bytes.getbyte(start))
+        ends = stop >= lower.bytesize || !lower_letter?(lower.getbyte(stop)) || upper_letter?(bytes.getbyte(stop))
+        starts && ends
+      end
+
+      def lower_letter?(byte)
+        byte && byte >= 97 && byte <= 122
+      end
+
+      def upper_letter?(byte)
+        byte && byte >= 65 && byte <= 90
+      end
+
+      # The key around the stem at stem_start...stem_end, or nil when it is no secret-sounding key.
+      # Leaves the scanner after the key.
+      def key_at(line, scanner, floor, name, stem_start, stem_end, netrc)
+        start = ident_start(line, stem_start, floor)
+        tail = scanner.scan(IDENT_AFTER).to_s
+        ident = line.byteslice(start, stem_end - start) + tail
+        trailing = ident[/[.\-]+\z/].to_s
+        unless trailing.empty?
+          ident = ident[0...-trailing.length]
+          scanner.pos -= trailing.bytesize
+        end
+        leading = ident[/\A[.\-]+/].to_s
+        ident = ident[leading.length..-1]
+        start += leading.bytesize
+        key = classify(line, ident, start, scanner.pos, floor, name, netrc)
+        key.stem_end = stem_end if key
+        key
+      end
+
+      # Where the identifier holding the stem starts: ASCII identifier characters are walked back
+      # byte by byte; other characters go through IDENT_BEFORE on a short window.
+      def ident_start(line, stem_start, floor)
+        start = stem_start
+        start -= 1 while start > floor && ascii_ident_byte?(line.getbyte(start - 1))
+        return start unless start > floor && line.getbyte(start - 1) > 127
+
+        head = text_before(line, start, [floor, start - 64].max)
+        start - head[IDENT_BEFORE].to_s.bytesize
+      end
+
+      def ascii_ident_byte?(byte)
+        (byte >= 97 && byte <= 122) || (byte >= 65 && byte <= 90) || (byte >= 48 && byte <= 57) ||
+          byte == 95 || byte == 45 || byte == 46
+      end
+
+      # The text between from and to (byte offsets), from moved forward to a character boundary.
+      def text_before(line, to, from)
+        from += 1 while from < to && (line.getbyte(from) & 0xC0) == 0x80
+        line.byteslice(from, to - from)
+      end
+
+      def classify(line, ident, start, stop, floor, name, netrc)
+        parts = parts_of(ident)
+        previous = needs_previous?(parts) ? text_before(line, start, [floor, start - 48].max)[WORDS_BEFORE].to_s : ''
+        kind, inside, weak = kind_cached(parts, previous, ident, name)
+        return nil unless kind
+
+        before = text_before(line, start, [floor, start - 8].max)
+        quote = before[/\\*["'`]\z/]
+        flag = before.match?(/(?:\A|[\s(\[{,;|])--?\z/) && (start - before.bytesize == floor || before.length > 2 || start < 8)
+        strong = flag || name || netrc || kind == :secret && ident.downcase.match?(STRONG)
+        Key.new(kind, start, stop, quote, flag, strong, inside && name ? inside : nil, nil, weak, netrc)
+      end
+
+      # Whether the words before the key can change its meaning ("api key", "mot de passe").
+      def needs_previous?(parts)
+        HEAD_OF.key?(parts.first) || PHRASE_TAILS.include?(parts.last)
+      end
+
+      # [kind, inside offset, weak] of an identifier.
+      def kind_cached(parts, previous, ident, name)
+        KIND_CACHE.clear if KIND_CACHE.size > 4096
+        KIND_CACHE[[ident, previous, name]] ||= begin
+          context = previous.empty? ? parts : parts_of(previous) + parts
+          kind_of(parts, context, ident, previous, name)
+        end
+      end
+
+      # The parts of a key: "X-Api-Key" → x api key; "masterKey" → master key; "密码" → 密码.
+      def parts_of(ident)
+        PARTS_CACHE.clear if PARTS_CACHE.size > 4096
+        PARTS_CACHE[ident] ||= split_parts(ident)
+      end
+
+      def split_parts(ident)
+        ident.gsub(/(\p{Ll})(\p{Lu})/, '\1 \2').gsub(/(\p{Lu})(\p{Lu}\p{Ll})/, '\1 \2')
+             .gsub(/(\p{L})(\p{N})|(\p{N})(\p{L})/) { "#{Regexp.last_match(1) || Regexp.last_match(3)} " \
+                                                    "#{Regexp.last_match(2) || Regexp.last_match(4)}" }
+             .downcase.split(/[^\p{L}\p{M}\p{N}]+/).reject(&:empty?)
+      end
+
+      # Answers [kind, offset in ident after which a name's value may follow, weak] or nil; weak: the
+      # key is secret only through a WEAK part.
+      def kind_of(parts, context, ident, previous, name)
+        return [:cookie, nil, false] if parts.any? { |part| COOKIE.include?(part) } || parts.last(2) == %w[set cookie]
+        return [:authorization, nil, false] if parts.any? { |part| AUTHORIZATION.include?(part) }
+
+        index = secret_part(parts, context)
+        return nil if index && !name && !ident.match?(UNSPACED) && !key_like?(ident, parts, index)
+        if index.nil?
+          phrase = "#{previous.downcase.tr("’'", '  ').squeeze(' ')}#{parts.join(' ')}"
+          return PHRASES.any? { |words| phrase.end_with?(words) } ? [:secret, nil, false] : nil
+        end
+        weak = WEAK.include?(parts[index]) && parts.none? { |part| INSIDE.any? { |word| part.include?(word) } }
+        [:secret, inside_offset(ident, parts, index), weak]
+      end
+
+      # The index of the part that makes the key secret, or nil.
+      def secret_part(parts, context)
+        offset = context.size - parts.size
+        parts.each_with_index do |part, index|
+          return index if INSIDE.any? { |word| part.include?(word) }
+          return index if PARTS.include?(part) && (!WEAK.include?(part) || head_noun?(parts, index))
+
+          heads = HEAD_OF[part]
+          before = context[offset + index - 1] if (offset + index).positive?
+          return index if heads && before && heads.include?(before)
+        end
+        nil
+      end
+
+      # In a line, a secret word makes a key only as its last dotted part ("db.password", not
+      # "signing-key.asc") with at most one more word after it ("secret_key_base", not
+      # "use-same-credentials-on-redirect").
+      def key_like?(ident, parts, index)
+        leaf = parts_of(ident.split('.').last.to_s)
+        return false if index < parts.size - leaf.size
+
+        parts[(index + 1)..-1].count { |part| !QUALIFIERS.include?(part) } <= 1
+      end
+
+      # A weak part counts when nothing but qualifiers ("auth_token", "session_id") follows it.
+      def head_noun?(parts, index)
+        parts[(index + 1)..-1].all? { |part| QUALIFIERS.include?(part) }
+      end
+
+      # Where, inside a name, the value of its key may start: after the secret part, when more follows.
+      def inside_offset(ident, parts, index)
+        return nil if index == parts.size - 1
+
+        downcased = ident.downcase
+        position = 0
+        parts[0..index].each { |part| position = downcased.index(part, position).to_i + part.length }
+        return nil if position >= ident.length || ident[position..-1].match?(/\A\.[A-Za-z0-9]{1,5}\z/)
+
+        position
+      end
+
+      # Answers [[start, stop, replacement] in bytes, or nil; the indentation of a YAML block or nil].
+      def value_edit(line, scanner, key, name)
+        after_key = scanner.pos
+        if key.quote
+          scanner.skip(literal(key.quote))
+        elsif (closing = scanner.check(/\\*["'`](?=[ \t]*(?:=>|:|=|,))/))
+          # The opening quote stands before an earlier word of the key ("recovery code").
+          key.quote = closing
+          scanner.pos += closing.bytesize
+        end
+        blanks = scanner.skip(BLANKS).to_i
+        if (separator = scanner.scan(SEPARATOR))
+          if (key.weak || key.kind == :cookie) && separator == ':' && !key.quote && scanner.check(/[^\s"'`]/)
+            scanner.pos = after_key
+            return [nil, nil]
+          end
+
+          separated(line, scanner, key)
+        elsif key.inside
+          inside_edit(line, key)
+        elsif key.quote && scanner.check(/[ \t]*,/)
+          [pair_value(line, scanner, key), nil]
+        elsif element?(line, scanner, key)
+          [element_value(line, scanner, key), nil]
+        elsif blanks.positive? && key.strong
+          [spaced_value(line, scanner, key, name), nil]
+        elsif line.byteslice(key.start, key.stop - key.start).match?(UNSPACED)
+          [unspaced_value(line, scanner, key), nil]
+        else
+          scanner.pos = after_key
+          [nil, nil]
+        end
+      end
+
+      # After "=", ":" and the like: a quoted value to its closing quote, a YAML block, a JSON scalar
+      # after a quoted key, or everything to the end of the line.
+      def separated(line, scanner, key)
+        scanner.skip(BLANKS)
+        start = scanner.pos
+        return [nil, nil] if scanner.check(MASKED_VALUE) && !%i[cookie authorization].include?(key.kind)
+        return [nil, indentation(line)] if scanner.check(YAML_BLOCK) && !line.byteslice(key.stop, start - key.stop).include?('=')
+
+        if (quoted = quoted_value(scanner, key.kind, key.quote ? QUOTE_END : PLAIN_QUOTE_END))
+          # "password='' rest": an empty pair of quotes starts the value rather than holding it.
+          empty = scanner.pos - start == 2
+          return [[start, scanner.pos, quoted], nil] unless empty && !key.quote && !scanner.check(/\s*\z/)
+
+          scanner.pos = start
+        end
+        value = if scanner.check(/\\*["'`“”„«»‘‹「『]/) then scanner.scan(/.*/).to_s
+                elsif key.quote && scanner.check(/[\[{]/) then nested(scanner)
+                elsif key.quote then scanner.scan(JSON_SCALAR).to_s
+                else scanner.scan(/.*/).to_s
+                end
+        value = value.sub(/\s+\z/, '')
+        return [nil, nil] if value.empty?
+
+        [[start, start + value.bytesize, masked(value, key.kind)], nil]
+      end
+
+      # A JSON array or object after a quoted key, to its closing bracket or the end of the line.
+      def nested(scanner)
+        value = +''
+        depth = 0
+        until scanner.eos?
+          piece = scanner.scan(/"(?:[^"\\]|\\.)*"?|[^"\[\]{}]+|./)
+          value << piece
+          depth += 1 if piece == '[' || piece == '{'
+          depth -= 1 if piece == ']' || piece == '}'
+          break if depth.zero?
+        end
+        value
+      end
+
+      # A value in quotes (escapes honoured, JSON-escaped quotes too): the quotes kept, the inside
+      # masked; a missing closing quote masks to the end of the line. nil when no quote starts here.
+      #
+      # A closing quote with more of a word right after it was no quote: the value began with a quote
+      # character, and the whole rest of the line is masked (nil here, so the caller does that).
+      def quoted_value(scanner, kind = :secret, after_quote = QUOTE_END)
+        start = scanner.pos
+        opening = scanner.scan(/\\*["'`“”„«»‘‹「『]/)
+        return nil unless opening
+
+        quote = opening[-1]
+        escapes = opening[0...-1]
+        closing = "#{escapes}#{CLOSING.fetch(quote, quote)}"
+        inside = scanner.scan(inside_pattern(escapes, CLOSING.fetch(quote, quote))).to_s
+        found = scanner.scan(literal(closing))
+        if found && !scanner.eos? && !scanner.check(after_quote)
+          scanner.pos = start
+          return nil
+        end
+        "#{opening}#{masked(inside, kind)}#{found}"
+      end
+
+      # What lies inside quotes: up to the closing quote, backslash escapes honoured; for JSON-escaped
+      # quotes (\") up to the same escaped quote.
+      def inside_pattern(escapes, closing)
+        (@inside ||= {})[[escapes, closing]] ||=
+          if escapes.empty?
+            doubled = closing == "'" ? "|''" : ''
+            Regexp.new("(?:[^#{Regexp.escape(closing)}\\\\]|\\\\.#{doubled})*")
+          else
+            Regexp.new("(?:(?!#{Regexp.escape(escapes + closing)}).)*")
+          end
+      end
+
+      def literal(text)
+        LITERALS[text] ||= Regexp.new(Regexp.escape(text))
+      end
+
+      def masked(value, kind)
+        case kind
+        when :cookie then cookie_names(value)
+        when :authorization then authorization(value)
+        else MASK
+        end
+      end
+
+      # "a=1; b=2" → "a=[REDACTED]; b=[REDACTED]"; attribute words (Secure, HttpOnly) kept.
+      def cookie_names(value)
+        value.split(/(;\s*|,\s+(?=[^=;,\s]+=))/, -1).map do |part|
+          next part if part.match?(/\A(?:;\s*|,\s+)\z/) || part.empty?
+
+          name, equals, = part.partition('=')
+          if equals.empty?
+            part.strip.match?(/\A(?:Secure|HttpOnly|Partitioned)\z/i) ? part : MASK
+          else
+            "#{name.match?(/\A\s*[\w.\-$%!#&*+^|~]{1,64}\z/) ? name : MASK}=#{MASK}"
+          end
+        end.join
+      end
+
+      # The scheme word kept ("Basic", "Bearer"), everything after it masked.
+      def authorization(value)
+        match = AUTH_SCHEME.match(value)
+        match ? "#{match[1]}#{match[2]}#{MASK}" : MASK
+      end
+
+      # A quoted key followed by "," and its value: ["Authorization", "Bearer x"] or HAR's
+      # {"name": "Authorization", "value": "Bearer x"}.
+      def pair_value(line, scanner, key)
+        scanner.skip(/[ \t]*,[ \t]*/)
+        scanner.skip(/\\*["']?value\\*["']?[ \t]*(?::|=>?)[ \t]*/i)
+        start = scanner.pos
+        quoted = quoted_value(scanner, key.kind)
+        quoted ? [start, scanner.pos, quoted] : (scanner.pos = start; nil)
+      end
+
+      # <password>value</password>, <entry key="password">value</entry>, plist <key>…</key><string>.
+      def element?(line, scanner, key)
+        return true if scanner.check(%r{</key>}i)
+
+        scanner.check(/>/) && (key.quote || line.byteslice(key.start - 1, 1) == '<')
+      end
+
+      def element_value(line, scanner, key)
+        scanner.skip(/>/)
+        scanner.skip(%r{[ \t]*(?:</key>[ \t]*<(?:string|data|integer)>|</key>)}i)
+        start = scanner.pos
+        value = scanner.scan(/[^<]*/).to_s
+        return nil if value.strip.empty? || value == MASK
+
+        [start, scanner.pos, masked(value, key.kind)]
+      end
+
+      # "--password hunter2", netrc's "password hunter2", "password 'x y'": the next word. A plain
+      # key with a plain word after it ("password expired") is prose and stays.
+      def spaced_value(line, scanner, key, name)
+        start = scanner.pos
+        if !key.flag && (quoted = quoted_value(scanner, key.kind))
+          return [start, scanner.pos, quoted]
+        end
+
+        word = scanner.scan(name ? /.+/ : SHELL_WORD).to_s
+        judged = word.sub(/[.,;:!?)\]]+\z/, '')
+        return (scanner.pos = start; nil) if word.empty? || judged == MASK
+
+        unless name || key.netrc || (key.flag ? flag_value?(judged, key) : secret_looking_word?(judged))
+          scanner.pos = start
+          return nil
+        end
+        [start, scanner.pos, masked(word, key.kind)]
+      end
+
+      # The value of a flag: always after a strong key ("--password x"); after a weak one
+      # ("--auth-local peer") when quoted or when it looks like a value.
+      def flag_value?(word, key)
+        !key.weak || word.match?(/\A["']/) || word.match?(/\p{N}|[^\p{L}\p{M}\-]/)
+      end
+
+      # After a plain key and a blank: prose ("password expired", "passwd (1:4.13-1)") or a value.
+      def secret_looking_word?(word)
+        return false unless word.match?(/\A[^(\[{<]*[\p{L}\p{N}]/)
+
+        word.match?(/\p{N}/) || word.match?(/[^\p{L}\p{M}]/) || word.match?(/\A.+\p{Lu}/) || word.length >= 12
+      end
+
+      # "密码是abc123" or "密码：abc": the rest of the line after the word for a password.
+      def unspaced_value(line, scanner, key)
+        scanner.pos = key.stem_end
+        scanner.skip(/[是为為はが]?[：:=＝\s]*/)
+        start = scanner.pos
+        value = scanner.scan(/.+/).to_s
+        return nil if value.strip.empty?
+
+        [start, scanner.pos, MASK]
+      end
+
+      # Inside a name: "export_pwd_Hunter2.csv" → "export_pwd_[REDACTED]".
+      def inside_edit(line, key)
+        ident = line.byteslice(key.start, key.stop - key.start)
+        value = ident[key.inside..-1].sub(/\A[_.\-]/, '')
+        return [nil, nil] if value.empty?
+
+        start = key.stop - value.bytesize
+        rest = line.byteslice(key.stop, line.bytesize - key.stop)
+        stop = key.stop + rest[/\A[^\s]*/].bytesize
+        [[start, stop, MASK], nil]
+      end
+
+      def indentation(line)
+        line[/\A[ \t]*/].length
+      end
+
+      def apply(line, edits)
+        return line if edits.empty?
+
+        result = +''
+        position = 0
+        edits.each do |start, stop, replacement|
+          result << line.byteslice(position, start - position) << replacement
+          position = stop
+        end
+        result << line.byteslice(position, line.bytesize - position)
+        result.force_encoding(Encoding::UTF_8)
+      end
+    end
+
+    # -------------------------------------------------------------------------------------------------
+    # Layer 3: shape
+
+    module Shape
+      PREFIXED = Regexp.new(
+        '(?<![A-Za-z0-9])(?:A3T[A-Z0-9]|AKIA|ASIA|AGPA|AIDA|AROA|AIPA|ANPA|ANVA|APKA|ABIA|ACCA)[A-Z0-9]{12,}|' \
+        '(?<![A-Za-z0-9_\-])(?:' \
+        'gh[pousr]_[A-Za-z0-9_]{16,}|github_pat_[A-Za-z0-9_]{16,}|' \
+        'gl(?:pat|dt|rt|ptt|soat|cbt|oas|ft|imt|agent)-[A-Za-z0-9_\-]{16,}|GR1348941[A-Za-z0-9_\-]{16,}|' \
+        'xox[abposre]-[A-Za-z0-9\-]{10,}|xapp-[A-Za-z0-9\-]{10,}|' \
+        '[sprw]k_(?:live|test)_[A-Za-z0-9]{10,}|whsec_[A-Za-z0-9]{16,}|' \
+        'AIza[A-Za-z0-9_\-]{30,}|ya29\.[A-Za-z0-9_.\-]{20,}|GOCSPX-[A-Za-z0-9_\-]{16,}|1//0[A-Za-z0-9_\-]{30,}|' \
+        'sk-(?:proj-|ant-|svcacct-|admin-|or-v1-)?[A-Za-z0-9_\-]{20,}|' \
+        'SG\.[A-Za-z0-9_\-]{16,}\.[A-Za-z0-9_\-]{16,}|' \
+        'npm_[A-Za-z0-9]{30,}|pypi-[A-Za-z0-9_\-]{30,}|dckr_pat_[A-Za-z0-9_\-]{20,}|' \
+        'shp(?:at|ss|ca|pa)_[A-Za-z0-9]{20,}|hv[sbr]\.[A-Za-z0-9_\-]{20,}|do[opr]_v1_[a-f0-9]{30,}|' \
+        'lin_api_[A-Za-z0-9]{20,}|figd_[A-Za-z0-9_\-]{20,}|ntn_[A-Za-z0-9]{20,}|secret_[A-Za-z0-9]{30,}|' \
+        'PMAK-[A-Za-z0-9\-]{20,}|NRAK-[A-Z0-9]{20,}|ATATT[A-Za-z0-9_\-=]{20,}|sq0(?:atp|csp)-[A-Za-z0-9_\-]{20,}|' \
+        'EAA[A-Za-z0-9]{30,}|r8_[A-Za-z0-9]{30,}|hf_[A-Za-z0-9]{30,}|gsk_[A-Za-z0-9]{30,}|' \
+        'AGE-SECRET-KEY-1[0-9A-Z]{40,}|key-[0-9a-f]{32}|access_token\$production\$[A-Za-z0-9$]{20,}|' \
+        'dapi[a-f0-9]{32}|pscale_(?:tkn|pw)_[A-Za-z0-9_\-]{30,}|glc_[A-Za-z0-9+/=]{30,}|' \
+        'AccountKey=[^;\s"\']+|SharedAccessSignature=[^;\s"\']+|sig=[A-Za-z0-9%+/=]{20,})|' \
+        '(?<![0-9])[0-9]{8,10}:AA[A-Za-z0-9_\-]{30,}'
+      ).freeze
+      # What every token PREFIXED knows holds; a cheap test before the pattern runs.
+      PREFIXES = %w[AKIA ASIA AGPA AIDA AROA AIPA ANPA ANVA APKA ABIA ACCA A3T gho_ ghu_ ghs_ ghr_ ghp_
+                    github_pat_ glpat- gldt- glrt- glptt- glsoat- glcbt- gloas- glft- glimt- glagent- glc_
+                    GR1348941 xox xapp- k_live_ k_test_ whsec_ AIza ya29. GOCSPX- 1//0 sk- SG. npm_ pypi-
+                    dckr_pat_ shpat_ shpss_ shpca_ shppa_ hvs. hvb. hvr. _v1_ lin_api_ figd_ ntn_ secret_
+                    PMAK- NRAK- ATATT sq0 EAA r8_ hf_ gsk_ AGE-SECRET-KEY- key- access_token$ dapi pscale_
+                    AccountKey= SharedAccessSignature= sig= :AA].freeze
+      JWT = /(?<![A-Za-z0-9_\-])eyJ[A-Za-z0-9_\-]{6,}\.[A-Za-z0-9_\-]{4,}(?:\.[A-Za-z0-9_\-]*){1,3}/.freeze
+      # A whole run of digits with single blanks or dashes between them; card numbers are looked for
+      # inside it, so that a number before or after one (a date, a count) does not hide it.
+      CARD = /(?<![\p{N}.,])\d(?:[ \-]?\d){12,}(?![\p{N}])/.freeze
+      DASHED = /(?<![A-Za-z0-9_\-\/.:])[A-Za-z0-9]{2,8}(?:-[A-Za-z0-9]{2,8}){1,11}(?![A-Za-z0-9_\/\-])/.freeze
+      SPACED = /(?<![A-Za-z0-9_\-\/.:])(?:[A-Za-z0-9]{4}(?:[ ][A-Za-z0-9]{4}){3,}|[A-Za-z0-9]{5}(?:[ ][A-Za-z0-9]{5}){3,})
+                (?![A-Za-z0-9_\/\-])/x.freeze
+      SPACED_SKETCHES = ['aaaa aaaa aaaa aaaa', 'aaaaa aaaaa aaaaa aaaaa'].freeze
+      PHRASE = /(?<![\p{L}\p{N}\-'’])(?:[a-z]{3,8} ){11,}[a-z]{3,8}(?![\p{L}\p{N}\-'’])/.freeze
+      SKETCH_FROM = '0-9A-Za-z+/_=-'
+      RUN_FROM = 'A-Za-z0-9+/_\\-'
+      NOT_RUN = /[^a]/n.freeze
+      SKETCH_TO = "#{'0' * 10}#{'a' * 52}b"
+      RUN_SKETCH = ('a' * 16).freeze
+      CARD_SKETCH = ('0' * 13).freeze
+      PHRASE_SKETCH = (['a'] * 12).join(' ').freeze
+      SAMPLE = 4096
+      UUID = /\A\/?[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{12}\z/.freeze
+      HEX = /\A(?:0x)?(?:[0-9a-f]+|[0-9A-F]+)\z/.freeze
+      BASE64 = %r{\A[A-Za-z0-9+/]{16,}={0,2}\z}.freeze
+      # Common English letter pairs: a run in which many pairs are common reads like words, not like
+      # a random key.
+      COMMON_PAIRS = %w[th he in er an re on at en nd ti es or te of ed is it al ar st to nt ng se ha as ou
+                        io le ve co me de hi ri ro ic ne ea ra ce li ch ll be ma si om ur ca el ta la ns
+                        di fo ho pe].freeze
+      COMMON = COMMON_PAIRS.to_h { |pair| [pair, true] }.freeze
+      # The largest share of common letter pairs a random run may have, by alphabet.
+      WORDLIKE = { mixed: 0.3, single: 0.35 }.freeze
+      # Lowest entropy (bits per character) of a random run by alphabet and length (about the first
+      # percentile of random runs of that length).
+      ENTROPY = { mixed: [[14, 3.2], [16, 3.3], [20, 3.5], [24, 3.6], [32, 3.95], [40, 4.2]],
+                  hex: [[16, 2.6], [20, 2.8], [24, 2.95], [32, 3.15], [40, 3.3]],
+                  single: [[16, 3.0], [20, 3.3], [24, 3.45], [32, 3.7], [40, 3.85]] }.freeze
+      STOPWORDS = %w[the and for not with from that this was are has have had does did but you your
+                     will can been were into when which there their they them then than its our out
+                     all any some what who how why where here over under after before about also
+                     only just more most such very same other each both few own should would could
+                     must may might shall being while because until again further once].to_h { |w| [w, true] }.freeze
+
+      module_function
+
+      # prefixes: whether the line holds one of PREFIXES.
+      # Each pattern runs only on lines whose sketch (letters as "a", digits as "0", the other characters
+      # of key runs as "b", made by tr, which costs far less than a pattern) shows it could match.
+      def call(line, prefixes = true)
+        line = line.gsub(PREFIXED, MASK) if prefixes
+        line = line.gsub(JWT, MASK) if line.include?('eyJ')
+        sketch = line.tr(SKETCH_FROM, SKETCH_TO)
+        if sketch.include?('0000') && sketch.delete(' b').include?(CARD_SKETCH)
+          line = line.gsub(CARD) { |digits| card(digits) }
+        end
+        if sketch.include?('a0') || sketch.include?('0a')
+          line = line.gsub(DASHED) { |code| code?(code, '-') ? MASK : code } if line.include?('-')
+          groups = sketch.tr('0', 'a')
+          line = line.gsub(SPACED) { |words| spaced_codes(words) } if SPACED_SKETCHES.any? { |form| groups.include?(form) }
+        end
+        line = line.gsub(PHRASE) { |words| phrase?(words) ? MASK : words } if phrase_sketch?(line)
+        runs(line)
+      end
+
+      # Every run of 16 or more base64, base64url, base32 or hex characters (with up to three "=" after
+      # it) judged by #run. The
+      # runs are found in a sketch of the line by plain substring search, which costs far less than a
+      # pattern with character classes; the sketch has the line's bytes where it matters, so byte
+      # offsets carry over.
+      def runs(line)
+        sketch = line.b.tr(RUN_FROM, 'a')
+        return line unless sketch.include?(RUN_SKETCH)
+
+        bytes = line.b
+        out = nil
+        last = 0
+        position = 0
+        while (start = sketch.index(RUN_SKETCH, position))
+          stop = sketch.index(NOT_RUN, start) || sketch.bytesize
+          pad = 0
+          pad += 1 while pad < 3 && sketch.getbyte(stop + pad) == 61 # "="
+          stop += pad
+          text = bytes.byteslice(start, stop - start).force_encoding(Encoding::UTF_8)
+          judged = run(text)
+          unless judged.equal?(text)
+            (out ||= ''.b) << bytes.byteslice(last, start - last) << judged.b
+            last = stop
+          end
+          position = stop
+        end
+        return line unless out
+
+        (out << bytes.byteslice(last, bytes.bytesize - last)).force_encoding(Encoding::UTF_8)
+      end
+
+      # The longest start of a run of digits (a number may follow a card number, "4111 1111 1111 1111
+      # 404") that is a card number, masked.
+      def card(text)
+        groups = text.split(/(?<=\d)(?=[ \-])/)
+        result = +''
+        first = 0
+        while first < groups.size
+          last = card_end(groups, first)
+          if last
+            lead = groups[first][/\A[ \-]*/]
+            result << lead << MASK
+            first = last + 1
+          else
+            result << groups[first]
+            first += 1
+          end
+        end
+        result
+      end
+
+      # The last group of the longest card number starting at group first (at most 19 digits), or nil.
+      def card_end(groups, first)
+        digits = 0
+        last = first
+        last += 1 while last < groups.size && (digits += groups[last].count('0-9')) <= 19
+        (last - 1).downto(first) do |candidate|
+          return candidate if card?(groups[first..candidate].join.sub(/\A[ \-]+/, ''))
+        end
+        nil
+      end
+
+      # Twelve words or more in a row, by a sketch: lowercase words as "a", anything else but blanks "x".
+      def phrase_sketch?(line)
+        line.count(' ') >= 11 && line.count('a-z') >= 36 &&
+          line.tr('a-z', 'a').tr('^a ', 'x').squeeze('a').include?(PHRASE_SKETCH)
+      end
+
+      # 13 to 19 digits with a card issuer's first digits that pass the Luhn check; spaces or dashes
+      # only between groups, one kind per number.
+      def card?(text)
+        separators = text.delete('0-9')
+        return false unless separators.empty? || (separators.squeeze.length == 1 && card_groups?(text))
+
+        digits = text.delete('^0-9')
+        return false unless digits.length.between?(13, 19) && issuer?(digits)
+
+        luhn?(digits)
+      end
+
+      # Groups as cards print them: fours (the last may be shorter), or 4-6-5 and 4-6-4.
+      def card_groups?(text)
+        sizes = text.split(/[ \-]/).map(&:length)
+        [[4, 6, 5], [4, 6, 4]].include?(sizes) || (sizes[0...-1].all?(4) && sizes.last.between?(1, 4))
+      end
+
+      def issuer?(digits)
+        first = digits[0]
+        return digits[0, 4].to_i.between?(2221, 2720) if first == '2'
+
+        %w[3 4 5 6].include?(first)
+      end
+
+      def luhn?(digits)
+        sum = 0
+        digits.reverse.each_char.with_index do |char, index|
+          value = char.to_i
+          value *= 2 if index.odd?
+          sum += value > 9 ? value - 9 : value
+        end
+        (sum % 10).zero?
+      end
+
+      # Four or more groups of one length ("JBSW Y3DP EHPK 3PXP"); plain words at either end ("code
+      # JBSW …") are not part of the code.
+      def spaced_codes(words)
+        groups = words.split(' ')
+        first = groups.index { |group| !plain_group?(group) } || groups.size
+        last = groups.rindex { |group| !plain_group?(group) } || -1
+        return words if last - first < 3 || !code?(groups[first..last].join(' '), ' ')
+
+        (groups[0...first] + [MASK] + groups[(last + 1)..-1]).join(' ')
+      end
+
+      def plain_group?(group)
+        !group.match?(/\d/) && word_share(group) >= 0.6
+      end
+
+      # Groups of letters and digits ("A3-K7P2QX-…", "JBSW Y3DP EHPK 3PXP", "1a2b3-4c5d6") that mix
+      # both and read like no words.
+      def code?(code, separator)
+        groups = code.split(separator)
+        letters = code.count('A-Za-z')
+        digits = code.count('0-9')
+        return false if letters.zero? || digits.zero?
+
+        total = letters + digits
+        mixed = groups.count { |group| group.match?(/[A-Za-z]/) && group.match?(/\d/) }
+        if separator == ' '
+          # Seeds written in groups ("JBSW Y3DP EHPK 3PXP"): four or more groups of one length.
+          return false unless groups.size >= 4 && groups.map(&:length).uniq.size == 1 && total >= 16
+        else
+          return false unless total >= 10 && (groups.size >= 3 || groups.all? { |group| group.length >= 4 })
+          return false unless mixed * 2 >= groups.size
+          # Every group of a code holds a digit or is upper case; "qt6-l10n-tools" is a name.
+          return false unless groups.all? { |group| group.match?(/\d/) || !group.match?(/[a-z]/) }
+        end
+        return false if groups.size == 2 && letter_digit_changes(code) < 4
+
+        word_share(code) <= 0.35 && entropy(code.delete(separator)) >= 2.8
+      end
+
+      def letter_digit_changes(code)
+        code.scan(/[A-Za-z](?=\d)|\d(?=[A-Za-z])/).size
+      end
+
+      # Twelve or more plain lowercase words with hardly any of the little words of prose: a recovery
+      # phrase.
+      def phrase?(words)
+        list = words.split(' ')
+        list.count { |word| STOPWORDS[word] } * 8 <= list.size
+      end
+
+      # A run of base64, base64url, base32 or hex characters: masked when it looks random; a path's
+      # random parts masked one by one.
+      def run(run)
+        return run if run.match?(UUID)
+        return path(run) if run.include?('/') && path?(run)
+        return MASK if random?(run)
+
+        if run.match?(/[_\-]/)
+          run.split(/([_\-])/).map { |part| random?(part) ? MASK : part }.join
+        else
+          run
+        end
+      end
+
+      # A run with slashes is a path when its parts read like names ("usr", "lib64", "Library"): half
+      # of them, or the first and one more; base64, which holds a "/" now and then, has few such parts.
+      def path?(run)
+        parts = run.split('/').reject(&:empty?)
+        named = parts.map { |part| name_part?(part) }
+        named.count(true) * 2 >= parts.size || (named.first && parts.first.length >= 3 && named.count(true) >= 2)
+      end
+
+      # "usr", "lib64", "x-linux", "Library", "KeyloftState", "CA", "2026".
+      def name_part?(part)
+        part.match?(/\A(?:[a-z]|[a-z]{2,}[a-z._\-]*\d*|[a-z]+(?:[._\-][a-z0-9]+)+|\d+|(?:[A-Z][a-z]{2,})+\d*|[A-Z]{2,6}\d*)\z/)
+      end
+
+      # A path's random parts masked, and the short jumbled ones beside them.
+      def path(run)
+        parts = run.split('/', -1)
+        return run unless parts.any? { |part| random?(part) }
+
+        parts.map { |part| random?(part) || (part.length >= 6 && jumbled?(part)) ? MASK : part }.join('/')
+      end
+
+      # Whether a run of 16 or more characters looks like a random key.
+      def random?(run)
+        return false if run.length < 16
+
+        text = run.end_with?('=') ? run.sub(/=+\z/, '') : run
+        return false if text.length < 16
+
+        upper = text.count('A-Z')
+        lower = text.count('a-z')
+        digits = text.count('0-9')
+        return false if upper.zero? && digits.zero?
+
+        others = text.length - upper - lower - digits
+        return false if others * 6 > text.length
+        return hex?(text, digits) if text.match?(HEX)
+
+        core = text.delete('^A-Za-z0-9')
+        return false if core.length < 14
+
+        padded = text.length < run.length && (run.length % 4).zero?
+        random = if upper.positive? && lower.positive?
+                   mixed_random?(text, core, upper, lower, digits, others, padded)
+                 else
+                   single_random?(text, core, upper, digits, others)
+                 end
+        random || encoded_text?(run)
+      end
+
+      # Upper and lower case: base64, base64url, base58 and the like.
+      def mixed_random?(text, core, upper, lower, digits, others, padded)
+        return false if !padded && (upper < 2 || lower < 2)
+        return false if changes(core) < (padded ? 0.0 : (digits.zero? ? 0.35 : 0.25))
+        # Camel-case names ("refreshKrb5Config", "GlobalSign_Root_R46") are made of words: lowercase
+        # runs, longer than a random run has them, that read like English or stand between separators.
+        return false if lower_runs(core) >= 3 && (others >= 2 || word_share(text) >= WORDLIKE[:mixed])
+
+        entropy(core) >= threshold(:mixed, core.length)
+      end
+
+      # One case and digits: base32, base36.
+      def single_random?(text, core, upper, digits, others)
+        return false if others.positive? || digits.zero?
+        # Lowercase names with a version or two in them ("libqt6printsupport6") have few digit groups.
+        return false if upper.zero? && text.scan(/\d+/).size < 3
+
+        entropy(core) >= threshold(:single, core.length) && word_share(text) <= WORDLIKE[:single]
+      end
+
+      # Base64 of printable text (credentials, a phrase): a decoded run of 12 or more printable ASCII
+      # characters, which random or word-like runs almost never decode to.
+      def encoded_text?(run)
+        return false unless (run.length % 4).zero? && run.match?(BASE64)
+
+        decoded = run.unpack1('m')
+        decoded.bytesize >= 12 && decoded.match?(/\A[\x20-\x7E]+\z/n)
+      end
+
+      def hex?(text, digits)
+        text = text.sub(/\A0x/, '')
+        letters = text.length - digits
+        return false if text.length < 16 || digits < 2 || letters < 2
+
+        entropy(text) >= threshold(:hex, text.length)
+      end
+
+      # A short part of a path next to a random one that changes case and digits like a random one.
+      def jumbled?(part)
+        part.match?(/[A-Z]/) && part.match?(/[a-z0-9]/) && changes(part.delete('^A-Za-z0-9')) >= 0.45
+      end
+
+      def threshold(kind, length)
+        ENTROPY.fetch(kind).reverse_each { |minimum, bits| return bits if length >= minimum }
+        ENTROPY.fetch(kind).first.last
+      end
+
+      # Measured on at most SAMPLE characters: a longer run is judged by its start.
+      def entropy(text)
+        text = text[0, SAMPLE]
+        size = text.length.to_f
+        -text.each_char.tally.values.sum { |count| (count / size) * Math.log2(count / size) }
+      end
+
+      # The mean length of the runs of lowercase letters.
+      def lower_runs(core)
+        runs = core[0, SAMPLE].scan(/[a-z]+/)
+        runs.empty? ? 0.0 : runs.sum(&:length).to_f / runs.size
+      end
+
+      # How often neighbouring characters change between upper case, lower case and digit.
+      def changes(core)
+        kinds = core.tr('A-Z', 'U').tr('a-z', 'l').tr('0-9', 'd')
+        return 0.0 if kinds.length < 2
+
+        kinds.squeeze.length.pred.to_f / kinds.length.pred
+      end
+
+      # The share of letter pairs that are common in English words.
+      def word_share(text)
+        pairs = hits = 0
+        text[0, SAMPLE].downcase.scan(/[a-z]{3,}/) do |letters|
+          (letters.length - 1).times do |index|
+            pairs += 1
+            hits += 1 if COMMON[letters[index, 2]]
+          end
+        end
+        pairs.zero? ? 0.0 : hits.to_f / pairs
+      end
+    end
+
+    # -------------------------------------------------------------------------------------------------
+    # Key blocks across lines
+
+    module Blocks
+      BEGIN_MARK = /-----BEGIN ([A-Z0-9 ]{1,60})-----/.freeze
+      END_MARK = /-----END ([A-Z0-9 ]{1,60})-----/.freeze
+      # A line of a key block's body or its headers ("Proc-Type: 4,ENCRYPTED").
+      BODY = %r{\A[\s"'>|*#,]*(?:[A-Za-z0-9+/=]{1,200}|[A-Za-z\-]+:\s.*)[\s"',\\n]*\z}.freeze
+      PUTTY_LINES = /\A\s*Private-Lines:\s*(\d{1,4})\s*\z/.freeze
+      BEFORE_END = /\A.*?(?=#{END_MARK})/.freeze
+
+      module_function
+
+      # Masks what a line holds of key blocks that start and, perhaps, end in it. Answers [line, true
+      # when a block stays open at its end].
+      def inline(line)
+        return [line, false] unless line.include?('-----BEGIN ')
+
+        open = false
+        result = line.gsub(/(#{BEGIN_MARK})(.*?)(#{END_MARK}|\z)/o) do
+          match = Regexp.last_match
+          open = match[4].empty?
+          "#{match[1]}#{MASK}#{match[4]}"
+        end
+        [result, open]
+      end
+    end
+
+    # -------------------------------------------------------------------------------------------------
+    # The layers together
+
+    # Which trigger words each line of a text holds, found once for the whole text by plain substring
+    # search (a regular expression with many alternatives costs far more per byte), so that a line is
+    # only searched for the words it holds and most lines skip most layers.
+    class Triggers
+      # text: the lines joined by line feeds.
+      def initialize(text)
+        bytes = text.b
+        lower = bytes.downcase(:ascii)
+        @starts = line_starts(bytes)
+        stems = text.ascii_only? ? KeyValue::ASCII_STEMS : KeyValue::STEMS
+        @stems = lines_holding(stems.map(&:b), lower) { |at, stop| KeyValue.whole_part?(bytes, lower, at, stop) }
+        @schemes = lines_holding(Structure::SCHEMES, lower)
+        @prefixes = lines_holding(Shape::PREFIXES, bytes)
+      end
+
+      # The stems line index holds.
+      def stems(index)
+        @stems.fetch(index, [])
+      end
+
+      def scheme?(index)
+        @schemes.key?(index)
+      end
+
+      def prefix?(index)
+        @prefixes.key?(index)
+      end
+
+      private
+
+      def line_starts(bytes)
+        starts = [0]
+        at = -1
+        starts << at + 1 while (at = bytes.index("\n", at + 1))
+        starts
+      end
+
+      # {line index => the needles found in it}; a block may refuse a find.
+      def lines_holding(needles, haystack)
+        found = {}
+        needles.each do |needle|
+          at = 0
+          while (at = haystack.index(needle, at))
+            stop = at + needle.bytesize
+            (found[line_of(at)] ||= []) << needle if !block_given? || yield(at, stop)
+            at = stop
+          end
+        end
+        found.each_value(&:uniq!)
+        found
+      end
+
+      def line_of(offset)
+        (@starts.bsearch_index { |start| start > offset } || @starts.size) - 1
+      end
+    end
+
+    class Redactor
+      # home: the home folder the product uses, or nil; database_home: the home of the user's entry in
+      # the password database, when it differs.
+      def initialize(home, database_home = nil)
+        @home = Home.new(home, database_home)
+      end
+
+      # One line of outside text (a log line, an environment value, command output). Stateless: key
+      # blocks and YAML blocks are only followed across lines by #lines.
+      def line(text)
+        text = Escaping.line(Decoding.text(text))
+        redact(text, false, Triggers.new(text), 0).first
+      end
+
+      # A file name, link target or archive member name: every control character escaped, tabs too,
+      # and a key's value found inside a word as well.
+      def name(text)
+        names([text]).first
+      end
+      alias path name
+
+      # Many names at once (the entries of a folder): the same as #name for each, in less time.
+      def names(texts)
+        texts = texts.map { |text| Escaping.name(Decoding.text(text)) }
+        triggers = Triggers.new(texts.join("\n"))
+        texts.each_with_index.map { |text, index| redact(text, true, triggers, index).first }
+      end
+
+      # The lines of one text (a log's tail, the journal), in order: key blocks (BEGIN to END, the
+      # body before an END whose BEGIN was cut off, PuTTY's private lines) and YAML blocks are followed
+      # from line to line.
+      def lines(rows)
+        rows = rows.map { |row| Escaping.line(decoded(row).chomp("\r")) }
+        triggers = Triggers.new(rows.join("\n"))
+        out = []
+        state = { block: false, yaml: nil, private_lines: 0 }
+        rows.each_with_index { |row, index| out << next_line(row, state, out, [triggers, index]) }
+        out
+      end
+
+      # A whole text: decoded, split into lines, each redacted (see #lines).
+      def document(text)
+        lines(Decoding.text(text).split("\n"))
+      end
+
+      # An environment value: proxies keep scheme, host and port; then every layer.
+      def environment(name, value)
+        text = value.to_s
+        text = text.split(',', -1).map { |item| proxy(item) }.join(',') if name.to_s.downcase.end_with?('_proxy')
+        line(text)
+      end
+
+      private
+
+      def decoded(row)
+        row.encoding == Encoding::UTF_8 && row.valid_encoding? ? row : Decoding.text(row)
+      end
+
+      # Answers [text, key block open at the end, YAML block indentation or nil].
+      def redact(text, name, triggers, index)
+        text = @home.replace(text)
+        text, block = Blocks.inline(text)
+        text = Structure.call(text, triggers.scheme?(index))
+        text, yaml = KeyValue.call(text, name: name, stems: triggers.stems(index))
+        text = Shape.call(text, triggers.prefix?(index))
+        [text, block, yaml]
+      end
+
+      def next_line(text, state, out, (triggers, index))
+        if state[:private_lines].positive?
+          state[:private_lines] -= 1
+          return MASK
+        end
+        if state[:block] || (text.match?(Blocks::END_MARK) && !text.match?(Blocks::BEGIN_MARK))
+          return MASK unless text.match?(Blocks::END_MARK)
+
+          mask_body_before(out) unless state[:block]
+          state[:block] = false
+          text = text.sub(Blocks::BEFORE_END, MASK)
+        elsif state[:yaml] && yaml_value?(text, state[:yaml])
+          return "#{text[/\A[ \t]*/]}#{MASK}"
+        end
+        state[:private_lines] = Regexp.last_match(1).to_i if text =~ Blocks::PUTTY_LINES
+        text, state[:block], state[:yaml] = redact(text, false, triggers, index)
+        text
+      end
+
+      def yaml_value?(text, indent)
+        text[/\A[ \t]*/].length > indent && !text.strip.empty?
+      end
+
+      # An END without its BEGIN (the start was cut off): the body lines just before it are masked.
+      def mask_body_before(out)
+        index = out.size - 1
+        while index >= 0 && out[index].match?(Blocks::BODY)
+          out[index] = MASK
+          index -= 1
+        end
+      end
+
+      # "user:p@ss/w@rd@proxy:3128" → "[REDACTED]@proxy:3128"; the scheme, host and port kept.
+      def proxy(item)
+        scheme = item[%r{\A\s*[A-Za-z][A-Za-z0-9+.\-]*://}].to_s
+        rest = item[scheme.length..-1].to_s
+        at = rest.rindex('@')
+        return item unless at
+
+        host = rest[(at + 1)..-1][%r{\A[^/?#\s]*}]
+        "#{scheme}#{MASK}@#{host}"
+      end
+    end
+  end
+end
