@@ -43,7 +43,9 @@ texts = {
   'quotes, separators, escapes' => ('password="\\"=:\'' * (SIZE / 16)),
   'keys without values' => ('password= token: secret=> ' * (SIZE / 26)),
   'at signs and query marks' => ('a:b@c?d=e&f#g=h ' * (SIZE / 16)),
-  'short words and digits' => ('ab1 cd2 ef3 gh4 ' * (SIZE / 16))
+  'short words and digits' => ('ab1 cd2 ef3 gh4 ' * (SIZE / 16)),
+  'escaped text without blanks' => ('a%3Db%26c%40d%253F&#61;' * (SIZE / 23)),
+  'keys in prose and code' => ('the key for jo is set(ENV[\'token\'] ' * (SIZE / 35))
 }
 
 # The baseline's redaction of the ordinary log, line by line as that script did it: seconds per MB.

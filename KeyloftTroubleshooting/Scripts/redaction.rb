@@ -13,10 +13,13 @@
 #  1. Structure: what has a known shape is reduced to its safe parts. URLs and "user:password@host"
 #     keep scheme, host and port (the user information is masked whatever its characters); every query
 #     value is masked; cookies keep their names; authorization values keep their scheme word.
+#     Escaped text (percent-encoded, JSON or HTML escapes, escaped twice) is seen decoded by this layer
+#     and the next, and masked where it was written.
 #  2. Key and value: a small lexer finds a secret-sounding key in any spelling (snake, kebab, camel,
-#     spaced, quoted, a command-line flag, several languages) followed by any separator, and masks the
-#     whole value: a quoted value to its closing quote, an unquoted one to the end of the line, a YAML
-#     block on the following, deeper indented lines.
+#     spaced, quoted, a command-line flag, a call, a subscript, several languages) followed by any
+#     separator or linking word ("is", "set to"), and masks the whole value: a quoted value to its
+#     closing quote, an unquoted one to the end of the line, a YAML block on the following, deeper
+#     indented lines.
 #  3. Shape: whatever the context, known token prefixes, JWTs, PEM and OpenSSH key blocks, card
 #     numbers that pass the Luhn check, grouped codes (recovery codes, secret keys, TOTP seeds),
 #     recovery phrases, and random-looking runs of 16 or more characters (entropy, character mix and
@@ -277,12 +280,17 @@ module Vantletools
       SCHEMES = %w[bearer basic digest negotiate ntlm].freeze
       KNOWN_WORDS = /\A[a-z]{1,12}\z/.freeze
       # "https://maria:Correct Horse@host": a password with spaces, which no URL may hold unencoded.
+      # "curl -u jo:hunter2", "--proxy-user jo:pw": the password after the user name.
+      USER_FLAG = /((?<![^\s"'])(?:-u|-U|--user|--proxy-user)(?:[ \t]+|=)["']?[^\s:"']*:)[^\s"']+/.freeze
       SPACED_USER_INFO = %r{([A-Za-z][A-Za-z0-9+.\-]{0,30}://)[^\s/@:]+:[^\s@]*(?:[ \t][^\s@/]+){1,3}@(?=[\p{L}\p{N}\[])}.freeze
 
       module_function
 
       # schemes: whether the line holds one of SCHEMES (in any case).
       def call(line, schemes = true)
+        if line.include?('-u') || line.include?('-U') || line.include?('user')
+          line = line.gsub(USER_FLAG) { "#{Regexp.last_match(1)}#{MASK}" }
+        end
         if line.include?('@') || line.include?('?') || line.include?('#')
           line = line.gsub(SPACED_USER_INFO) { "#{Regexp.last_match(1)}#{MASK}@" } if line.include?('@')
           line = line.gsub(TOKEN) { |token| token(token) }
@@ -408,35 +416,60 @@ module Vantletools
         passord heslo hasło haslo jelszó jelszo şifre sifre parola lozinka geslo secrète
         пароль секрет токен ключ 密码 密碼 口令 密钥 密鑰 金鑰 私钥 私鑰 令牌 パスワード 暗証番号
         秘密鍵 暗号鍵 トークン 비밀번호 암호 토큰 पासवर्ड סיסמה κωδικός รหัสผ่าน
+        sicherheitscode bestätigungscode bestaetigungscode verifizierungscode einmalcode backupcode
+        sicherungscode anmeldecode verificatiecode herstelcode beveiligingscode verifieringskod reservkod
+        återställningskod 验证码 驗證碼 恢复码 恢復碼 备用码 備用碼 安全码 確認コード 認証コード
+        バックアップコード リカバリーコード リカバリコード 復旧コード セキュリティコード 인증코드 인증번호 복구코드
+        백업코드 보안코드
       ].freeze
       # Words that make a key secret when they are one of its parts.
       PARTS = %w[
         pwd pw pass pswd psw pword passw pin pincode otp totp hotp mfa seed recovery auth sig
         signature session sessionid sessid sess cred creds csrf xsrf jwt bearer cvv cvc cvv2 csc
-        mdp clave chave chiave jeton jetons cle clé sandi khẩu 비밀
+        mdp clave chave chiave jeton jetons cle clé sandi khẩu 비밀 key klucz sleutel anahtar
       ].freeze
       # Parts that are also ordinary words of package and program names ("dbus-user-session:amd64"):
-      # after them a ":" counts only when a space or a quote follows it.
+      # after them a ":" or "->" counts only when a space or a quote follows it ("key->lock").
       WEAK = %w[pass session sess auth sig signature seed recovery jwt pin otp mfa cred creds csrf xsrf bearer
-                cvv cvc csc].freeze
+                cvv cvc csc key klucz sleutel anahtar].freeze
+      # Weak parts whose flag takes a value of any shape ("--key abcdef").
+      FLAG_STRONG = %w[key].freeze
+      # Words before "key" that make it no secret ("public key", "primaryKey", "shortcut key").
+      NOT_SECRET_HEADS = %w[public pub primary foreign sort partition shortcut hot modifier keyboard].freeze
       QUALIFIERS = %w[id key token code value string str data hash secret b64 base64 hex header cookie].freeze
       COOKIE = %w[cookie cookies setcookie].freeze
       AUTHORIZATION = %w[authorization authorisation proxyauthorization].freeze
       # "<head> key", "<head> code", "<head> phrase" and the like, in any spelling.
       HEADS = {
         %w[key keys schlüssel clé cle clave chave chiave sleutel klucz anahtar 키] =>
-          %w[api access secret private priv master encryption enc decryption signing sign recovery
+          %w[api access secret private priv master encryption enc decryption signing sign recovery backup setup
              session auth account license licence product shared client app application consumer ssh
              gpg pgp root wrapping vault storage subscription deploy personal sync aes hmac jwt service
              security host privater geheimer],
         %w[code codes phrase words word kit] =>
-          %w[recovery backup security secret seed verification auth authentication mfa 2fa totp otp
-             access pin login signin unlock setup emergency rescue one mnemonic sicherheits]
+          %w[recovery backup security secret seed verification auth authentication mfa 2fa 2sv totp otp
+             access pin login signin unlock setup emergency rescue one onetime twofactor twostep scratch sms
+             confirmation authenticator mnemonic sicherheits],
+        %w[код коды] => %w[резервный резервные одноразовый секретный],
+        %w[kodu kod] => %w[doğrulama dogrulama yedek kurtarma güvenlik guvenlik],
+        %w[코드 번호] => %w[인증 백업 복구 보안 확인]
       }.freeze
+      # Code words, secret through their head ("backup code 8392-1740"): strong, like "password".
+      CODES = %w[code codes].freeze
       HEAD_OF = HEADS.flat_map { |tails, heads| tails.map { |tail| [tail, heads] } }.to_h.freeze
       # Phrases of separate words ("mot de passe").
       PHRASES = ['mot de passe', 'clé privée', 'cle privee', 'كلمة المرور', 'كلمة السر'].freeze
       PHRASE_TAILS = PHRASES.map { |phrase| phrase.split(' ').last }.freeze
+      # Words whose head follows them ("code de vérification", "código de respaldo", "kod zapasowy",
+      # "код подтверждения"): the head after them, by the start of its word.
+      AFTER_TAILS = %w[code codes código códigos codigo codigos codice codici kod kody код коды klucz].freeze
+      FOLLOWING = /[ \t]+(?:(?:de|di|da|do|du|of|для|за)[ \t]+|d['’][ \t]*)?(?:(?:la|le|l['’])[ \t]*)?
+                   ([\p{L}\p{M}]{3,30})/xi.freeze
+      LINKING_WORDS = %w[de di da do du of для за la le l].freeze
+      AFTER_HEADS = %w[vérif verif secours récup recup sécur secur segur sicur sauvegarde backup respaldo
+                       connexion accès acces acceso acesso accesso authentif autentic confirm conferma
+                       weryfik zapas odzysk bezpiecz jednoraz dostęp dostep подтвержд восстанов проверк
+                       безопасн доступ].freeze
       # Keys whose value may follow after plain whitespace ("password hunter2"); only when the value
       # looks like one.
       STRONG = /pass(?:w|phrase|code)|paßwort|pwd|pw\z|secret|token|\Apin\z|otp|mnemonic|kennwort|geheim|contrase|senha|
@@ -448,25 +481,29 @@ module Vantletools
       # camel-case part starts and ends.
       ASCII_STEMS = %w[
         pass passw passe passph passc passk pwd pw psw secret token credential cred auth authoriz authoris
+        apikey masterkey privatekey secretkey accesskey authkey signingkey encryptionkey recoverykey
         sig signature sess session cookie pin pincode otp totp hotp mfa seed recover mnemonic csrf xsrf jwt bearer cvv cvc csc key code phrase word kit mdp clave chave chiave jeton cle sandi
         kennwort geheim schluessel zugangs anmelde wiederherstell contrase senha wachtwoord losenord salasana
-        adgangskode passord heslo haslo jelsz sifre parola lozinka geslo privee
+        adgangskode passord heslo haslo jelsz sifre parola lozinka geslo privee codigo codice kod kodu klucz
+        sicherheitscode bestaetigungscode verifizierungscode einmalcode backupcode sicherungscode
+        verificatiecode herstelcode beveiligingscode verifieringskod reservkod
       ].freeze
       OTHER_STEMS = %w[
         paß secrè schlüssel clé privée lösenord hasło şifre пароль секрет токен ключ 密码 密碼 口令 密钥 密鑰 金鑰 私钥
         私鑰 令牌 パスワード 暗証 秘密鍵 暗号鍵 トークン 비밀 암호 토큰 पासवर्ड סיסמ κωδικ รหัสผ่าน المرور
-        السر khẩu
+        السر khẩu código bestätigungscode återställningskod код 验证码 驗證碼 恢复码 恢復碼 备用码 備用碼 安全码
+        コード 코드 번호 인증번호
       ].flat_map { |word| [word, word.capitalize, word.upcase] }.uniq.freeze
       STEMS = (ASCII_STEMS + OTHER_STEMS).freeze
       IDENT_BEFORE = /[\p{L}\p{M}\p{N}_.\-]*\z/.freeze
       IDENT_AFTER = /[\p{L}\p{M}\p{N}_.\-]*/.freeze
-      WORDS_BEFORE = /(?:[\p{L}\p{M}\p{N}]+[ '’]+){1,3}\z/.freeze
+      WORDS_BEFORE = /(?:[\p{L}\p{M}\p{N}]+[ '’\-]+){1,3}\z/.freeze
       # Scripts written without spaces: the value may follow the key with no separator at all.
       UNSPACED = /[\p{Han}\p{Hiragana}\p{Katakana}\p{Hangul}\p{Thai}]/.freeze
 
       # A value an earlier layer masked whole ("?password=[REDACTED]&…"), left as it is.
       MASKED_VALUE = /#{Regexp.escape(MASK)}(?=[&;,\s"'}\]]|\z)/.freeze
-      SEPARATOR = /=>|:=|==?|:(?!:)|：|＝|->/.freeze
+      SEPARATOR = /=>|:=|==?|:(?!:)|：|＝|->|<-|(?:\|\||&&|\?\?|[+?.])=|[—–](?=[ \t])/.freeze
       BLANKS = /[ \t]*/.freeze
       YAML_BLOCK = /(?:[|>][+\-]?\d?)?[ \t]*\z/.freeze
       CLOSING = { '"' => '"', "'" => "'", '`' => '`', '“' => '”', '”' => '”', '„' => '“', '«' => '»',
@@ -476,6 +513,30 @@ module Vantletools
       QUOTE_END = /[\s,;}\])&\\]|\z/.freeze
       PLAIN_QUOTE_END = /[ \t]*(?:[,;)\]}][ \t]|[,;)\]}]?[ \t]*\z)/.freeze
       JSON_SCALAR = /-?[\p{L}\p{N}_.+\-]*/.freeze
+      # The name in a record after "key", and what leads from it to the record's value.
+      RECORD_NAME = /(\\*["']?)[\p{L}_][\p{L}\p{N}_.:\-]{0,63}\1/.freeze
+      RECORD_VALUE = %r{[ \t]*(?:,?[ \t]*\\*["']?value\\*["']?[ \t]*(?:=>|[:=])[ \t]*|
+                         </key>[ \t]*<(?:string|data|integer)>|>)}xi.freeze
+      RECORD_END = /[\s,;}\])&\\\/>]|\z/.freeze
+      # One piece of a call's arguments: a quoted text, a run without quotes and parentheses, or one
+      # character.
+      ARGUMENT_PIECE = /"(?:[^"\\]|\\.)*"?|'(?:[^'\\]|\\.)*'?|[^"'()]+|./.freeze
+      # Linking words between a key and its value: "is", "was set to", "has been changed to", "is now",
+      # in the languages of the labels; optionally after whose key it is ("password for the vault is").
+      LINK = '(?:(?:has|have|had|will|would|got|gets|is|was|were|are)[ \t]+)?(?:(?:been|being)[ \t]+)?
+              (?:(?:now|still|currently|just|also|already|then|again)[ \t]+)?
+              (?:(?:set|changed|reset|updated|rotated|switched|defaults|defaulted|initiali[sz]ed|generated|
+                 configured)[ \t]+(?:to|as|into)|is|was|are|were|be|been|becomes|became|equals|remains|reads|
+                 ist|war|lautet|est|était|etait|es|era|é|è|är|er|jest|это|является|был|была|было)
+              (?=[ \t:]|\z)(?:[ \t]+(?:now|still|currently|also|again|just))?[ \t]*:?[ \t]*'
+      LINKED = /(?:(?:for|of|on|at|in)(?:[ \t]+[^\s=:]+){1,3}?[ \t]+|(?:value|string|data|hash|code|id)[ \t]+)?
+                #{LINK}/xi.freeze
+      LINKED_QUOTE_END = /[,;.!?)\]}]*(?:[ \t]|\z)/.freeze
+      # Other words between the key and the link ("the password you chose is X"): only before a value
+      # that looks like one.
+      LOOSELY_LINKED = /(?:[^\s=:]+[ \t]+){1,3}?#{LINK}/xi.freeze
+      # A setter on the secret's field ("passwordField.sendKeys(…)", "token.set(…)", "pwInput.value =").
+      SETTERS = %w[set setvalue settext value text update put fill type sendkeys input enter].freeze
       # A word as a shell reads it: 'quoted', "quoted", \escaped and plain pieces, up to a blank.
       SHELL_WORD = /(?:'[^']*'?|"(?:[^"\\]|\\.)*"?|\\.|[^\s'"\\])+/.freeze
       # A netrc entry ("machine host login jo password pw"), on one line or as its own lines.
@@ -483,7 +544,10 @@ module Vantletools
       AUTH_SCHEME = /\A(Bearer|Basic|Digest|Negotiate|NTLM|Token|Kerberos|HOBA|Mutual|DPoP|AWS4-HMAC-SHA256|
                        SCRAM-SHA-\d+|OAuth|MAC|ApiKey|SSWS|GenieKey)([ \t]+)/xi.freeze
 
-      Key = Struct.new(:kind, :start, :stop, :quote, :flag, :strong, :inside, :stem_end, :weak, :netrc)
+      # part: the word that makes the key secret; subscript: the key stands in brackets ("ENV['TOKEN']");
+      # record: the key is the word "key", which may name the key of a record whose value follows.
+      Key = Struct.new(:kind, :start, :stop, :quote, :flag, :strong, :inside, :stem_end, :weak, :netrc, :part,
+                       :subscript, :record)
       # Memos, bounded: the same keys and quotes come back line after line.
       KIND_CACHE = {}
       PARTS_CACHE = {}
@@ -573,9 +637,22 @@ module Vantletools
         leading = ident[/\A[.\-]+/].to_s
         ident = ident[leading.length..-1]
         start += leading.bytesize
-        key = classify(line, ident, start, scanner.pos, floor, name, netrc)
+        key = classify(line, ident, start, scanner.pos, floor, name, netrc) ||
+              followed_key(line, scanner, ident, start, floor, name, netrc)
         key.stem_end = stem_end if key
         key
+      end
+
+      # A word whose head follows it ("code de vérification:", "kod zapasowy"): the key runs to the
+      # end of the head. Leaves the scanner after the key.
+      def followed_key(line, scanner, ident, start, floor, name, netrc)
+        return nil unless AFTER_TAILS.include?(parts_of(ident).last) && scanner.check(FOLLOWING)
+
+        head = scanner[1].downcase
+        return nil unless head_after([head])
+
+        scanner.pos += scanner.matched.bytesize
+        make_key(line, [:secret, nil, false, head], ident, start, scanner.pos, floor, name, netrc)
       end
 
       # Where the identifier holding the stem starts: ASCII identifier characters are walked back
@@ -603,14 +680,21 @@ module Vantletools
       def classify(line, ident, start, stop, floor, name, netrc)
         parts = parts_of(ident)
         previous = needs_previous?(parts) ? text_before(line, start, [floor, start - 48].max)[WORDS_BEFORE].to_s : ''
-        kind, inside, weak = kind_cached(parts, previous, ident, name)
-        return nil unless kind
+        found = kind_cached(parts, previous, ident, name)
+        found && make_key(line, found, ident, start, stop, floor, name, netrc)
+      end
 
+      # found: [kind, inside offset, weak, the part that makes the key secret].
+      def make_key(line, found, ident, start, stop, floor, name, netrc)
+        kind, inside, weak, part = found
         before = text_before(line, start, [floor, start - 8].max)
         quote = before[/\\*["'`]\z/]
         flag = before.match?(/(?:\A|[\s(\[{,;|])--?\z/) && (start - before.bytesize == floor || before.length > 2 || start < 8)
-        strong = flag || name || netrc || kind == :secret && ident.downcase.match?(STRONG)
-        Key.new(kind, start, stop, quote, flag, strong, inside && name ? inside : nil, nil, weak, netrc)
+        strong = flag || name || netrc || kind == :secret && (ident.downcase.match?(STRONG) || CODES.include?(part))
+        subscript = before.match?(/\[[ \t]*(?::|\\*["'`])?\z/)
+        record = FLAG_STRONG.include?(ident.downcase)
+        Key.new(kind, start, stop, quote, flag, strong, inside && name ? inside : nil, nil, weak, netrc, part, subscript,
+                record)
       end
 
       # Whether the words before the key can change its meaning ("api key", "mot de passe").
@@ -618,7 +702,7 @@ module Vantletools
         HEAD_OF.key?(parts.first) || PHRASE_TAILS.include?(parts.last)
       end
 
-      # [kind, inside offset, weak] of an identifier.
+      # [kind, inside offset, weak, part] of an identifier (see #kind_of).
       def kind_cached(parts, previous, ident, name)
         KIND_CACHE.clear if KIND_CACHE.size > 4096
         KIND_CACHE[[ident, previous, name]] ||= begin
@@ -640,20 +724,21 @@ module Vantletools
              .downcase.split(/[^\p{L}\p{M}\p{N}]+/).reject(&:empty?)
       end
 
-      # Answers [kind, offset in ident after which a name's value may follow, weak] or nil; weak: the
-      # key is secret only through a WEAK part.
+      # Answers [kind, offset in ident after which a name's value may follow, weak, the part that makes
+      # it secret] or nil; weak: the key is secret only through a WEAK part.
       def kind_of(parts, context, ident, previous, name)
-        return [:cookie, nil, false] if parts.any? { |part| COOKIE.include?(part) } || parts.last(2) == %w[set cookie]
-        return [:authorization, nil, false] if parts.any? { |part| AUTHORIZATION.include?(part) }
+        return [:cookie, nil, false, nil] if parts.any? { |part| COOKIE.include?(part) } || parts.last(2) == %w[set cookie]
+        return [:authorization, nil, false, nil] if parts.any? { |part| AUTHORIZATION.include?(part) }
 
         index = secret_part(parts, context)
         return nil if index && !name && !ident.match?(UNSPACED) && !key_like?(ident, parts, index)
         if index.nil?
           phrase = "#{previous.downcase.tr("’'", '  ').squeeze(' ')}#{parts.join(' ')}"
-          return PHRASES.any? { |words| phrase.end_with?(words) } ? [:secret, nil, false] : nil
+          return PHRASES.any? { |words| phrase.end_with?(words) } ? [:secret, nil, false, nil] : nil
         end
-        weak = WEAK.include?(parts[index]) && parts.none? { |part| INSIDE.any? { |word| part.include?(word) } }
-        [:secret, inside_offset(ident, parts, index), weak]
+        weak = WEAK.include?(parts[index]) && parts.none? { |part| INSIDE.any? { |word| part.include?(word) } } &&
+               !headed?(parts, context, index)
+        [:secret, inside_offset(ident, parts, index), weak, parts[index]]
       end
 
       # The index of the part that makes the key secret, or nil.
@@ -661,21 +746,43 @@ module Vantletools
         offset = context.size - parts.size
         parts.each_with_index do |part, index|
           return index if INSIDE.any? { |word| part.include?(word) }
+
+          at = offset + index
+          next if FLAG_STRONG.include?(part) && at.positive? && NOT_SECRET_HEADS.include?(context[at - 1])
           return index if PARTS.include?(part) && (!WEAK.include?(part) || head_noun?(parts, index))
 
-          heads = HEAD_OF[part]
-          before = context[offset + index - 1] if (offset + index).positive?
-          return index if heads && before && heads.include?(before)
+          return index if headed?(parts, context, index)
+          head = AFTER_TAILS.include?(part) && head_after(parts[(index + 1)..(index + 3)])
+          return index + 1 + head if head
         end
         nil
       end
 
+      # The index among words of the head that makes a code word before them secret ("código de
+      # verificación", "kod zapasowy"), or nil.
+      def head_after(words)
+        index = words.index { |word| !LINKING_WORDS.include?(word) }
+        index if index && AFTER_HEADS.any? { |start| words[index].start_with?(start) }
+      end
+
+      # Whether the part at index has a head before it ("api key", "one-time code").
+      def headed?(parts, context, index)
+        at = context.size - parts.size + index
+        heads = HEAD_OF[parts[index]]
+        heads && at.positive? && head?(heads, context[at - 1], at > 1 ? context[at - 2] : nil)
+      end
+
+      # A head of one word ("backup code") or of two ("one-time code", "2FA code").
+      def head?(heads, before, earlier)
+        heads.include?(before) || (earlier && heads.include?("#{earlier}#{before}"))
+      end
+
       # In a line, a secret word makes a key only as its last dotted part ("db.password", not
       # "signing-key.asc") with at most one more word after it ("secret_key_base", not
-      # "use-same-credentials-on-redirect").
+      # "use-same-credentials-on-redirect"), or before a setter ("passwordField.sendKeys").
       def key_like?(ident, parts, index)
         leaf = parts_of(ident.split('.').last.to_s)
-        return false if index < parts.size - leaf.size
+        return SETTERS.include?(leaf.join) && parts.size - leaf.size - index <= 2 if index < parts.size - leaf.size
 
         parts[(index + 1)..-1].count { |part| !QUALIFIERS.include?(part) } <= 1
       end
@@ -702,25 +809,32 @@ module Vantletools
         after_key = scanner.pos
         if key.quote
           scanner.skip(literal(key.quote))
-        elsif (closing = scanner.check(/\\*["'`](?=[ \t]*(?:=>|:|=|,))/))
+        elsif (closing = scanner.check(/\\*["'`](?=[ \t]*\]?[ \t]*(?:=>|:|=|,))/))
           # The opening quote stands before an earlier word of the key ("recovery code").
           key.quote = closing
           scanner.pos += closing.bytesize
+          key.subscript = true
         end
+        scanner.skip(/[ \t]*\]/) if key.subscript # "ENV['API_TOKEN'] = …", "config[:password] = …"
         blanks = scanner.skip(BLANKS).to_i
         if (separator = scanner.scan(SEPARATOR))
-          if (key.weak || key.kind == :cookie) && separator == ':' && !key.quote && scanner.check(/[^\s"'`]/)
+          if (key.weak || key.kind == :cookie) && %w[: ->].include?(separator) && !key.quote && scanner.check(/[^\s"'`]/)
             scanner.pos = after_key
             return [nil, nil]
           end
 
-          separated(line, scanner, key)
+          record = key.record && record_value(scanner)
+          record ? [record, nil] : separated(line, scanner, key)
         elsif key.inside
           inside_edit(line, key)
         elsif key.quote && scanner.check(/[ \t]*,/)
           [pair_value(line, scanner, key), nil]
         elsif element?(line, scanner, key)
           [element_value(line, scanner, key), nil]
+        elsif blanks.zero? && scanner.check(/\(/)
+          [call_value(scanner, key), nil]
+        elsif blanks.positive? && (linked = linked_value(scanner, key))
+          [linked, nil]
         elsif blanks.positive? && key.strong
           [spaced_value(line, scanner, key, name), nil]
         elsif line.byteslice(key.start, key.stop - key.start).match?(UNSPACED)
@@ -755,6 +869,72 @@ module Vantletools
         return [nil, nil] if value.empty?
 
         [[start, start + value.bytesize, masked(value, key.kind)], nil]
+      end
+
+      # A record of a name and its value after the word "key" ({"key": "password", "value": "x"},
+      # <add key="ApiKey" value="x"/>, <entry key="token">x</entry>): the value masked, the name too
+      # unless it reads like a name. nil when no value field follows.
+      def record_value(scanner)
+        scanner.skip(BLANKS)
+        start = scanner.pos
+        name = scanner.scan(RECORD_NAME)
+        between = name && scanner.scan(RECORD_VALUE)
+        value = if !between || (between.strip == '>' && !name.match?(/\A\\*["']/)) then nil
+                elsif between.end_with?('>') then scanner.scan(/[^<]+/) && MASK
+                else quoted_value(scanner, :secret, RECORD_END) || (scanner.scan(/[^\s,;}\]>\/]+/) && MASK)
+                end
+        return (scanner.pos = start; nil) unless value
+
+        name = name.sub(/[^"'\\].*[^"'\\]|[^"'\\]/, MASK) if name.match?(/\d/)
+        [start, scanner.pos, "#{name}#{between}#{value}"]
+      end
+
+      # "setPassword("x")", "set_token(a, b)": the arguments to the closing parenthesis; after a weak
+      # key ("session(3)") only a quoted one.
+      def call_value(scanner, key)
+        scanner.skip(/\([ \t]*/)
+        start = scanner.pos
+        quoted = quoted_value(scanner, key.kind, /[ \t]*\)/)
+        return [start, scanner.pos, quoted] if quoted
+        return nil if key.weak
+
+        arguments = +''
+        depth = 1
+        while (piece = scanner.check(ARGUMENT_PIECE))
+          depth += { '(' => 1, ')' => -1 }.fetch(piece, 0)
+          break if depth.zero?
+
+          arguments << piece
+          scanner.pos += piece.bytesize
+        end
+        arguments = arguments.sub(/\s+\z/, '')
+        return nil if arguments.empty? || arguments.match?(/\Ae?s\z/i) # "password(s)"
+
+        [start, start + arguments.bytesize, masked(arguments, key.kind)]
+      end
+
+      # "the master password is X", "token set to 'X'", "password for the vault was X": after a linking
+      # word a quoted value is always a value, and an unquoted one runs to the end of the line ("password
+      # is incorrect" loses its last word: prose is cheap, a secret is not); after a weak key ("auth is
+      # disabled") a lowercase word with a plain one after it is prose. After other words ("the password
+      # you chose is X"), only a value that looks like one.
+      def linked_value(scanner, key)
+        return nil if key.kind == :cookie
+
+        loose = !scanner.skip(LINKED)
+        return nil if loose && (key.weak || !scanner.skip(LOOSELY_LINKED))
+
+        start = scanner.pos
+        quoted = quoted_value(scanner, key.kind, LINKED_QUOTE_END)
+        return [start, scanner.pos, quoted] if quoted
+
+        value = scanner.check(/.*/).to_s.sub(/\s+\z/, '')
+        return nil if value.empty? || scanner.check(MASKED_VALUE)
+        words = value.split(/\s+/, 3).first(2).map { |word| word.sub(/[.,;:!?)\]]+\z/, '') }
+        return nil if loose && words.none? { |word| value_like?(word) }
+        return nil if key.weak && !key.strong && words.first.match?(/\A\p{Ll}{2,}\z/) && !value_like?(words[1].to_s)
+
+        [start, start + value.bytesize, masked(value, key.kind)]
       end
 
       # A JSON array or object after a quoted key, to its closing bracket or the end of the line.
@@ -856,6 +1036,9 @@ module Vantletools
 
       def element_value(line, scanner, key)
         scanner.skip(/>/)
+        record = key.record && record_value(scanner) # <key>SyncToken</key><string>…</string>
+        return record if record
+
         scanner.skip(%r{[ \t]*(?:</key>[ \t]*<(?:string|data|integer)>|</key>)}i)
         start = scanner.pos
         value = scanner.scan(/[^<]*/).to_s
@@ -886,13 +1069,16 @@ module Vantletools
       # The value of a flag: always after a strong key ("--password x"); after a weak one
       # ("--auth-local peer") when quoted or when it looks like a value.
       def flag_value?(word, key)
-        !key.weak || word.match?(/\A["']/) || word.match?(/\p{N}|[^\p{L}\p{M}\-]/)
+        !key.weak || FLAG_STRONG.include?(key.part) || word.match?(/\A["']/) || word.match?(/\p{N}|[^\p{L}\p{M}\-]/)
       end
 
       # After a plain key and a blank: prose ("password expired", "passwd (1:4.13-1)") or a value.
       def secret_looking_word?(word)
-        return false unless word.match?(/\A[^(\[{<]*[\p{L}\p{N}]/)
+        word.match?(/\A[^(\[{<]*[\p{L}\p{N}]/) && value_like?(word)
+      end
 
+      # A word with a digit, a symbol, a capital inside or many letters: not a word of prose.
+      def value_like?(word)
         word.match?(/\p{N}/) || word.match?(/[^\p{L}\p{M}]/) || word.match?(/\A.+\p{Lu}/) || word.length >= 12
       end
 
@@ -1185,6 +1371,7 @@ module Vantletools
       # random parts masked one by one.
       def run(run)
         return run if run.match?(UUID)
+        return MASK if run.include?('/') && encoded_text?(run) # base64 of "user:password" holds "/" now and then
         return path(run) if run.include?('/') && path?(run)
         return MASK if random?(run)
 
@@ -1354,6 +1541,139 @@ module Vantletools
     end
 
     # -------------------------------------------------------------------------------------------------
+    # Escaped text
+
+    # Text that another program escaped ("next=%2Fa%3Faccess_token%3D…", "https%3A%2F%2Fu%3Apw%40host",
+    # JSON's "token\u003d…", HTML's "token&#61;…", escaped twice as "%253D"): the structure and
+    # key-value layers see the line decoded, and what they mask is masked where it was written; the
+    # rest is shown as it came.
+    module Encoded
+      # The escaped characters that give text its structure: blank, quotes, "#", "&", ",", "/", ":",
+      # ";", "=", "?", "@".
+      STRUCTURE = '(?:2[023467CcFf]|3[ABDFabdf]|40)'
+      ESCAPE = Regexp.new("%(?:25)*#{STRUCTURE}|\\\\(?:u00|x)#{STRUCTURE}|&#[xX]#{STRUCTURE};|" \
+                          '&#(?:3[24589]|4[47]|5[89]|6[134]);|&(?:amp|quot|apos);').freeze
+      # One escaped printable ASCII character, or a percent-encoded UTF-8 character ("%C3%B3"); another
+      # escape, or a "%" alone, stays as it is.
+      ONE = Regexp.new('%[2-7]\h|%[C-Fc-f]\h(?:%[89ABab]\h){1,3}|\\\\u00[2-7]\h|\\\\x[2-7]\h|&#[xX][2-7]\h;|' \
+                       '&#(?:3[2-9]|[4-9]\d|1[01]\d|12[0-6]);|&(?:amp|quot|apos);', nil, 'n').freeze
+      NAMED = { '&amp;' => '&', '&quot;' => '"', '&apos;' => "'" }.freeze
+      # Each escape's character, found once.
+      DECODED = Hash.new do |table, escape|
+        table.clear if table.size > 1024
+        code = escape.match?(/\A&#\d/) ? escape[2..-2].to_i : escape.delete(';')[-2, 2].hex
+        table[escape] = NAMED[escape] || (escape.count('%') > 1 ? [escape.delete('%')].pack('H*') : code.chr)
+      end
+      LEVELS = 3
+
+      module_function
+
+      # The line with what the structure and key-value layers find in its decoded form masked where
+      # it was written. stems, schemes: as found for the line as it came (see Triggers): escapes
+      # stand for structure, not for the letters of a key.
+      def call(line, stems, schemes)
+        return line unless line.match?(ESCAPE)
+
+        bytes = line.b
+        levels = []
+        view = bytes
+        LEVELS.times do
+          break unless view.match?(ESCAPE)
+
+          view, *map = decode(view)
+          levels.unshift(map)
+        end
+        # Bytes that are no UTF-8 read as "?", one for one, so that offsets carry over.
+        view = view.force_encoding(Encoding::UTF_8).scrub { |bad| '?' * bad.bytesize }
+
+        stems += KeyValue::OTHER_STEMS.select { |stem| view.include?(stem) } unless view.ascii_only?
+        out = KeyValue.call(Structure.call(view, schemes), stems: stems).first
+        return line if out == view
+
+        spans = masked_spans(view.b, out.b) || [[0, view.bytesize]]
+        spans = spans.map do |span|
+          levels.inject(span) { |(from, to), map| [source(map, from, false), source(map, to - 1, true)] }
+        end
+        apply(bytes, spans)
+      end
+
+      # [the text with every escape decoded; for each escape, where its character starts in that text
+      # and where it ends, where the escape starts in the text given and where it ends].
+      def decode(bytes)
+        starts = []
+        ends = []
+        offsets = []
+        stops = []
+        shift = 0
+        text = bytes.gsub(ONE) do |escape|
+          at = Regexp.last_match.begin(0)
+          char = DECODED[escape]
+          starts << at - shift
+          ends << at - shift + char.bytesize
+          offsets << at
+          stops << at + escape.bytesize
+          shift += escape.bytesize - char.bytesize
+          char
+        end
+        [text, starts, ends, offsets, stops]
+      end
+
+      # Where the decoded byte at offset begins (or, with stop, ends) in the text it was decoded from.
+      def source(map, offset, stop)
+        starts, ends, offsets, stops = map
+        index = (starts.bsearch_index { |start| start > offset } || starts.size) - 1
+        return offset + (stop ? 1 : 0) if index.negative?
+        return stop ? stops[index] : offsets[index] if offset < ends[index]
+
+        stops[index] + (offset - ends[index]) + (stop ? 1 : 0)
+      end
+
+      # The spans of view that out shows as MASK, out being view with spans replaced by MASK. The
+      # pieces kept between the masks are placed as early and as late as they fit; each mask covers
+      # all its span may be (exact when both agree). nil when out does not fit view.
+      def masked_spans(view, out)
+        pieces = out.split(MASK.b, -1)
+        return nil if pieces.size < 2
+
+        first = pieces.shift.bytesize
+        last = pieces.pop
+        limit = view.bytesize - last.bytesize
+        return nil unless view.end_with?(last) && view.start_with?(out.byteslice(0, first)) && first < limit
+
+        ends = []
+        from = first
+        pieces.each do |piece|
+          at = view.index(piece, from + 1)
+          return nil unless at && at + piece.bytesize < limit
+
+          ends << (from = at + piece.bytesize)
+        end
+        starts = []
+        to = limit
+        pieces.reverse_each do |piece|
+          at = view.rindex(piece, to - 1 - piece.bytesize)
+          return nil unless at && at > first
+
+          starts.unshift(to = at)
+        end
+        [first, *ends].zip([*starts, limit])
+      end
+
+      def apply(bytes, spans)
+        out = ''.b
+        position = 0
+        spans.each do |from, to|
+          next if to <= position
+
+          # A span that starts inside or right after the last one extends its mask.
+          out << bytes.byteslice(position, from - position) << MASK if out.empty? || from > position
+          position = to
+        end
+        (out << bytes.byteslice(position, bytes.bytesize - position)).force_encoding(Encoding::UTF_8)
+      end
+    end
+
+    # -------------------------------------------------------------------------------------------------
     # The layers together
 
     # Which trigger words each line of a text holds, found once for the whole text by plain substring
@@ -1475,6 +1795,9 @@ module Vantletools
       def redact(text, name, triggers, index)
         text = @home.replace(text)
         text, block = Blocks.inline(text)
+        if text.include?('%') || text.include?('\\') || text.include?('&')
+          text = Encoded.call(text, triggers.stems(index), triggers.scheme?(index))
+        end
         text = Structure.call(text, triggers.scheme?(index))
         text, yaml = KeyValue.call(text, name: name, stems: triggers.stems(index))
         text = Shape.call(text, triggers.prefix?(index))

@@ -17,7 +17,8 @@ class TestRedactionFuzz < Minitest::Test
   KEYS = ['password', 'passwd', 'pwd', 'pass', 'secret', 'token', 'api_key', 'apiKey', 'X-Api-Key', 'access_token',
           'auth_token', 'client_secret', 'masterKey', 'master_password', 'passphrase', 'pin', 'otp', 'session',
           'sessionId', 'private_key', 'recovery code', 'Passwort', 'mot de passe', 'contraseña', 'senha', 'пароль',
-          '密码', 'DB_PASSWORD', 'refresh-token', 'csrfToken'].freeze
+          '密码', 'DB_PASSWORD', 'refresh-token', 'csrfToken', 'key', 'backup code', '2FA code', 'one-time code',
+          'Bestätigungscode', 'código de verificación'].freeze
   PRINTABLE = [*'a'..'z', *'A'..'Z', *'0'..'9', *%w[! # $ % & ( ) * + , - . / : ; < = > ? @ [ ] ^ _ { | } ~ ']].freeze
   ALNUM = [*'a'..'z', *'A'..'Z', *'0'..'9'].freeze
 
@@ -32,7 +33,12 @@ class TestRedactionFuzz < Minitest::Test
     ->(key, value) { "\"#{key}\"=>\"#{value.gsub('\\', '\\\\\\\\').gsub('"', '\\"')}\"" },
     ->(key, value) { "--#{key.tr(' ', '-')} '#{value.gsub("'", "'\\\\''")}' --verbose" },
     ->(key, value) { "--#{key.tr(' ', '-')}=#{value.delete(' ')}" },
-    ->(key, value) { "<#{key.tr(' ', '_')}>#{value.delete('<')}</#{key.tr(' ', '_')}>" }
+    ->(key, value) { "<#{key.tr(' ', '_')}>#{value.delete('<')}</#{key.tr(' ', '_')}>" },
+    ->(key, value) { "the #{key} #{%w[is was][value.length % 2]} \"#{value.delete('"')}\"" },
+    ->(key, value) { "#{key} #{['is', 'set to', 'has been changed to'][value.length % 3]} #{value}" },
+    ->(key, value) { "set#{key.split(/[ _\-]/).map(&:capitalize).join}(\"#{value.gsub('\\', '\\\\\\\\').gsub('"', '\\"')}\")" },
+    ->(key, value) { "ENV['#{key}'] = '#{value.gsub('\\', '\\\\\\\\').gsub("'", "\\\\'")}'" },
+    ->(key, value) { "next=#{"/cb?#{key}=#{value}".b.gsub(/[^A-Za-z0-9]/n) { |char| format('%%%02X', char.ord) }}" }
   ].freeze
 
   def setup
