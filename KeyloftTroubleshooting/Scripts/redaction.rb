@@ -1056,10 +1056,11 @@ module Vantletools
         end
 
         word = scanner.scan(name ? /.+/ : SHELL_WORD).to_s
-        judged = word.sub(/[.,;:!?)\]]+\z/, '')
+        judged = (name ? word[SHELL_WORD].to_s.sub(/\.[A-Za-z0-9]{1,5}\z/, '') : word).sub(/[.,;:!?)\]]+\z/, '')
         return (scanner.pos = start; nil) if word.empty? || judged == MASK
 
-        unless name || key.netrc || (key.flag ? flag_value?(judged, key) : secret_looking_word?(judged))
+        # In a name, a weak key ("Key loft", "Session 2") takes the next word only when it looks like a value.
+        unless (name && !key.weak) || key.netrc || (key.flag ? flag_value?(judged, key) : secret_looking_word?(judged))
           scanner.pos = start
           return nil
         end
