@@ -202,6 +202,8 @@ QProcessEnvironment userEnvironment(const QString& home, const QStringList& lang
 class TestGermanWindow : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<PrivateXServer> xServer_; // for the real programs, started with the first
+
 private slots:
     void initTestCase() {
         marking = new MarkingTranslator;
@@ -209,6 +211,7 @@ private slots:
         QCoreApplication::installTranslator(marking);
         DiagnosticsController::setBundlePathForTesting(QStringLiteral(KEYLOFT_BUNDLE_DIR));
     }
+    void cleanupTestCase() { xServer_.reset(); }
 
     // The walk finds what escaped translation wherever it hides (the row's name begins with the place),
     // and lets data and translations pass.
@@ -388,7 +391,7 @@ private slots:
 
     // The real window and password program take the language from LANG and LANGUAGE when they start:
     // the German title for German and Austrian German, the English one for a language without a
-    // translation. Needs the test run's X server.
+    // translation. On an X server of this test's own, where no other test's windows or keys come in.
     void theRealProgramsFollowTheLocale_data() {
         const QString window = QStringLiteral(KEYLOFT_APP_EXECUTABLE);
         const QString askpass = QStringLiteral(KEYLOFT_BUNDLE_DIR "/Contents/libexec/keyloft-askpass");
@@ -408,16 +411,17 @@ private slots:
         QFETCH(QString, program);
         QFETCH(QStringList, locale);
         QFETCH(QString, title);
-        const QString display = qEnvironmentVariable("KEYLOFT_TEST_DISPLAY");
-        if (display.isEmpty() || QStandardPaths::findExecutable(u"xdotool"_qs).isEmpty())
-            QSKIP("needs the test run's X server (KEYLOFT_TEST_DISPLAY) and xdotool");
+        if (QStandardPaths::findExecutable(u"xdotool"_qs).isEmpty())
+            QSKIP("needs xdotool");
+        if (!xServer_)
+            xServer_ = std::make_unique<PrivateXServer>();
+        QVERIFY2(!xServer_->display().isEmpty(), "Xvfb could not be started");
         QTemporaryDir home;
         QProcessEnvironment env = userEnvironment(home.path(), locale);
-        env.insert(u"DISPLAY"_qs, display);
+        env.insert(u"DISPLAY"_qs, QString::fromLatin1(xServer_->display()));
         QProcess tool;
         tool.setProcessEnvironment(env);
         tool.start(program, program.endsWith(u"askpass"_qs) ? QStringList{u"Passwort?"_qs} : QStringList{});
-        // Mapped or not: another test may play the window manager meanwhile and hold the map back.
         const auto windowTitled = [&] {
             QProcess search;
             search.setProcessEnvironment(env);
@@ -427,8 +431,11 @@ private slots:
             search.waitForFinished();
             return !search.readAllStandardOutput().trimmed().isEmpty();
         };
-        const bool found =
-            QTest::qWaitFor([&] { return tool.state() == QProcess::Running && windowTitled(); }, 30000);
+        // Until the window shows or the program gives up.
+        bool found = false;
+        QVERIFY(tool.waitForStarted());
+        (void)QTest::qWaitFor([&] { return tool.state() != QProcess::Running || (found = windowTitled()); },
+                              30000);
         tool.kill();
         tool.waitForFinished();
         QVERIFY2(found, tool.readAllStandardError().constData());

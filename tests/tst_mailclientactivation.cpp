@@ -4,6 +4,7 @@
 #include "FakeMailDesktop.h"
 #include "MailMessage.h"
 #include "Platform/MailClientActivation.h"
+#include "support/TestSupport.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -95,6 +96,8 @@ private:
 class TestMailClientActivation : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { testDisplay = qgetenv("DISPLAY"); }
+
     void windowMatching_data() {
         QTest::addColumn<VTMailHandler>("handler");
         QTest::addColumn<QList<VTClientWindow>>("windows");
@@ -204,27 +207,7 @@ private slots:
     }
 };
 
-// The X11 cases need a real X server: start a private Xvfb and run the whole test as an X11 client of it.
-int main(int argc, char* argv[]) {
-    QProcess server;
-    server.start(QStringLiteral("Xvfb"),
-                 {"-displayfd", "1", "-terminate", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
-    if (!server.waitForStarted() || !server.waitForReadyRead(10000)) {
-        std::fprintf(stderr, "Xvfb could not be started\n");
-        return 1;
-    }
-    testDisplay = ':' + server.readLine().trimmed();
-    qputenv("DISPLAY", testDisplay);
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    int status = 0;
-    {
-        QApplication app(argc, argv);
-        TestMailClientActivation test;
-        status = QTest::qExec(&test, argc, argv);
-    }
-    server.terminate();
-    server.waitForFinished();
-    return status;
-}
+// The X11 cases play the window manager: on a display of their own, where no other program's windows wait.
+KEYLOFT_TEST_MAIN_ON_PRIVATE_X_SERVER(TestMailClientActivation)
 
 #include "tst_mailclientactivation.moc"

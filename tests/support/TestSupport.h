@@ -7,15 +7,18 @@
 #include <QByteArray>
 #include <QFile>
 #include <QLocale>
+#include <QProcess>
 #include <QStringList>
 #include <QTemporaryFile>
 
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 // Switches the C library and Qt to a user locale (as QCoreApplication does from LANG) and back.
@@ -149,14 +152,72 @@ private:
     VTSystemLogSink previous_;
 };
 
+// An X server (Xvfb) of the test's own, for a test that takes a whole display: one that plays its window
+// manager, moves its pointer, types into its windows or starts programs whose windows a test beside it
+// could take for its own (ctest runs tests side by side). The numbers KEYLOFT_XVFB_DISPLAYS ("FIRST LAST")
+// names are tried in turn, else the server takes the first free one. It never resets: Xvfb otherwise
+// starts afresh whenever its last client leaves and refuses the programs that connect meanwhile.
+// display() is empty when no server came up. The server ends with the object, or with this process.
+class PrivateXServer {
+public:
+    PrivateXServer() {
+        const QStringList range =
+            qEnvironmentVariable("KEYLOFT_XVFB_DISPLAYS").split(u' ', Qt::SkipEmptyParts);
+        QStringList numbers;
+        for (int n = range.value(0).toInt(); range.size() == 2 && n <= range.value(1).toInt(); ++n)
+            numbers << u':' + QString::number(n);
+        if (range.size() != 2)
+            numbers << QString();
+        server_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        for (const QString& number : numbers) {
+            // The server writes its number once it takes clients; it ends at once on a number in use.
+            const QStringList arguments =
+                QStringLiteral("-displayfd 1 -noreset -nolisten tcp -screen 0 1280x800x24").split(u' ');
+            server_.start(u"Xvfb"_qs, number.isEmpty() ? arguments : QStringList{number} + arguments);
+            if (server_.waitForReadyRead(10000)) {
+                display_ = ':' + server_.readLine().trimmed();
+                return;
+            }
+            server_.kill();
+            server_.waitForFinished();
+        }
+    }
+    ~PrivateXServer() {
+        server_.terminate();
+        server_.waitForFinished();
+    }
+    PrivateXServer(const PrivateXServer&) = delete;
+    PrivateXServer& operator=(const PrivateXServer&) = delete;
+    [[nodiscard]] QByteArray display() const { return display_; }
+
+private:
+    QProcess server_;
+    QByteArray display_;
+};
+
 // main() for a test program whose window tests need a real X server: its windows go to the test run's
-// private one when the run names it (KEYLOFT_TEST_DISPLAY), offscreen otherwise (those tests then skip).
+// shared one when the run names it (KEYLOFT_TEST_DISPLAY), offscreen otherwise (those tests then skip).
 #define KEYLOFT_TEST_MAIN_ON_TEST_X_SERVER(TestClass)                                                        \
     int main(int argc, char* argv[]) {                                                                       \
         if (const QByteArray display = qgetenv("KEYLOFT_TEST_DISPLAY"); !display.isEmpty()) {                \
             qputenv("DISPLAY", display);                                                                     \
             qputenv("QT_QPA_PLATFORM", "xcb");                                                               \
         }                                                                                                    \
+        QApplication app(argc, argv);                                                                        \
+        TestClass test;                                                                                      \
+        return QTest::qExec(&test, argc, argv);                                                              \
+    }
+
+// main() for a test program that runs as a client of a PrivateXServer of its own; fails without one.
+#define KEYLOFT_TEST_MAIN_ON_PRIVATE_X_SERVER(TestClass)                                                     \
+    int main(int argc, char* argv[]) {                                                                       \
+        const PrivateXServer server;                                                                         \
+        if (server.display().isEmpty()) {                                                                    \
+            std::fprintf(stderr, "Xvfb could not be started\n");                                             \
+            return 1;                                                                                        \
+        }                                                                                                    \
+        qputenv("DISPLAY", server.display());                                                                \
+        qputenv("QT_QPA_PLATFORM", "xcb");                                                                   \
         QApplication app(argc, argv);                                                                        \
         TestClass test;                                                                                      \
         return QTest::qExec(&test, argc, argv);                                                              \
