@@ -3,7 +3,9 @@
 # start_private_xvfb FIRST LAST
 #   Starts Xvfb on the first display number from FIRST to LAST that nobody uses and waits until its
 #   socket is there. Sets display (":N") and xvfb_pid; the caller stops the server. Answers 1, with a
-#   line on standard error, when no number is free or the server does not come up.
+#   line on standard error, when no number is free or the server does not come up. The server never
+#   resets: by default Xvfb starts afresh whenever its last client leaves and refuses whoever connects
+#   meanwhile, which fails a program that a test starts just after another one ended.
 start_private_xvfb() {
   display=
   local n
@@ -14,7 +16,7 @@ start_private_xvfb() {
     echo "No free X display between :$1 and :$2." >&2
     return 1
   fi
-  Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp -noreset >/dev/null 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 50); do
     [ -e "/tmp/.X11-unix/X${display#:}" ] && return 0
