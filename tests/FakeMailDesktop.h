@@ -1,9 +1,9 @@
 #pragma once
 
 // A desktop whose default mail client is the fakemail helper, for tests that run the real xdg-email: a
-// temporary HOME with mimeapps.list and the client's desktop entry, the fake programs first on PATH, and
-// this process's environment (inherited by children) pointed at it, with no desktop session and a DISPLAY
-// that need not exist, until the object goes.
+// temporary HOME with mimeapps.list and the client's desktop entry, the fake programs first on PATH, and this
+// process's environment (inherited by children) pointed at it, with no desktop session and a DISPLAY that
+// need not exist, until the object goes.
 
 #include <QDir>
 #include <QFile>
@@ -22,14 +22,14 @@
 
 class FakeMailDesktop {
 public:
-    // One start of a fake program: its name, its arguments, and the first mailto URI among them decoded
-    // into its parts.
+    // One start of a fake program: its name, its arguments, and the first mailto URI among them decoded into
+    // its recipient and fields (subject, body, attach; line breaks as sent).
     struct Message {
         qint64 pid = 0;
         QString program;
         QStringList arguments;
         QString to;
-        QMap<QString, QString> fields; // subject, body, attach (decoded; line breaks as sent)
+        QMap<QString, QString> fields;
     };
 
     FakeMailDesktop() {
@@ -40,10 +40,10 @@ public:
         set("HOME", root() + "/home");
         set("XDG_CONFIG_HOME", root() + "/config");
         set("XDG_DATA_HOME", root() + "/data");
+        set("FAKEMAIL_LOG", root() + "/fakemail.log");
         set("XDG_DATA_DIRS", QString(""));
         set("XDG_CONFIG_DIRS", QString(""));
         set("DISPLAY", QStringLiteral(":97"));
-        set("FAKEMAIL_LOG", root() + "/fakemail.log");
         for (const char* name :
              {"XDG_CURRENT_DESKTOP", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID",
               "MATE_DESKTOP_SESSION_ID", "DESKTOP_SESSION", "LXQT_SESSION_CONFIG", "MAILER", "BROWSER",
@@ -55,14 +55,11 @@ public:
     ~FakeMailDesktop() {
         // Fakes told to stay alive are ended here; the check keeps a reused pid's process safe.
         for (const Message& message : messages())
-            if (programs_.count(
-                    QFileInfo(QFileInfo(QStringLiteral("/proc/%1/exe").arg(message.pid)).symLinkTarget())
-                        .fileName()))
+            if (programs_.count(QFileInfo(QStringLiteral("/proc/%1/exe").arg(message.pid)).symLinkTarget()))
                 ::kill(static_cast<pid_t>(message.pid), SIGKILL);
         for (const auto& [name, value] : saved_)
             value ? qputenv(name.constData(), *value) : qunsetenv(name.constData());
     }
-
     FakeMailDesktop(const FakeMailDesktop&) = delete;
     FakeMailDesktop& operator=(const FakeMailDesktop&) = delete;
 
@@ -79,7 +76,8 @@ public:
               "[Default Applications]\nx-scheme-handler/mailto=" + desktopId + "\n");
         write(root() + "/data/applications/" + QString::fromUtf8(desktopId),
               "[Desktop Entry]\nType=Application\nName=Fake Mail\nExec=" + program +
-                  " %u\nStartupWMClass=FakeMailWindow\nMimeType=x-scheme-handler/mailto;\n" +
+                  " %u\nStartupWMClass=FakeMailWindow\nMimeType=x-scheme-handler/"
+                  "mailto;\n" +
                   (terminal ? "Terminal=true\n" : ""));
     }
     void setClientExit(int status) { set("FAKEMAIL_EXIT", QString::number(status)); }
@@ -87,8 +85,7 @@ public:
     // Sets (or, when absent, removes) a variable for the rest of the test; restored at the end.
     void set(const char* name, const std::optional<QString>& value) {
         if (!saved_.count(name))
-            saved_[name] =
-                qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name)) : std::nullopt;
+            saved_[name] = qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
         value ? qputenv(name, value->toLocal8Bit()) : qunsetenv(name);
     }
 
@@ -109,8 +106,8 @@ public:
         return result;
     }
 
-    // How many bytes the fake client with this pid got written when told to flood its output; absent
-    // until it has finished.
+    // How many bytes the fake client with this pid got written when told to flood its output; absent until it
+    // has finished.
     [[nodiscard]] std::optional<qint64> floodedBytes(qint64 pid) const {
         for (const QJsonObject& record : records())
             if (record.value("pid").toInteger() == pid && record.contains("flooded"))
@@ -120,10 +117,10 @@ public:
 
 private:
     QByteArray installFake(const QByteArray& name) {
-        const QByteArray program = QFile::encodeName(root()) + "/bin/" + name;
-        programs_.insert(QFile::decodeName(name));
-        QFile::copy(QStringLiteral(KEYLOFT_HELPERS_DIR "/fakemail"), QFile::decodeName(program));
-        return program;
+        const QString program = root() + "/bin/" + QString::fromUtf8(name);
+        programs_.insert(program);
+        QFile::copy(QStringLiteral(KEYLOFT_HELPERS_DIR "/fakemail"), program);
+        return QFile::encodeName(program);
     }
 
     [[nodiscard]] QList<QJsonObject> records() const {
@@ -150,19 +147,19 @@ private:
         Message message{record.value("pid").toInteger(), record.value("program").toString(), {}, {}, {}};
         for (const QJsonValue& argument : record.value("arguments").toArray())
             message.arguments.append(argument.toString());
-        const QStringList uris = message.arguments.filter(QRegularExpression("^mailto:"));
-        if (uris.isEmpty())
+        const qsizetype at = message.arguments.indexOf(QRegularExpression("mailto:.*"));
+        if (at < 0)
             return message;
-        const QString uri = uris.first();
-        const qsizetype query = uri.indexOf(QLatin1Char('?'));
-        message.to = percentDecoded(uri.mid(7, query < 0 ? -1 : query - 7));
-        for (const QString& field : query < 0 ? QStringList() : uri.mid(query + 1).split(QLatin1Char('&')))
+        const QString uri = message.arguments[at].mid(7);
+        message.to = percentDecoded(uri.section(QLatin1Char('?'), 0, 0));
+        for (const QString& field :
+             uri.section(QLatin1Char('?'), 1).split(QLatin1Char('&'), Qt::SkipEmptyParts))
             message.fields.insert(field.section(QLatin1Char('='), 0, 0),
                                   percentDecoded(field.section(QLatin1Char('='), 1)));
         return message;
     }
 
     QTemporaryDir dir_;
-    std::set<QString> programs_;
+    std::set<QString> programs_; // the fakes' paths
     std::map<QByteArray, std::optional<QByteArray>> saved_;
 };

@@ -36,9 +36,6 @@ struct MailWindow {
 };
 
 const QString kReportFolder = QStringLiteral("data/Keyloft 4/Diagnostics/");
-const QString kCheckAttachment =
-    QStringLiteral("Check that the new message in your mail program has the report attached; if it does not, "
-                   "drag the report icon into the message.");
 
 } // namespace
 
@@ -50,13 +47,10 @@ private slots:
         QTest::addColumn<QByteArray>("client");
         QTest::addColumn<QString>("windowText");
         QTest::newRow("report name with quotes and non-ASCII")
-            << "Jo \"Q\" O'Brien – Zoë.zip" << QByteArray("fakemail") << kCheckAttachment;
-        QTest::newRow("no report") << "" << QByteArray("fakemail") << kCheckAttachment;
+            << "Jo \"Q\" O'Brien – Zoë.zip" << QByteArray("fakemail") << "Check that";
+        QTest::newRow("no report") << "" << QByteArray("fakemail") << "Check that";
         QTest::newRow("client that drops attachments")
-            << "report.zip" << QByteArray("geary")
-            << "Your mail program (Geary) cannot take attachments from other programs, so the new message "
-               "has "
-               "no report attached: drag the report icon into the message.";
+            << "report.zip" << QByteArray("geary") << "Your mail program (Geary) cannot take attachments";
     }
 
     void pressCreatesTheMessage() {
@@ -78,16 +72,13 @@ private slots:
         for (const FakeMailDesktop::Message& message : received) {
             QCOMPARE(message.to, QString("Vantle Support Jedi <%1>").arg(kSupportAddress));
             QCOMPARE(message.fields.value("subject"), diagnosticsMailSubject(fullUserName()));
-            const QString body = message.fields.value("body");
-            QVERIFY2(body.startsWith("Attached is the Keyloft 4 Diagnostics Report generated at "),
-                     qPrintable(body));
-            QVERIFY(body.endsWith("correct issue.\r\n\r\n"));
+            QVERIFY(message.fields.value("body").startsWith("Attached is the Keyloft 4 Diagnostics Report"));
             QCOMPARE(message.fields.contains("attach"), !report.isEmpty());
             QCOMPARE(message.fields.value("attach"), path);
         }
         QVERIFY(!ui.sheet());
         QCOMPARE(log.messages(), QStringList());
-        QCOMPARE(ui.description->text(), windowText);
+        QVERIFY2(ui.description->text().startsWith(windowText), qPrintable(ui.description->text()));
     }
 
     // Each row takes away one thing the message needs; once it is back, the same button creates the message.
@@ -127,15 +118,9 @@ private slots:
         QMessageBox* sheet = ui.sheet();
         QVERIFY(sheet && sheet->isVisible());
         QCOMPARE(sheet->windowModality(), Qt::WindowModal);
-        QCOMPARE(sheet->text(), "Error Creating Email");
-        QCOMPARE(sheet->informativeText(),
-                 told +
-                     QString(" Please drag and drop the report icon into a new message in your mail program "
-                             "and send it to %1. You can also click the icon to find the report in your "
-                             "file manager.")
-                         .arg(kSupportAddress));
+        QVERIFY(sheet->informativeText().startsWith(told + " Please drag and drop the report icon"));
+        QVERIFY(sheet->informativeText().contains(kSupportAddress));
         QCOMPARE(sheet->buttons().size(), 1);
-        QCOMPARE(sheet->buttons()[0]->text(), "OK");
         QCOMPARE(log.messages().size(), 1);
         QVERIFY2(log.messages()[0].startsWith("Error emailing Diagnostics Report: " + reason),
                  qPrintable(log.messages()[0]));
@@ -151,6 +136,7 @@ private slots:
         QCOMPARE(desktop.messages().size(), clientStarts + 1);
     }
 
+    // A mail program that stays open does not hold up the window: the event loop runs throughout.
     void lingeringClientKeepsTheWindowAlive() {
         FakeMailDesktop desktop;
         desktop.setClientSleep(60);
@@ -165,7 +151,7 @@ private slots:
         QTest::mouseClick(ui.button, Qt::LeftButton);
 
         QVERIFY(clock.elapsed() < 10000);
-        QVERIFY2(ticks >= 20, qPrintable(QString::number(ticks))); // the event loop ran throughout the wait
+        QVERIFY2(ticks >= 20, qPrintable(QString::number(ticks)));
         QCOMPARE(desktop.messages().size(), 1);
         QVERIFY(!ui.sheet());
     }

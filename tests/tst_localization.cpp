@@ -17,8 +17,7 @@ const char* const kLeaveOutQuestion =
     "and manifest.json say that you left them out. This cannot be undone.";
 
 struct Message {
-    QString context;
-    QString source;
+    QString context, source;
     bool numerus = false;
     friend bool operator==(const Message&, const Message&) = default;
 };
@@ -87,11 +86,9 @@ private slots:
         QVERIFY(!vt_installTranslations(app, QLocale(QLocale::French)));
         QCOMPARE(vt_localized("Diagnostic script failed."), u"Diagnostic script failed."_qs);
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), u"Cancel"_qs);
-        QCOMPARE(vt_localized(kLeaveOutQuestion, 1), QString::fromUtf8(kLeaveOutQuestion));
 
         QVERIFY(vt_installTranslations(app, QLocale(QLocale::German, QLocale::Austria)));
         QCOMPARE(vt_localized("Diagnostic script failed."), u"Das Diagnoseskript ist fehlgeschlagen."_qs);
-        QCOMPARE(vt_localized("A text nobody translated"), u"A text nobody translated"_qs);
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), u"Abbrechen"_qs);
         QVERIFY(vt_localized(kLeaveOutQuestion, 1).startsWith(u"Diese Datei "_qs));
         QVERIFY(vt_localized(kLeaveOutQuestion, 3).startsWith(u"Diese Dateien "_qs));

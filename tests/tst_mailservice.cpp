@@ -15,28 +15,10 @@ namespace {
 
 const QString kName = QStringLiteral("Vantle Support Jedi");
 const QString kAddress = QStringLiteral("support@keyloft.example.com");
-const QString kRecipient = kName + " <" + kAddress + ">";
 
 VTMailMessage message(const QString& subject, const QString& body, const std::optional<QString>& path) {
     return VTMailMessage{kName, kAddress, subject, body, path};
 }
-
-// How each kind of mail program reads its command line, written from its documentation.
-enum class Syntax {
-    XdgEmail,    // one mailto URI with attach=<percent-encoded path>
-    Thunderbird, // -compose "to='…',subject=…,body=…,attachment='URL[,URL…]'"
-    KMail,       // --attach URL mailto
-    Sylpheed,    // --compose mailto --attach FILE…
-    Mutt,        // -a FILE… -- mailto
-};
-
-// What a mail program makes of its arguments.
-struct Read {
-    QString to;
-    QString subject;
-    QString body;
-    QStringList attachments;
-};
 
 QString decoded(const QString& text) {
     return QString::fromUtf8(QByteArray::fromPercentEncoding(text.toLatin1()));
@@ -44,54 +26,40 @@ QString decoded(const QString& text) {
 
 QString localFile(const QString& url) {
     const QUrl parsed(url, QUrl::StrictMode);
-    return parsed.isLocalFile() ? parsed.toLocalFile() : QStringLiteral("<not a file URL: %1>").arg(url);
+    return parsed.isLocalFile() ? parsed.toLocalFile() : u"<not a file URL: "_qs + url + u'>';
 }
 
-// Thunderbird's field list: key=value pairs split at commas outside single quotes; the attachment value is
-// itself a comma-separated list of URLs.
-Read readThunderbird(const QString& fields) {
+// What a mail program makes of its arguments, read the way its documentation describes: an xdg-email
+// mailto URI with attach=<path>; Thunderbird's -compose "to='…',subject=…,body=…,attachment='URL'" (fields
+// split at commas outside single quotes); kmail --attach URL mailto; sylpheed --compose mailto --attach
+// FILE; mutt -a FILE -- mailto. Answers recipient, subject, body and attachments, one to a line.
+QStringList readArguments(const QString& syntax, const FakeMailDesktop::Message& start) {
+    const QStringList& a = start.arguments;
+    QStringList read{start.to, start.fields.value("subject"), start.fields.value("body")};
+    if (syntax == "xdg-email" && a.size() == 1)
+        return read << start.fields.value("attach");
+    if (syntax == "kmail" && a.size() == 3 && a[0] == "--attach")
+        return read << localFile(a[1]);
+    if (syntax == "sylpheed" && a.size() >= 4 && a[0] == "--compose" && a[2] == "--attach")
+        return read + a.mid(3);
+    if (syntax == "mutt" && a.size() >= 4 && a[0] == "-a" && a.indexOf("--") > 1)
+        return read + a.mid(1, a.indexOf("--") - 1);
+    if (syntax != "thunderbird" || a.size() != 2 || a[0] != "-compose")
+        return {u"<not read: "_qs + a.join(u' ') + u'>'};
     QMap<QString, QString> values;
     QString current;
     bool quoted = false;
-    for (const QChar c : fields + QLatin1Char(',')) {
-        if (c == QLatin1Char('\'')) {
+    for (const QChar c : a[1] + u',') {
+        if (c == u'\'')
             quoted = !quoted;
-        } else if (c == QLatin1Char(',') && !quoted) {
-            values.insert(current.section('=', 0, 0), current.section('=', 1));
-            current.clear();
-        } else {
+        else if (c == u',' && !quoted)
+            values.insert(current.section('=', 0, 0), current.section('=', 1)), current.clear();
+        else
             current += c;
-        }
     }
-    Read read{values.value("to"), decoded(values.value("subject")), decoded(values.value("body")), {}};
+    read = QStringList{values.value("to"), decoded(values.value("subject")), decoded(values.value("body"))};
     for (const QString& url : values.value("attachment").split(',', Qt::SkipEmptyParts))
-        read.attachments << localFile(url);
-    return read;
-}
-
-Read readArguments(Syntax syntax, const FakeMailDesktop::Message& start) {
-    const QStringList& a = start.arguments;
-    Read read{start.to, start.fields.value("subject"), start.fields.value("body"), {}};
-    switch (syntax) {
-    case Syntax::XdgEmail:
-        if (a.size() == 1)
-            read.attachments << start.fields.value("attach");
-        break;
-    case Syntax::Thunderbird:
-        return a.size() == 2 && a[0] == "-compose" ? readThunderbird(a[1]) : Read{};
-    case Syntax::KMail:
-        if (a.size() == 3 && a[0] == "--attach")
-            read.attachments << localFile(a[1]);
-        break;
-    case Syntax::Sylpheed:
-        if (a.size() >= 4 && a[0] == "--compose" && a[2] == "--attach")
-            read.attachments = a.mid(3);
-        break;
-    case Syntax::Mutt:
-        if (a.size() >= 4 && a[0] == "-a" && a.indexOf("--") > 1)
-            read.attachments = a.mid(1, a.indexOf("--") - 1);
-        break;
-    }
+        read << localFile(url);
     return read;
 }
 
@@ -100,72 +68,53 @@ Read readArguments(Syntax syntax, const FakeMailDesktop::Message& start) {
 class TestMailService : public QObject {
     Q_OBJECT
 private slots:
-    // Every kind of line break goes out as CRLF; the rest of the encoding is checked at the client.
-    void lineBreaksOfEveryKindBecomeCrlf() {
-        QCOMPARE(vt_mailtoURI(VTMailMessage{"", kAddress, "s", "a\r\nb\rc\n", std::nullopt}),
-                 "mailto:" + kAddress + "?subject=s&body=a%0D%0Ab%0D%0Ac%0D%0A");
-    }
-
     // Each known mail program, registered under its usual program name, reads the same message and the
     // report from its own command line, whatever the texts and the report's folder hold; an unknown one
-    // gets them through xdg-email.
+    // gets them through xdg-email. Every kind of line break goes out as CRLF.
     void clientReadsTheMessageInItsOwnSyntax_data() {
         QTest::addColumn<QByteArray>("program");
-        QTest::addColumn<QByteArray>("desktopId");
         QTest::addColumn<bool>("terminal");
-        QTest::addColumn<Syntax>("syntax");
+        QTest::addColumn<QString>("syntax");
         QTest::addColumn<QString>("clientName");
         QTest::addColumn<bool>("attachmentTaken");
-        const auto row = [](const char* program, const char* desktopId, bool terminal, Syntax syntax,
-                            const char* name, bool taken = true) {
-            QTest::newRow(name) << QByteArray(program) << QByteArray(desktopId) << terminal << syntax
-                                << QString::fromUtf8(name) << taken;
-        };
-        row("thunderbird", "thunderbird.desktop", false, Syntax::Thunderbird, "Thunderbird");
-        row("evolution", "org.gnome.Evolution.desktop", false, Syntax::XdgEmail, "Evolution");
-        row("kmail", "org.kde.kmail2.desktop", false, Syntax::KMail, "KMail");
-        row("claws-mail", "claws-mail.desktop", false, Syntax::XdgEmail, "Claws Mail");
-        row("sylpheed", "sylpheed.desktop", false, Syntax::Sylpheed, "Sylpheed");
-        row("geary", "org.gnome.Geary.desktop", false, Syntax::XdgEmail, "Geary", false);
-        row("mutt", "mutt.desktop", true, Syntax::Mutt, "Mutt");
-        row("neomutt", "neomutt.desktop", true, Syntax::Mutt, "NeoMutt");
-        row("fakemail", "fakemail.desktop", false, Syntax::XdgEmail, "");
+        QTest::newRow("Thunderbird") << QByteArray("thunderbird") << false << "thunderbird"
+                                     << "Thunderbird" << true;
+        QTest::newRow("KMail") << QByteArray("kmail") << false << "kmail"
+                               << "KMail" << true;
+        QTest::newRow("Sylpheed") << QByteArray("sylpheed") << false << "sylpheed"
+                                  << "Sylpheed" << true;
+        QTest::newRow("Geary") << QByteArray("geary") << false << "xdg-email"
+                               << "Geary" << false;
+        QTest::newRow("NeoMutt, in a terminal") << QByteArray("neomutt") << true << "mutt"
+                                                << "NeoMutt" << true;
+        QTest::newRow("unknown") << QByteArray("fakemail") << false << "xdg-email"
+                                 << "" << true;
     }
-
     void clientReadsTheMessageInItsOwnSyntax() {
         QFETCH(QByteArray, program);
-        QFETCH(QByteArray, desktopId);
         QFETCH(bool, terminal);
-        QFETCH(Syntax, syntax);
-        QFETCH(QString, clientName);
-        QFETCH(bool, attachmentTaken);
+        QFETCH(QString, syntax);
         FakeMailDesktop desktop;
-        desktop.setClient(program, desktopId, terminal);
+        desktop.setClient(program, program + ".desktop", terminal);
         const QString path = desktop.makeFile("Smith, Jo/O'Brien \"Zoë\" Ærø 日本/Keyloft 4 Diagnostics.zip");
-        const QString subject = QStringLiteral("Keyloft 4 Diagnostics Report for Jo \"Q\" O'Brien, Zoë 李 "
-                                               "R&D = 100% + #1? $(id) `id` \\n ; | *");
-        const QString body = QStringLiteral("Attached is the report.\none\ntwo\n\n\n");
+        const QString subject =
+            QStringLiteral("Report for Jo \"Q\" O'Brien, Zoë 李 R&D = 100% + #1? $(id) `id` \\n ; | *");
 
-        const VTMailResult result = vt_composeMail(message(subject, body, path));
+        const VTMailResult result = vt_composeMail(message(subject, "one\r\ntwo\rthree\n\n", path));
 
         QVERIFY2(!result.failure, qPrintable(result.reason));
-        QCOMPARE(result.clientName, clientName);
-        QCOMPARE(result.attachmentTaken, attachmentTaken);
+        QTEST(result.clientName, "clientName");
+        QTEST(result.attachmentTaken, "attachmentTaken");
         QList<FakeMailDesktop::Message> starts = desktop.messages();
         if (terminal) { // the terminal emulator runs the client with its arguments
             QVERIFY(!starts.isEmpty());
-            const FakeMailDesktop::Message emulator = starts.takeFirst();
-            QCOMPARE(emulator.program, "x-terminal-emulator");
-            QCOMPARE(emulator.arguments.mid(0, 2),
-                     QStringList({"-e", desktop.root() + "/bin/" + QString::fromLatin1(program)}));
+            QCOMPARE(starts.takeFirst().arguments.mid(0, 2),
+                     QStringList({"-e", desktop.root() + "/bin/" + program}));
         }
         QCOMPARE(starts.size(), 1);
         QCOMPARE(starts[0].program, QString::fromLatin1(program));
-        const Read read = readArguments(syntax, starts[0]);
-        QCOMPARE(read.to, kRecipient);
-        QCOMPARE(read.subject, subject);
-        QCOMPARE(read.body, QString(body).replace("\n", "\r\n"));
-        QCOMPARE(read.attachments, QStringList{path});
+        QCOMPARE(readArguments(syntax, starts[0]),
+                 QStringList({kName + " <" + kAddress + ">", subject, "one\r\ntwo\r\nthree\r\n\r\n", path}));
     }
 
     // What failed is told in the user's terms; the reason for the log says why without repeating the
@@ -200,7 +149,6 @@ private slots:
         row("exit status reaped by the kernel", "fakemail", 1, "", true, true, true,
             VTMailFailure::NotStarted, "xdg-email ended, but its exit status could not be collected");
     }
-
     void failuresAreReported() {
         QFETCH(QByteArray, program);
         QFETCH(int, clientExit);
@@ -208,7 +156,6 @@ private slots:
         QFETCH(bool, display);
         QFETCH(bool, reportExists);
         QFETCH(bool, childrenIgnored);
-        QFETCH(std::optional<VTMailFailure>, failure);
         QFETCH(QString, reason);
         FakeMailDesktop desktop;
         desktop.setClient(program, program + ".desktop");
@@ -218,17 +165,14 @@ private slots:
             desktop.set("DISPLAY", std::nullopt);
         const QString path = reportExists ? desktop.makeFile("report.zip") : desktop.root() + "/gone.zip";
 
-        struct sigaction previous {};
-        if (childrenIgnored) {
-            struct sigaction ignore {};
-            ignore.sa_handler = SIG_IGN;
-            ::sigaction(SIGCHLD, &ignore, &previous);
-        }
+        struct sigaction ignore {
+        }, previous{};
+        ignore.sa_handler = childrenIgnored ? SIG_IGN : SIG_DFL;
+        ::sigaction(SIGCHLD, &ignore, &previous);
         const VTMailResult result = vt_composeMail(message("s", "b\n\n", path));
-        if (childrenIgnored)
-            ::sigaction(SIGCHLD, &previous, nullptr);
+        ::sigaction(SIGCHLD, &previous, nullptr);
 
-        QCOMPARE(result.failure, failure);
+        QTEST(result.failure, "failure");
         QVERIFY2(reason.isEmpty() ? result.reason.isEmpty() : result.reason.startsWith(reason),
                  qPrintable(result.reason));
         QVERIFY2(!result.reason.contains("subject="), qPrintable(result.reason));
@@ -241,9 +185,9 @@ private slots:
         FakeMailDesktop desktop;
         desktop.setClientSleep(60);
         desktop.set("FAKEMAIL_FLOOD", QStringLiteral("16"));
-        const QString path = desktop.makeFile("report.zip");
 
-        const VTMailResult result = vt_composeMail(message("s", "b", path), std::chrono::milliseconds(500));
+        const VTMailResult result =
+            vt_composeMail(message("s", "b", desktop.makeFile("report.zip")), std::chrono::milliseconds(500));
 
         QVERIFY2(!result.failure, qPrintable(result.reason));
         QTRY_COMPARE(desktop.messages().size(), 1);
@@ -256,7 +200,6 @@ private slots:
             QVERIFY2(file.st_blocks * 512 <= kVTDesktopCommandOutputLimit + 4096,
                      qPrintable(QString::number(file.st_blocks * 512)));
         }
-        QVERIFY(QFileInfo::exists(QStringLiteral("/proc/%1").arg(client))); // still running
         // This process keeps none of the client's output open.
         for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::System | QDir::NoDotAndDotDot))
             QVERIFY2(!fd.symLinkTarget().contains("keyloft-desktop-command"), qPrintable(fd.symLinkTarget()));

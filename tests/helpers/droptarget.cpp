@@ -17,8 +17,7 @@
 namespace {
 
 void say(const QByteArray& line) {
-    std::fputs(line.constData(), stdout);
-    std::fputc('\n', stdout);
+    std::puts(line.constData());
     std::fflush(stdout);
 }
 
@@ -35,13 +34,12 @@ protected:
     }
     void dropEvent(QDropEvent* event) override {
         const QList<QUrl> urls = event->mimeData()->urls();
-        if (urls.isEmpty() || !urls.first().isLocalFile()) {
+        QFile file(urls.value(0).toLocalFile());
+        if (urls.isEmpty() || !urls.first().isLocalFile())
             say("dropped none");
-        } else {
-            QFile file(urls.first().toLocalFile());
-            const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-            say("dropped " + urls.first().toEncoded() + ' ' + bytes.toHex());
-        }
+        else
+            say("dropped " + urls.first().toEncoded() + ' ' +
+                (file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray()).toHex());
         event->acceptProposedAction();
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     }
@@ -55,8 +53,7 @@ int main(int argc, char* argv[]) {
         return 2;
     DropTarget target;
     target.setWindowTitle(QStringLiteral("Drop target"));
-    target.setGeometry(QString::fromLocal8Bit(argv[1]).toInt(), QString::fromLocal8Bit(argv[2]).toInt(), 300,
-                       300);
+    target.setGeometry(QByteArray(argv[1]).toInt(), QByteArray(argv[2]).toInt(), 300, 300);
     target.show();
     QTimer::singleShot(200, [] { say("ready"); });
     return QApplication::exec();

@@ -25,8 +25,8 @@
 class ScopedLocale {
 public:
     explicit ScopedLocale(const char* name)
-        : previousC_(std::setlocale(LC_ALL, nullptr)), previousQt_(QLocale()) {
-        active_ = std::setlocale(LC_ALL, name) != nullptr;
+        : previousC_(std::setlocale(LC_ALL, nullptr)), previousQt_(QLocale()),
+          active_(std::setlocale(LC_ALL, name) != nullptr) {
         QLocale::setDefault(QLocale(QString::fromLatin1(name).section(QLatin1Char('.'), 0, 0)));
     }
     ~ScopedLocale() {
@@ -41,43 +41,38 @@ public:
 private:
     std::string previousC_;
     QLocale previousQt_;
-    bool active_ = false;
+    bool active_;
 };
 
-// Sets or unsets an environment variable for the scope.
+// Sets or (absent) unsets an environment variable for the scope.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const std::optional<QByteArray>& value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            previous_ = QByteArray(old);
-        if (value)
-            setenv(name, value->constData(), 1);
-        else
-            unsetenv(name);
+    ScopedEnv(const char* name, const std::optional<QByteArray>& value)
+        : name_(name),
+          previous_(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt) {
+        set(value);
     }
-    ~ScopedEnv() {
-        if (previous_)
-            setenv(name_.c_str(), previous_->constData(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
+    ~ScopedEnv() { set(previous_); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
 private:
+    void set(const std::optional<QByteArray>& value) {
+        value ? qputenv(name_.c_str(), *value) : qunsetenv(name_.c_str());
+    }
     std::string name_;
     std::optional<QByteArray> previous_;
 };
 
-// Sends one of the process's standard streams (STDOUT_FILENO, STDERR_FILENO) to a file for the scope;
-// text() ends the capture and reads what arrived.
-class CapturedStream {
+// Sends one of the process's standard streams to a file for the scope; text() ends the capture and reads what
+// arrived.
+template <int Fd> class CapturedStream {
 public:
-    explicit CapturedStream(int fd) : fd_(fd) {
+    CapturedStream() {
         file_.open();
         flush();
-        saved_ = dup(fd_);
-        dup2(file_.handle(), fd_);
+        saved_ = dup(Fd);
+        dup2(file_.handle(), Fd);
     }
     ~CapturedStream() { restore(); }
     CapturedStream(const CapturedStream&) = delete;
@@ -86,57 +81,45 @@ public:
     QByteArray text() {
         restore();
         QFile f(file_.fileName());
-        f.open(QIODevice::ReadOnly);
-        return f.readAll();
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
 private:
-    void flush() const { std::fflush(fd_ == STDOUT_FILENO ? stdout : stderr); }
+    static void flush() { std::fflush(Fd == STDOUT_FILENO ? stdout : stderr); }
     void restore() {
         if (saved_ < 0)
             return;
         flush();
-        dup2(saved_, fd_);
+        dup2(saved_, Fd);
         close(saved_);
         saved_ = -1;
     }
-    int fd_;
     QTemporaryFile file_;
     int saved_ = -1;
 };
+using CapturedStdout = CapturedStream<STDOUT_FILENO>;
+using CapturedStderr = CapturedStream<STDERR_FILENO>;
 
-class CapturedStdout : public CapturedStream {
-public:
-    CapturedStdout() : CapturedStream(STDOUT_FILENO) {}
-};
-
-class CapturedStderr : public CapturedStream {
-public:
-    CapturedStderr() : CapturedStream(STDERR_FILENO) {}
-};
-
-// True once the process has installed its handler for sig (it shows in the "SigCgt" mask), so a test
-// can send the signal without killing a process that is still starting.
+// True once the process has installed its handler for sig (it shows in the "SigCgt" mask), so a test can send
+// the signal without killing a process that is still starting.
 inline bool catchesSignal(qint64 pid, int sig) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return false;
-    for (const QByteArray& line : status.readAll().split('\n')) {
+    for (const QByteArray& line : status.readAll().split('\n'))
         if (line.startsWith("SigCgt:"))
             return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (sig - 1)) & 1U;
-    }
     return false;
 }
 
 // Collects what reaches the system log for the scope instead of sending it to syslog.
 class SystemLogCapture {
 public:
-    SystemLogCapture() {
-        previous_ = vt_setSystemLogSink([this](const QString& message) {
-            std::lock_guard lock(mutex_);
-            messages_ << message;
-        });
-    }
+    SystemLogCapture()
+        : previous_(vt_setSystemLogSink([this](const QString& message) {
+              std::lock_guard lock(mutex_);
+              messages_ << message;
+          })) {}
     ~SystemLogCapture() { vt_setSystemLogSink(std::move(previous_)); }
     SystemLogCapture(const SystemLogCapture&) = delete;
     SystemLogCapture& operator=(const SystemLogCapture&) = delete;
@@ -153,10 +136,10 @@ private:
 };
 
 // An X server (Xvfb) of the test's own, for a test that takes a whole display: one that plays its window
-// manager, moves its pointer, types into its windows or starts programs whose windows a test beside it
-// could take for its own (ctest runs tests side by side). The numbers KEYLOFT_XVFB_DISPLAYS ("FIRST LAST")
-// names are tried in turn, else the server takes the first free one. It never resets: Xvfb otherwise
-// starts afresh whenever its last client leaves and refuses the programs that connect meanwhile.
+// manager, moves its pointer, types into its windows, uses its clipboard or starts programs whose windows a
+// test beside it could take for its own (ctest runs tests side by side). The numbers KEYLOFT_XVFB_DISPLAYS
+// ("FIRST LAST") names are tried in turn, else the server takes the first free one. It never resets: Xvfb
+// otherwise starts afresh whenever its last client leaves and refuses the programs that connect meanwhile.
 // display() is empty when no server came up. The server ends with the object, or with this process.
 class PrivateXServer {
 public:
@@ -194,19 +177,6 @@ private:
     QProcess server_;
     QByteArray display_;
 };
-
-// main() for a test program whose window tests need a real X server: its windows go to the test run's
-// shared one when the run names it (KEYLOFT_TEST_DISPLAY), offscreen otherwise (those tests then skip).
-#define KEYLOFT_TEST_MAIN_ON_TEST_X_SERVER(TestClass)                                                        \
-    int main(int argc, char* argv[]) {                                                                       \
-        if (const QByteArray display = qgetenv("KEYLOFT_TEST_DISPLAY"); !display.isEmpty()) {                \
-            qputenv("DISPLAY", display);                                                                     \
-            qputenv("QT_QPA_PLATFORM", "xcb");                                                               \
-        }                                                                                                    \
-        QApplication app(argc, argv);                                                                        \
-        TestClass test;                                                                                      \
-        return QTest::qExec(&test, argc, argv);                                                              \
-    }
 
 // main() for a test program that runs as a client of a PrivateXServer of its own; fails without one.
 #define KEYLOFT_TEST_MAIN_ON_PRIVATE_X_SERVER(TestClass)                                                     \
