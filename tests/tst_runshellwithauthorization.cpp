@@ -1,5 +1,5 @@
-// The privileged shell against the real sudo. Needs the throw-away administrator that
-// run_as_sudo_user.sh creates (as root); fake password programs stand in for the person typing.
+// The privileged shell against the real sudo, as the throw-away administrator run_as_sudo_user.sh
+// creates (as root); fake password programs stand in for the person typing.
 
 #include "RunShellWithAuthorization.h"
 #include "support/TestSupport.h"
@@ -31,8 +31,7 @@ Handler setChildSignalHandler(Handler handler) {
 }
 
 Variable variable(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? Variable(value) : std::nullopt;
+    return std::getenv(name) ? Variable(std::getenv(name)) : std::nullopt;
 }
 
 pid_t spawnShell(QByteArray script) {
@@ -86,8 +85,8 @@ private slots:
         qputenv("KEYLOFT_ASKPASS_LOG", path("prompts.log").toUtf8());
     }
 
+    // Each case starts without cached credentials, so every password request shows.
     void init() {
-        // Each case starts without cached credentials, so every password request shows.
         QCOMPARE(waitFor(spawnShell("/usr/bin/sudo -K")), 0);
         for (const char* name : {"prompts.log", "ran", "seen"})
             QFile::remove(path(name));
@@ -96,7 +95,7 @@ private slots:
     void bundledPasswordProgram_data() {
         QTest::addColumn<QByteArray>("keys");
         QTest::addColumn<bool>("granted");
-        QTest::newRow("password typed")
+        QTest::newRow("typed")
             << QByteArray("xdotool type --delay 5 \"$KEYLOFT_SUDO_TEST_PASSWORD\"; xdotool key Return")
             << true;
         QTest::newRow("cancelled") << QByteArray("xdotool key Escape") << false;
@@ -133,7 +132,7 @@ private slots:
         QTest::addColumn<QString>("askpass");
         QTest::addColumn<QString>("commandTail");
         QTest::addColumn<bool>("succeeds");
-        QTest::addColumn<int>("loggedStatus");      // when it fails
+        QTest::addColumn<int>("loggedStatus");
         QTest::addColumn<QByteArray>("pathBefore"); // "-": unset
         QTest::addColumn<int>("sigchld");           // 0 default, 1 ignored, 2 handled
         const auto row = [](const char* name, const char* askpass, const char* tail, bool succeeds,
@@ -145,7 +144,6 @@ private slots:
         row("succeeds, PATH unset", "askpass_right", "", true, 0, "-", 0);
         row("succeeds, PATH set, SIGCHLD handled", "askpass_right", "", true, 0, set, 2);
         row("cancelled, PATH empty", "askpass_cancel", "", false, 1, "", 0);
-        row("wrong password", "askpass_wrong", "", false, 1, set, 2);
         row("command exits 1, SIGCHLD handled", "askpass_right", "; exit 1", false, 0, set, 2);
         row("shell killed by a signal", "askpass_right", "; kill -KILL $$", false, 0, set, 0);
         // The kernel collects sudo itself: its outcome is unknown, which is no success.
@@ -240,10 +238,7 @@ private slots:
             services(QStringLiteral("askpass_right"), resolve(temporaryFolder), resolve(homeFolder)),
             QStringLiteral("Prompt"), "umask 022; printf '%s' \"${TMPDIR-unset}\" > " + quoted("tmpdir")));
 
-        const QStringList notices{QStringLiteral("tmpfile failed. Trying again with NSTemporaryDirectory()"),
-                                  QStringLiteral("tmpfile failed. Trying again with NSHomeDirectory()"),
-                                  QStringLiteral("tmpfile failed. Giving up.")};
-        QCOMPARE(log.messages().filter(QStringLiteral("tmpfile")), notices.mid(0, failedProbes));
+        QCOMPARE(log.messages().filter(QStringLiteral("tmpfile failed")).size(), failedProbes);
         QCOMPARE(contents("tmpdir"), *resolve(shellTmpdir));
         QCOMPARE(variable("TMPDIR"), resolve(tmpdirBefore));
         // The probes leave no file and no descriptor behind.
@@ -257,7 +252,6 @@ private slots:
     void collectsOnlyItsOwnShell() {
         const pid_t other = spawnShell("sleep 0.2; exit 0");
         QVERIFY(other > 0);
-
         QVERIFY(!runShellWithAuthorization(services(QStringLiteral("askpass_right")),
                                            QStringLiteral("Prompt"), QStringLiteral("sleep 1.5; exit 1")));
 
