@@ -200,47 +200,36 @@ private slots:
     }
 
     void temporaryFolderProbe_data() {
-        QTest::addColumn<QString>("tmpdirBefore");
-        QTest::addColumn<QString>("temporaryFolder");
-        QTest::addColumn<QString>("homeFolder");
-        QTest::addColumn<int>("failedProbes");
-        QTest::addColumn<QString>("shellTmpdir");
-        // Folders in a scratch folder: "good" ones exist, "gone" ones do not; empty: the system knows none.
-        const auto row = [](const char* name, const char* tmpdir, const char* temporary, const char* home,
-                            int failed, const char* seen) {
-            QTest::newRow(name) << QString::fromLatin1(tmpdir) << QString::fromLatin1(temporary)
-                                << QString::fromLatin1(home) << failed << QString::fromLatin1(seen);
-        };
-        row("usable", "good1", "good2", "good2", 0, "good1");
-        row("fails once", "gone1", "good1", "good2", 1, "good1");
-        row("fails twice", "gone1", "gone2", "good2", 2, "good2");
-        row("fails three times", "gone1", "gone2", "gone3", 3, "gone3");
-        row("no folder to try", "gone1", "", "", 3, "gone1");
+        // TMPDIR before, the temporary folder, the home folder, failed probes, the TMPDIR the shell sees:
+        // folders in a scratch folder, "good" ones exist, "gone" ones do not; "-": the system knows none.
+        QTest::addColumn<QString>("plan");
+        QTest::newRow("usable") << "good1 good2 good2 0 good1";
+        QTest::newRow("fails once") << "gone1 good1 good2 1 good1";
+        QTest::newRow("fails twice") << "gone1 gone2 good2 2 good2";
+        QTest::newRow("fails three times") << "gone1 gone2 gone3 3 gone3";
+        QTest::newRow("no folder to try") << "gone1 - - 3 gone1";
     }
 
     void temporaryFolderProbe() {
-        QFETCH(QString, tmpdirBefore);
-        QFETCH(QString, temporaryFolder);
-        QFETCH(QString, homeFolder);
-        QFETCH(int, failedProbes);
-        QFETCH(QString, shellTmpdir);
+        QFETCH(QString, plan);
+        const QStringList p = plan.split(' '); // before, temporary, home, failed, seen
         QTemporaryDir folders;
         QVERIFY(QDir(folders.path()).mkpath(QStringLiteral("good1")) &&
                 QDir(folders.path()).mkpath(QStringLiteral("good2")));
         const auto resolve = [&](const QString& name) {
-            return name.isEmpty() ? Variable() : Variable(folders.filePath(name).toUtf8());
+            return name == "-" ? Variable() : Variable(folders.filePath(name).toUtf8());
         };
-        const ScopedEnv tmpdir("TMPDIR", resolve(tmpdirBefore));
+        const ScopedEnv tmpdir("TMPDIR", resolve(p[0]));
         const int descriptorsBefore = QDir(QStringLiteral("/proc/self/fd")).count();
         const SystemLogCapture log;
 
         QVERIFY(runShellWithAuthorization(
-            services(QStringLiteral("askpass_right"), resolve(temporaryFolder), resolve(homeFolder)),
-            QStringLiteral("Prompt"), "umask 022; printf '%s' \"${TMPDIR-unset}\" > " + quoted("tmpdir")));
+            services(QStringLiteral("askpass_right"), resolve(p[1]), resolve(p[2])), QStringLiteral("Prompt"),
+            "umask 022; printf '%s' \"${TMPDIR-unset}\" > " + quoted("tmpdir")));
 
-        QCOMPARE(log.messages().filter(QStringLiteral("tmpfile failed")).size(), failedProbes);
-        QCOMPARE(contents("tmpdir"), *resolve(shellTmpdir));
-        QCOMPARE(variable("TMPDIR"), resolve(tmpdirBefore));
+        QCOMPARE(log.messages().filter(QStringLiteral("tmpfile failed")).size(), p[3].toInt());
+        QCOMPARE(contents("tmpdir"), *resolve(p[4]));
+        QCOMPARE(variable("TMPDIR"), resolve(p[0]));
         // The probes leave no file and no descriptor behind.
         for (const char* folder : {"good1", "good2"})
             QVERIFY(QDir(folders.filePath(QLatin1String(folder))).isEmpty());
