@@ -27,7 +27,7 @@ start_private_xvfb 170 199
 
 # One run: prints "<ms to first frame> <peak KiB>". A fresh HOME each time; the same environment for both.
 measure() {
-  local program=$1 home out="$work/out" pid start frame= line peak
+  local program=$1 home out="$work/out" pid start frame='' line peak
   home=$(mktemp -d "$work/home.XXXXXX")
   : >"$out"
   start=$(date +%s%N)
