@@ -11,7 +11,6 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QWidget window;
-    window.setWindowTitle(QStringLiteral("Minimal"));
     auto* layout = new QVBoxLayout(&window);
     layout->addWidget(new QPushButton(QStringLiteral("Button")));
     window.installEventFilter(new FirstFrameReporter(&window));

@@ -1,13 +1,8 @@
 #!/usr/bin/env bash
-# Startup benchmark: time to the first painted frame and peak memory of the application against the
-# smallest Qt Widgets window (one button), started alternately under a private Xvfb, warm.
-#
-#   bench/startup.sh [runs]          (default 10 runs of each, after one warm-up run of each)
-#
-# Uses the Release bundle in build/release (built here when missing) and compiles the baseline program
-# with the same compiler and optimisation. Prints medians and the two ratios with their targets:
-# first frame at most 2x the baseline's, peak memory (VmHWM) at most 1.5x. Exit status 1 when a target
-# is missed.
+# bench/startup.sh [runs]: time to the first painted frame and peak memory (VmHWM) of the Release
+# application against the smallest Qt Widgets window (bench/minimal_window.cpp, same compiler and
+# optimisation), alternately under a private Xvfb after one warm-up each (default 10 runs). Prints the
+# medians and the ratios against their targets (2x, 1.5x); exit status 1 when one is missed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/lib/private-xvfb.sh
@@ -22,11 +17,7 @@ fi
 
 work=$(mktemp -d)
 xvfb_pid=
-cleanup() {
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap '[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null; rm -rf "$work"' EXIT
 
 baseline="$work/minimal_window"
 # shellcheck disable=SC2046
@@ -36,15 +27,13 @@ start_private_xvfb 170 199
 
 # One run: prints "<ms to first frame> <peak KiB>". A fresh HOME each time; the same environment for both.
 measure() {
-  local program=$1 home out pid start frame line peak
+  local program=$1 home out="$work/out" pid start frame='' line peak
   home=$(mktemp -d "$work/home.XXXXXX")
-  out="$work/out.$$"
   : >"$out"
   start=$(date +%s%N)
   env -i PATH="$PATH" HOME="$home" DISPLAY="$display" QT_QPA_PLATFORM=xcb KEYLOFT_REPORT_FIRST_FRAME=1 \
     XDG_RUNTIME_DIR="$home" "$program" >"$out" 2>/dev/null &
   pid=$!
-  frame=
   for _ in $(seq 1000); do
     line=$(grep -m1 '^first-frame ' "$out" || true)
     if [ -n "$line" ]; then frame=${line#first-frame }; break; fi
@@ -63,18 +52,13 @@ median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[
 
 measure "$baseline" >/dev/null
 measure "$app" >/dev/null
-: >"$work/base" ; : >"$work/app"
 for _ in $(seq "$runs"); do
   measure "$baseline" >>"$work/base"
   measure "$app" >>"$work/app"
 done
 
-base_ms=$(cut -d' ' -f1 "$work/base" | median)
-app_ms=$(cut -d' ' -f1 "$work/app" | median)
-base_kb=$(cut -d' ' -f2 "$work/base" | median)
-app_kb=$(cut -d' ' -f2 "$work/app" | median)
-
-awk -v bm="$base_ms" -v am="$app_ms" -v bk="$base_kb" -v ak="$app_kb" -v n="$runs" 'BEGIN {
+awk -v bm="$(cut -d' ' -f1 "$work/base" | median)" -v am="$(cut -d' ' -f1 "$work/app" | median)" \
+  -v bk="$(cut -d' ' -f2 "$work/base" | median)" -v ak="$(cut -d' ' -f2 "$work/app" | median)" -v n="$runs" 'BEGIN {
   tr = am / bm; mr = ak / bk
   printf "runs: %d of each, alternating, after one warm-up each (medians)\n", n
   printf "first frame:  baseline %6.1f ms   application %6.1f ms   ratio %.2f (target <= 2.00) %s\n", bm, am, tr, (tr <= 2.0 ? "ok" : "MISSED")

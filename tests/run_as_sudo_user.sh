@@ -19,10 +19,7 @@ if [ "$(id -u)" != 0 ]; then
   exit 77
 fi
 for tool in sudo useradd userdel chpasswd runuser setsid visudo; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: $tool is not installed"
-    exit 77
-  fi
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 
 user="kltsudo$$"
@@ -32,9 +29,7 @@ user_created=
 
 cleanup() {
   rm -f "$sudoers"
-  if [ -n "$user_created" ]; then
-    userdel -r -f "$user" >/dev/null 2>&1 || true
-  fi
+  [ -z "$user_created" ] || userdel -r -f "$user" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -39,16 +39,14 @@ QProcessEnvironment userEnvironment(const QString& home) {
     return env;
 }
 
-Run run(QProcess& process) {
+Run run(const QString& program, const QStringList& arguments, const QString& home) {
+    QProcess process;
+    process.setProcessEnvironment(userEnvironment(home));
+    process.start(program, arguments);
     if (!process.waitForFinished(120000))
         return {};
     return Run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
-void start(QProcess& process, const QString& program, const QStringList& arguments, const QString& home) {
-    process.setProcessEnvironment(userEnvironment(home));
-    process.start(program, arguments);
 }
 
 // Everything in the report folder, hidden files included.
@@ -60,16 +58,13 @@ QStringList reportFolderEntries(const QString& home) {
 // The fields of /proc/<pid>/stat after the command name: state, parent, ...; empty when there is none.
 QList<QByteArray> processStat(pid_t pid) {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray line = stat.readAll();
-    return line.mid(line.lastIndexOf(')') + 2).split(' ');
+    const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+    return line.isEmpty() ? QList<QByteArray>() : line.mid(line.lastIndexOf(')') + 2).split(' ');
 }
 
 // Alive and not merely a zombie waiting to be collected.
 bool processRuns(pid_t pid) {
-    const QList<QByteArray> stat = processStat(pid);
-    return !stat.isEmpty() && stat.first() != "Z";
+    return !processStat(pid).isEmpty() && processStat(pid).first() != "Z";
 }
 
 } // namespace
@@ -82,18 +77,13 @@ class TestCommandLine : public QObject {
 private slots:
     void reportWithoutADisplayPrintsItsPath() {
         QTemporaryDir home;
-        QProcess tool;
-        start(tool, QStringLiteral(KEYLOFT_APP_EXECUTABLE), {"--report"}, home.path());
-        const Run result = run(tool);
-        QVERIFY2(result.status == 0, result.err.constData());
-        QCOMPARE(result.err, QByteArray());
+        const Run result = run(QStringLiteral(KEYLOFT_APP_EXECUTABLE), {"--report"}, home.path());
+        QVERIFY2(result.status == 0 && result.err.isEmpty(), result.err.constData());
         const QStringList entries = reportFolderEntries(home.path());
         QCOMPARE(entries.size(), 1);
         const QString report = home.filePath(kReportFolder + QLatin1Char('/') + entries.first());
         QCOMPARE(result.out, QFile::encodeName(report) + '\n');
-        QProcess unzip;
-        unzip.start(QStringLiteral("unzip"), {"-tq", report});
-        QVERIFY(unzip.waitForFinished(30000) && unzip.exitCode() == 0);
+        QCOMPARE(QProcess::execute(QStringLiteral("unzip"), {"-tq", report}), 0);
     }
 
     void failuresAndArguments_data() {
@@ -118,37 +108,31 @@ private slots:
             << QByteArray("Diagnostic script failed. The report folder is full (100%). Free some space.\n");
         QTest::newRow("no interpreter")
             << QCoreApplication::applicationFilePath() << QStringList{kAsTool, "--report"} << 127
-            << QByteArray()
-            << QByteArray("Diagnostic script failed. A Ruby interpreter is required to perform your request, "
-                          "however Ruby cannot be found on this system. Please contact Vantlesoft for "
-                          "assistance.\n");
+            << QByteArray() << QByteArray("Diagnostic script failed. A Ruby interpreter is required…");
         QTest::newRow("unknown option") << tool << QStringList{"--bogus"} << 2 << QByteArray()
-                                        << QByteArray("Unknown option 'bogus'.\n\nUsage: ");
+                                        << QByteArray("Unknown option 'bogus'.\n\nUsage: …");
         QTest::newRow("an argument") << tool << QStringList{"report.zip"} << 2 << QByteArray()
-                                     << QByteArray("Unexpected argument: report.zip\n\nUsage: ");
+                                     << QByteArray("Unexpected argument: report.zip\n\nUsage: …");
         QTest::newRow("help, also after a window option") << tool << QStringList{"-style", "Fusion", "--help"}
-                                                          << 0 << QByteArray("Usage: ") << QByteArray();
+                                                          << 0 << QByteArray("Usage: …") << QByteArray();
         QTest::newRow("version") << tool << QStringList{"-v"} << 0
                                  << QByteArray("keyloft-troubleshooting " KEYLOFT_BUILD_VERSION "\n")
                                  << QByteArray();
     }
     // Standard output and error are compared whole, or from their start when the expected text ends in
-    // "Usage: " (the usage follows).
+    // "…" (the rest follows).
     void failuresAndArguments() {
         QFETCH(QString, program);
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, out);
         QFETCH(QByteArray, err);
         QTemporaryDir home;
-        QProcess tool;
-        start(tool, program, arguments, home.path());
-        const Run result = run(tool);
+        const Run result = run(program, arguments, home.path());
         QTEST(result.status, "status");
         for (const auto& [actual, expected] : {std::pair{result.out, out}, std::pair{result.err, err}}) {
-            if (expected.endsWith("Usage: "))
-                QVERIFY2(actual.startsWith(expected), actual.constData());
-            else
-                QCOMPARE(actual, expected);
+            const QByteArray start = expected.chopped(expected.endsWith("…") ? 3 : 0);
+            QVERIFY2(expected.endsWith("…") ? actual.startsWith(start) : actual == expected,
+                     actual.constData());
         }
         QCOMPARE(reportFolderEntries(home.path()), QStringList());
     }
@@ -162,10 +146,10 @@ private slots:
         const QString pidFile = home.filePath(QStringLiteral("df.pid"));
         QVERIFY(QDir().mkpath(bin));
         QFile df(bin + QStringLiteral("/df"));
-        QVERIFY(df.open(QIODevice::WriteOnly));
+        QVERIFY(df.open(QIODevice::WriteOnly) &&
+                df.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         df.write("#!/bin/sh\necho $$ > '" + QFile::encodeName(pidFile) + "'\nexec sleep 60\n");
         df.close();
-        QVERIFY(df.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
 
         QProcess tool;
         QProcessEnvironment env = userEnvironment(home.path());
@@ -175,8 +159,7 @@ private slots:
         tool.start(QStringLiteral(KEYLOFT_APP_EXECUTABLE), {"--report"});
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(pidFile).size() > 0, 60000);
         QFile pidText(pidFile);
-        QVERIFY(pidText.open(QIODevice::ReadOnly));
-        const pid_t slow = pidText.readAll().trimmed().toInt();
+        const pid_t slow = pidText.open(QIODevice::ReadOnly) ? pidText.readAll().trimmed().toInt() : 0;
         const pid_t script = processStat(slow).value(1).toInt();
         QVERIFY(slow > 0 && processRuns(slow) && script > 0 && processRuns(script));
 

@@ -43,7 +43,6 @@ private slots:
         QDir(reportFolder()).removeRecursively();
         xdg.emplace("XDG_DATA_HOME", dataHome.path().toUtf8());
     }
-    void cleanup() { xdg.reset(); }
 
     // The folder is named, never created; before it exists there is no report.
     void folderFollowsTheDataHome_data() {
@@ -58,10 +57,8 @@ private slots:
     void folderFollowsTheDataHome() {
         QFETCH(Env, xdgDataHome);
         QFETCH(Env, home);
-        QFETCH(Url, expected);
-        ScopedEnv dataEnv("XDG_DATA_HOME", xdgDataHome);
-        ScopedEnv homeEnv("HOME", home);
-        QCOMPARE(DiagnosticsController::outputFolderURL(), expected);
+        const ScopedEnv dataEnv("XDG_DATA_HOME", xdgDataHome), homeEnv("HOME", home);
+        QTEST(DiagnosticsController::outputFolderURL(), "expected");
         QCOMPARE(DiagnosticsController::generatedReportZipURL(), Url());
         QVERIFY(!QFileInfo::exists(dataHome.filePath("Keyloft 4")));
     }
@@ -70,8 +67,8 @@ private slots:
         QTest::addColumn<QStringList>("entries"); // "name:age seconds", a trailing "/" for a folder
         QTest::addColumn<QString>("expected");    // empty: none
         QTest::newRow("old and new") << QStringList{"zz-old.zip:3600", "aa-new.zip:5"} << "aa-new.zip";
-        QTest::newRow("hidden file is newest") << QStringList{".DS_Store:0", "report.zip:60"} << "report.zip";
-        QTest::newRow("folder is newest") << QStringList{"sub/:0", "report.zip:60"} << "report.zip";
+        QTest::newRow("hidden file and folder are newer")
+            << QStringList{".DS_Store:0", "sub/:0", "report.zip:60"} << "report.zip";
         QTest::newRow("equal times: greater name")
             << QStringList{"b.zip:100", "c.zip:100", "a.zip:100"} << "c.zip";
         QTest::newRow("only hidden") << QStringList{".partial.zip:0"} << "";
@@ -134,8 +131,7 @@ private slots:
         QCOMPARE(artwork.size(), QSize(pixels, pixels));
         QCOMPARE(artwork.deviceIndependentSize(), QSizeF(128, 128));
         // Not blank: the page is drawn in the middle and the corners stay clear.
-        QCOMPARE(qAlpha(artwork.pixel(pixels / 2, pixels / 2)), 255);
-        QCOMPARE(qAlpha(artwork.pixel(0, 0)), 0);
+        QVERIFY(qAlpha(artwork.pixel(pixels / 2, pixels / 2)) == 255 && qAlpha(artwork.pixel(0, 0)) == 0);
     }
 };
 

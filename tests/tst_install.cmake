@@ -8,5 +8,4 @@ target_compile_definitions(${KEYLOFT_TEST} PRIVATE
 # The icons, the manual page and the changelog are made by targets of the install rules, defined after
 # the tests.
 add_dependencies(${KEYLOFT_TEST} keyloft_icons keyloft_docs keyloft-askpass)
-# It presses a key on the shared test X server: no other test may run beside it.
-set_tests_properties(${KEYLOFT_TEST} PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
+set_tests_properties(${KEYLOFT_TEST} PROPERTIES TIMEOUT 600)

@@ -12,17 +12,9 @@ class TestSudoAuthorization : public QObject {
     Q_OBJECT
 
 private slots:
-    void promptReachesPasswordProgramUnexpanded_data() {
-        QTest::addColumn<QString>("prompt");
-        QTest::addColumn<QByteArray>("argument");
-        QTest::newRow("sudo escapes") << "%u on %h %p %U %H %%" << QByteArray("%%u on %%h %%p %%U %%H %%%%");
-        QTest::newRow("not ASCII") << "Passwort für %u" << QString("Passwort für %%u").toUtf8();
-    }
-
     void promptReachesPasswordProgramUnexpanded() {
-        QFETCH(QString, prompt);
-        QFETCH(QByteArray, argument);
-        QCOMPARE(SudoAuthorization::sudoPromptArgument(prompt), argument);
+        QCOMPARE(SudoAuthorization::sudoPromptArgument(u"%u für %h %p %U %H %%"_qs),
+                 QString("%%u für %%h %%p %%U %%H %%%%").toUtf8());
     }
 
     // A NUL would cut the text short on sudo's command line: a shortened command must never run.
@@ -39,21 +31,18 @@ private slots:
         // /bin/true would grant anything: the refusal must come before sudo is run.
         const SudoAuthorization authorization(QStringLiteral("/bin/false"), QStringLiteral("/bin/true"));
         const SudoStart start = authorization.startShell(prompt, command, std::nullopt);
-        QCOMPARE(start.status, EINVAL);
-        QCOMPARE(start.pid, pid_t(-1));
-        if (prompt.contains(QChar(u'\0')))
-            QCOMPARE(authorization.preauthorize(prompt), -1);
+        QVERIFY(start.status == EINVAL && start.pid == -1);
+        QVERIFY(!prompt.contains(QChar(u'\0')) || authorization.preauthorize(prompt) == -1);
         QCOMPARE(waitpid(-1, nullptr, WNOHANG), -1); // no child was started
     }
 
     void missingSudoIsAFailure() {
         const SudoAuthorization authorization(QStringLiteral("/bin/false"),
-                                              QStringLiteral("/nonexistent/keyloft/sudo"));
+                                              QStringLiteral("/nonexistent/sudo"));
         QCOMPARE(authorization.preauthorize(QStringLiteral("Prompt")), -1);
         const SudoStart start =
-            authorization.startShell(QStringLiteral("Prompt"), QStringLiteral("true"), std::nullopt);
-        QCOMPARE(start.status, ENOENT);
-        QCOMPARE(start.pid, pid_t(-1));
+            authorization.startShell(QStringLiteral("Prompt"), QStringLiteral("true"), {});
+        QVERIFY(start.status == ENOENT && start.pid == -1);
     }
 };
 
