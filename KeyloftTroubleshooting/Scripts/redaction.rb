@@ -449,7 +449,7 @@ module Vantletools
         %w[code codes phrase words word kit] =>
           %w[recovery backup security secret seed verification auth authentication mfa 2fa 2sv totp otp
              access pin login signin unlock setup emergency rescue one onetime twofactor twostep scratch sms
-             confirmation authenticator mnemonic sicherheits],
+             confirmation authenticator mnemonic sicherheits pass],
         %w[код коды] => %w[резервный резервные одноразовый секретный],
         %w[kodu kod] => %w[doğrulama dogrulama yedek kurtarma güvenlik guvenlik],
         %w[코드 번호] => %w[인증 백업 복구 보안 확인]
@@ -506,6 +506,22 @@ module Vantletools
       SEPARATOR = /=>|:=|==?|:(?!:)|：|＝|->|<-|(?:\|\||&&|\?\?|[+?.])=|[—–](?=[ \t])/.freeze
       BLANKS = /[ \t]*/.freeze
       YAML_BLOCK = /(?:[|>][+\-]?\d?)?[ \t]*\z/.freeze
+      # A here-document as the value ("password = <<~EOS", "<<-'END'", PHP's "<<<EOT"): the lines up to
+      # its terminator are the value.
+      HEREDOC = /<<<?[~\-]?(["']?)([A-Za-z_][A-Za-z0-9_]{0,63})\1[ \t]*[;,)]?[ \t]*\z/.freeze
+      # Whose or which secret it is, between the key and its separator: a few words after a preposition
+      # ("password for root:", "Passwort für bob:", "Kennwort von alice ="), a short aside in brackets
+      # ("password (again):", "token [prod]:"), a "/word" ("new_password/confirm:") or one word that
+      # qualifies it ("Password again:", "mot de passe maître :"). Bounded, and only before a ":" or
+      # "=" with a blank or a quote after it (not "totp/Keyloft:jo").
+      QUALIFIER = /(?:[ \t]+(?:(?:for|of|on|to|für|fuer|von|vom|des|de|du|pour|para|per|di|da|do|voor|van|för|til|dla|для|от|на)
+                   (?:[ \t]+(?:'[^'\n]{1,80}'|"[^"\n]{1,80}"|[^\s=:()\[\]'"]{1,80})){1,3}|
+                   \([^()\n"'`]{1,40}\)|\[[^\[\]\n"'`]{1,40}\]|
+                   (?:again|confirm|confirmation|repeat|retype|verify|new|old|current|neu|alt|aktuell|wiederholen|
+                      bestätigen|bestätigung|nouveau|nouvelle|ancien|actuel|maître|maitre|principal|confirmer|
+                      nuevo|nueva|actual|confirmar|novo|nova|nuovo|nuova|nieuw|oud|ny|nytt|nowe|nowy|новый|текущий))|
+                   \/[\p{L}\p{N}_\-]{1,24})
+                  (?=[ \t]*(?:=(?![=>])|:(?!:)|：|＝)(?:[ \t"'“„«]|\z))/xi.freeze
       CLOSING = { '"' => '"', "'" => "'", '`' => '`', '“' => '”', '”' => '”', '„' => '“', '«' => '»',
                   '»' => '«', '‘' => '’', '‹' => '›', '「' => '」', '『' => '』' }.freeze
       # What may follow a closing quote: the end of a value in any syntax; after an unquoted key
@@ -547,7 +563,7 @@ module Vantletools
       # part: the word that makes the key secret; subscript: the key stands in brackets ("ENV['TOKEN']");
       # record: the key is the word "key", which may name the key of a record whose value follows.
       Key = Struct.new(:kind, :start, :stop, :quote, :flag, :strong, :inside, :stem_end, :weak, :netrc, :part,
-                       :subscript, :record)
+                       :subscript, :record, :qualified)
       # Memos, bounded: the same keys and quotes come back line after line.
       KIND_CACHE = {}
       PARTS_CACHE = {}
@@ -555,8 +571,8 @@ module Vantletools
 
       module_function
 
-      # Answers [the line with every secret value masked, the indentation of a YAML block that starts
-      # on the next line or nil]. name: the text is a file or link name, where a key's value may also
+      # Answers [the line with every secret value masked; the indentation of a YAML block that starts
+      # on the next line, the terminator of a here-document that does, or nil]. name: the text is a file or link name, where a key's value may also
       # follow inside the same word ("export_pwd_Hunter2.csv").
       # stems: the stems the line holds (see Triggers), all by default.
       def call(line, name: false, stems: STEMS)
@@ -816,6 +832,7 @@ module Vantletools
           key.subscript = true
         end
         scanner.skip(/[ \t]*\]/) if key.subscript # "ENV['API_TOKEN'] = …", "config[:password] = …"
+        key.qualified = key.kind == :secret && !key.flag && !name && scanner.skip(QUALIFIER)
         blanks = scanner.skip(BLANKS).to_i
         if (separator = scanner.scan(SEPARATOR))
           if (key.weak || key.kind == :cookie) && %w[: ->].include?(separator) && !key.quote && scanner.check(/[^\s"'`]/)
@@ -825,6 +842,10 @@ module Vantletools
 
           record = key.record && record_value(scanner)
           record ? [record, nil] : separated(line, scanner, key)
+        elsif blanks.positive? && compound_next?(line, scanner, key)
+          # "secret key", "session token": the next word ends the key, and its stem finds the value.
+          scanner.pos = after_key
+          [nil, nil]
         elsif key.inside
           inside_edit(line, key)
         elsif key.quote && scanner.check(/[ \t]*,/)
@@ -845,13 +866,23 @@ module Vantletools
         end
       end
 
+      # Whether the word after the key makes it longer ("secret key", "pass phrase").
+      def compound_next?(line, scanner, key)
+        word = scanner.check(/[\p{L}]{2,24}/)
+        heads = word && HEAD_OF[word.downcase]
+        heads && heads.include?(parts_of(line.byteslice(key.start, key.stop - key.start)).last)
+      end
+
       # After "=", ":" and the like: a quoted value to its closing quote, a YAML block, a JSON scalar
       # after a quoted key, or everything to the end of the line.
       def separated(line, scanner, key)
         scanner.skip(BLANKS)
         start = scanner.pos
         return [nil, nil] if scanner.check(MASKED_VALUE) && !%i[cookie authorization].include?(key.kind)
-        return [nil, indentation(line)] if scanner.check(YAML_BLOCK) && !line.byteslice(key.stop, start - key.stop).include?('=')
+        return [nil, scanner[2]] if scanner.check(HEREDOC)
+        if !key.qualified && scanner.check(YAML_BLOCK) && !line.byteslice(key.stop, start - key.stop).include?('=')
+          return [nil, indentation(line)]
+        end
 
         if (quoted = quoted_value(scanner, key.kind, key.quote ? QUOTE_END : PLAIN_QUOTE_END))
           # "password='' rest": an empty pair of quotes starts the value rather than holding it.
@@ -866,7 +897,7 @@ module Vantletools
                 else scanner.scan(/.*/).to_s
                 end
         value = value.sub(/\s+\z/, '')
-        return [nil, nil] if value.empty?
+        return [nil, nil] if value.empty? || (key.qualified && key.weak && prose?(value))
 
         [[start, start + value.bytesize, masked(value, key.kind)], nil]
       end
@@ -930,9 +961,8 @@ module Vantletools
 
         value = scanner.check(/.*/).to_s.sub(/\s+\z/, '')
         return nil if value.empty? || scanner.check(MASKED_VALUE)
-        words = value.split(/\s+/, 3).first(2).map { |word| word.sub(/[.,;:!?)\]]+\z/, '') }
-        return nil if loose && words.none? { |word| value_like?(word) }
-        return nil if key.weak && !key.strong && words.first.match?(/\A\p{Ll}{2,}\z/) && !value_like?(words[1].to_s)
+        return nil if loose && value_words(value).none? { |word| value_like?(word) }
+        return nil if key.weak && !key.strong && prose?(value)
 
         [start, start + value.bytesize, masked(value, key.kind)]
       end
@@ -1076,6 +1106,17 @@ module Vantletools
       # After a plain key and a blank: prose ("password expired", "passwd (1:4.13-1)") or a value.
       def secret_looking_word?(word)
         word.match?(/\A[^(\[{<]*[\p{L}\p{N}]/) && value_like?(word)
+      end
+
+      def value_words(value)
+        value.split(/\s+/, 3).first(2).map { |word| word.sub(/[.,;:!?)\]]+\z/, '') }
+      end
+
+      # After a weak key ("auth is disabled", "session for jo: opened"): a lowercase word with a plain
+      # one after it.
+      def prose?(value)
+        words = value_words(value)
+        words.first.match?(/\A\p{Ll}{2,}\z/) && !value_like?(words[1].to_s)
       end
 
       # A word with a digit, a symbol, a capital inside or many letters: not a word of prose.
@@ -1735,6 +1776,7 @@ module Vantletools
     end
 
     class Redactor
+      HEREDOC_LINES = 200
       # home: the home folder the product uses, or nil; database_home: the home of the user's entry in
       # the password database, when it differs.
       def initialize(home, database_home = nil)
@@ -1769,7 +1811,7 @@ module Vantletools
         rows = rows.map { |row| Escaping.line(decoded(row).chomp("\r")) }
         triggers = Triggers.new(rows.join("\n"))
         out = []
-        state = { block: false, yaml: nil, private_lines: 0 }
+        state = { block: false, yaml: nil, private_lines: 0, heredoc_lines: 0 }
         rows.each_with_index { |row, index| out << next_line(row, state, out, [triggers, index]) }
         out
       end
@@ -1816,12 +1858,24 @@ module Vantletools
           mask_body_before(out) unless state[:block]
           state[:block] = false
           text = text.sub(Blocks::BEFORE_END, MASK)
-        elsif state[:yaml] && yaml_value?(text, state[:yaml])
+        elsif state[:yaml].is_a?(String) && !heredoc_end?(text, state)
+          return "#{text[/\A[ \t]*/]}#{MASK}"
+        elsif state[:yaml].is_a?(Integer) && yaml_value?(text, state[:yaml])
           return "#{text[/\A[ \t]*/]}#{MASK}"
         end
         state[:private_lines] = Regexp.last_match(1).to_i if text =~ Blocks::PUTTY_LINES
         text, state[:block], state[:yaml] = redact(text, false, triggers, index)
         text
+      end
+
+      # A here-document's value ends at its terminator, or after HEREDOC_LINES lines when the tail holds
+      # none (a value is a few lines; a log goes on).
+      def heredoc_end?(text, state)
+        state[:heredoc_lines] += 1
+        return false unless text.strip == state[:yaml] || state[:heredoc_lines] > HEREDOC_LINES
+
+        state[:heredoc_lines] = 0
+        true
       end
 
       def yaml_value?(text, indent)

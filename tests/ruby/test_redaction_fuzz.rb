@@ -18,7 +18,8 @@ class TestRedactionFuzz < Minitest::Test
           'auth_token', 'client_secret', 'masterKey', 'master_password', 'passphrase', 'pin', 'otp', 'session',
           'sessionId', 'private_key', 'recovery code', 'Passwort', 'mot de passe', 'contraseña', 'senha', 'пароль',
           '密码', 'DB_PASSWORD', 'refresh-token', 'csrfToken', 'key', 'backup code', '2FA code', 'one-time code',
-          'Bestätigungscode', 'código de verificación'].freeze
+          'Bestätigungscode', 'código de verificación', 'pass phrase', 'secret key', 'access token', 'Master Password',
+          'Kennwort'].freeze
   PRINTABLE = [*'a'..'z', *'A'..'Z', *'0'..'9', *%w[! # $ % & ( ) * + , - . / : ; < = > ? @ [ ] ^ _ { | } ~ ']].freeze
   ALNUM = [*'a'..'z', *'A'..'Z', *'0'..'9'].freeze
 
@@ -38,6 +39,7 @@ class TestRedactionFuzz < Minitest::Test
     ->(key, value) { "#{key} #{['is', 'set to', 'has been changed to'][value.length % 3]} #{value}" },
     ->(key, value) { "set#{key.split(/[ _\-]/).map(&:capitalize).join}(\"#{value.gsub('\\', '\\\\\\\\').gsub('"', '\\"')}\")" },
     ->(key, value) { "ENV['#{key}'] = '#{value.gsub('\\', '\\\\\\\\').gsub("'", "\\\\'")}'" },
+    ->(key, value) { "#{key} #{['for root', 'für bob', '(again)', '[prod]', 'de juan'][value.length % 5]}: #{value}" },
     ->(key, value) { "next=#{"/cb?#{key}=#{value}".b.gsub(/[^A-Za-z0-9]/n) { |char| format('%%%02X', char.ord) }}" }
   ].freeze
 
