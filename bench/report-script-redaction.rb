@@ -45,7 +45,9 @@ texts = {
   'at signs and query marks' => ('a:b@c?d=e&f#g=h ' * (SIZE / 16)),
   'short words and digits' => ('ab1 cd2 ef3 gh4 ' * (SIZE / 16)),
   'escaped text without blanks' => ('a%3Db%26c%40d%253F&#61;' * (SIZE / 23)),
-  'keys in prose and code' => ('the key for jo is set(ENV[\'token\'] ' * (SIZE / 35))
+  'keys in prose and code' => ('the key for jo is set(ENV[\'token\'] ' * (SIZE / 35)),
+  'command lines, quoted' => ("sudo -S <<< \"echo 'a | mysql -px b\" | sshpass -p " * (SIZE / 52)),
+  'keys with qualifiers' => ('password for a b c (d [e /f: ' * (SIZE / 29))
 }
 
 # The baseline's redaction of the ordinary log, line by line as that script did it: seconds per MB.

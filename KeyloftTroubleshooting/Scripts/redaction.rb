@@ -404,6 +404,257 @@ module Vantletools
     end
 
     # -------------------------------------------------------------------------------------------------
+    # Command lines
+
+    # A logged command line hands secrets to programs in ways no key names: an option whose name says
+    # nothing ("sshpass -p X", "mysql -pX", "openssl … -passin pass:X", "curl -u jo:X") or standard
+    # input ("echo X | sudo -S …", "chpasswd <<< jo:X", "passwd --stdin jo <<EOF"). The programs that
+    # take a secret so, and how, are known: the line is split into words as a shell splits it, and the
+    # values of those options and what is fed to those programs are masked. Other programs' options
+    # ("ssh -p 2222") stay.
+    module CommandLine
+      # How an option takes its value: :next (the next word, "--opt=X", or attached to a one-letter
+      # option: "-pX"), :separate (the next word only), :attached (attached only: mysql's "-p db" asks
+      # for the password and names a database). With a part of the value that is kept: :user
+      # ("jo:X"), :percent ("jo%X"), :comma ("jo,X"), :source (only openssl's "pass:X" is a secret;
+      # "env:VAR", "file:…" are not).
+      MYSQL = { '-p' => [:attached] }.freeze
+      LDAP = { '-w' => [:next] }.freeze
+      MONGO = { '-p' => [:next] }.freeze
+      SNMP = { '-A' => [:next], '-X' => [:next] }.freeze
+      SMB = { '-U' => [:next, :percent], '--user' => [:next, :percent] }.freeze
+      OPENSSL_SOURCE = [:separate, :source].freeze
+      SEVEN_ZIP = { '-p' => [:attached] }.freeze
+      KEYTOOL = %w[-storepass -keypass -srcstorepass -deststorepass -srckeypass -destkeypass -new]
+                .to_h { |option| [option, [:separate]] }.freeze
+      REGISTRY_LOGIN = { '-p' => [:next] }.freeze
+      OPTIONS = {
+        'sshpass' => { '-p' => [:next] },
+        'zip' => { '-P' => [:next] }, 'unzip' => { '-P' => [:next] },
+        '7z' => SEVEN_ZIP, '7za' => SEVEN_ZIP, '7zr' => SEVEN_ZIP, '7zz' => SEVEN_ZIP,
+        'rar' => { '-p' => [:attached], '-hp' => [:attached] }, 'unrar' => { '-p' => [:attached] },
+        'openssl' => { '-k' => [:separate], '-pass' => OPENSSL_SOURCE, '-passin' => OPENSSL_SOURCE,
+                       '-passout' => OPENSSL_SOURCE },
+        'ldappasswd' => { '-w' => [:next], '-a' => [:next], '-s' => [:next] },
+        'redis-cli' => { '-a' => [:next] },
+        'curl' => %w[-u --user -U --proxy-user].to_h { |option| [option, [:next, :user]] },
+        'lftp' => { '-u' => [:next, :comma] },
+        'sqlcmd' => { '-P' => [:next] }, 'bcp' => { '-P' => [:next] }, 'ipmitool' => { '-P' => [:next] },
+        'ssh-keygen' => { '-N' => [:next], '-P' => [:next] },
+        'keytool' => KEYTOOL,
+        'useradd' => { '-p' => [:next] }, 'usermod' => { '-p' => [:next] },
+        'xfreerdp' => { '/p:' => [:attached] }, 'wlfreerdp' => { '/p:' => [:attached] }
+      }.merge(
+        %w[mysql mysqldump mysqladmin mysqlimport mysqlcheck mysqlshow mysqlpump mariadb mariadb-dump
+           mariadb-admin mariadb-import mariadb-check].to_h { |name| [name, MYSQL] },
+        %w[ldapsearch ldapmodify ldapadd ldapdelete ldapwhoami ldapcompare ldapmodrdn ldapexop].to_h { |name| [name, LDAP] },
+        %w[mongo mongosh mongodump mongorestore mongoexport mongoimport].to_h { |name| [name, MONGO] },
+        %w[snmpwalk snmpbulkwalk snmpget snmpgetnext snmpbulkget snmpset snmptable snmptrap].to_h { |name| [name, SNMP] },
+        %w[smbclient rpcclient smbcacls smbget].to_h { |name| [name, SMB] },
+        %w[docker podman nerdctl helm buildah skopeo].to_h { |name| [name, REGISTRY_LOGIN] }
+      ).freeze
+      # Registry tools take "-p" as a password only when they log in ("docker run -p 80:80" is a port).
+      NEEDS_WORD = %w[docker podman nerdctl helm buildah skopeo].to_h { |name| [name, 'login'] }.freeze
+      # Programs that run another program: their options end at its name ("sshpass -p X ssh -p 22").
+      WRAPPERS = %w[sshpass].freeze
+      KEEP = { user: /\A[^:]*:/, percent: /\A[^%]*%/, comma: /\A[^,]*,/, source: /\Apass:/ }.freeze
+      # Programs that read a secret from standard input, with the options that make them do it (none:
+      # always); any program does with these flags.
+      STDIN = { 'sudo' => %w[-S --stdin], 'passwd' => %w[--stdin], 'chpasswd' => [], 'chgpasswd' => [],
+                'kinit' => [], 'cryptsetup' => [], 'smbpasswd' => %w[-s], 'htpasswd' => %w[-i],
+                'gpg' => %w[--passphrase-fd], 'gpg2' => %w[--passphrase-fd] }.freeze
+      STDIN_FLAGS = %w[--password-stdin --passphrase-stdin].freeze
+      # Their input is "user:password": the user stays.
+      USER_INPUT = %w[chpasswd chgpasswd].freeze
+      FEEDERS = %w[echo printf cat].freeze
+      # Substrings a line must hold to be looked at (see Triggers).
+      NEEDLES = %w[sshpass mysql maria zip 7z rar openssl ldap redis curl lftp sqlcmd bcp ipmitool ssh-keygen keytool
+                   useradd usermod freerdp mongo snmp smb rpcclient docker podman nerdctl helm buildah skopeo sudo
+                   passwd kinit cryptsetup gpg -stdin <<<].freeze
+      ANYWHERE = %w[passwd freerdp -stdin <<<].freeze
+      WORD = /(?:'[^']*'?|"(?:[^"\\]|\\.)*"?|\\.|[^\s'"\\|;&<>()`])+/.freeze
+      OPERATOR = /\|\||\||&&|;|&|\(|\)|`|<<<|<<-?|\d?[<>]+&?\d?/.freeze
+      SPLITS = ['||', '|', '&&', ';', '&', '(', ')', '`'].freeze
+      HEREDOC_WORD = /\A(["']?)([A-Za-z_][A-Za-z0-9_]{0,63})\1\z/.freeze
+
+      # name: the program a word would run ("/usr/bin/sudo" → "sudo"); nil for an operator.
+      Token = Struct.new(:text, :start, :stop, :operator, :name)
+
+      module_function
+
+      # Answers [the line with what it gives programs as secrets masked, the terminator of a
+      # here-document fed to a program that reads a secret, or nil].
+      def call(line)
+        edits = []
+        terminator = commands(line, 0, edits, 2)
+        [KeyValue.apply(line, edits.compact.sort.uniq(&:first)), terminator]
+      end
+
+      # Adds the edits of the commands in text (at byte offset in the line) and of the commands quoted
+      # inside them ("bash -c 'echo X | sudo -S …'"), depth levels down; answers a terminator or nil.
+      def commands(text, offset, edits, depth)
+        found = tokens(text)
+        if depth.positive?
+          found.each do |token|
+            text = token.text
+            next unless text.length > 2 && (text[0] == '"' || text[0] == "'") && text.end_with?(text[0]) && text.match?(/\s/)
+
+            inner = []
+            commands(text[1...-1], offset + token.start + 1, inner, depth - 1)
+            edits.concat(inner)
+          end
+        end
+        shifted = []
+        terminator = commands_in(found, shifted)
+        edits.concat(shifted.compact.map { |start, stop, text| [start + offset, stop + offset, text] })
+        terminator
+      end
+
+      def commands_in(found, edits)
+        terminator = nil
+        segments(found).each_cons(2) do |(before, joint), (segment, _)|
+          options(segment, edits)
+          next unless stdin?(segment)
+
+          user = segment.any? { |token| USER_INPUT.include?(token.name) }
+          fed(before, user, edits) if joint == '|'
+          terminator ||= here(segment, user, edits)
+        end
+        terminator
+      end
+
+      # The line's words and operators, with their byte offsets.
+      def tokens(line)
+        scanner = StringScanner.new(line)
+        found = []
+        until scanner.eos?
+          next if scanner.skip(/\s+/)
+
+          start = scanner.pos
+          operator = scanner.scan(OPERATOR)
+          text = operator || scanner.scan(WORD) || scanner.getch
+          found << Token.new(text, start, scanner.pos, !operator.nil?, operator ? nil : text.sub(%r{\A.*/}, '').downcase)
+        end
+        found
+      end
+
+      # [[tokens of a command, the operator that ends it], …] after an empty first command, so that
+      # each command is seen with the one before it.
+      def segments(tokens)
+        list = [[[], nil]]
+        current = []
+        tokens.each do |token|
+          if token.operator && SPLITS.include?(token.text)
+            list << [current, token.text]
+            current = []
+          else
+            current << token
+          end
+        end
+        list << [current, nil]
+      end
+
+      # The values of the secret options of each known program in the command.
+      def options(segment, edits)
+        words = nil
+        segment.each_with_index do |token, index|
+          name = token.name
+          spec = OPTIONS[name]
+          next unless spec && (!NEEDS_WORD[name] || (words ||= segment.to_h { |other| [other.text, true] })[NEEDS_WORD[name]])
+
+          option_values(segment, index + 1, spec, WRAPPERS.include?(name), edits)
+        end
+      end
+
+      def option_values(segment, index, spec, wrapper, edits)
+        while index < segment.size
+          token = segment[index]
+          index += 1
+          next if token.operator
+          break if token.text == '--' || OPTIONS.key?(token.name)
+          break if wrapper && !token.text.start_with?('-') && segment[index - 2].then { |previous| !previous.text.start_with?('-') }
+
+          spec.each do |option, (how, keep)|
+            if token.text == option && how != :attached
+              value = segment[index]
+              next unless value && !value.operator
+
+              edits << masked(value, value.start, KEEP[keep])
+              index += 1
+            elsif token.text.start_with?(option) && token.text.length > option.length && how != :separate &&
+                  (option.length == 2 || option.end_with?(':') || token.text[option.length] == '=')
+              skip = option.length + (token.text[option.length] == '=' ? 1 : 0)
+              edits << masked(Token.new(token.text[skip..-1], token.start + skip, token.stop), token.start + skip, KEEP[keep])
+            end
+          end
+        end
+      end
+
+      # The edit that masks a word's value: the quotes around it and the part keep names kept; nil
+      # when the part keep requires is not there.
+      def masked(token, start, keep, required = true)
+        word = token.text
+        quote = word[0] if word.length > 1 && %w[' "].include?(word[0]) && word.end_with?(word[0])
+        inner = quote ? word[1...-1] : word
+        kept = keep ? inner[keep].to_s : ''
+        return nil if (keep && required && kept.empty?) || inner.include?(MASK) || inner.length == kept.length
+
+        [start, start + word.bytesize, "#{quote}#{kept}#{MASK}#{quote}"]
+      end
+
+      # Whether the command makes a program read a secret from standard input.
+      # Each program is looked at once, at its first appearance, so that a line of many costs no more.
+      def stdin?(segment)
+        seen = {}
+        segment.each_with_index.any? do |token, index|
+          next true if STDIN_FLAGS.include?(token.text)
+
+          flags = STDIN[token.name]
+          next false if !flags || seen[token.name]
+
+          seen[token.name] = true
+          flags.empty? || segment[(index + 1)..-1].any? { |word| stdin_flag?(word.text, flags) }
+        end
+      end
+
+      # "-S", or bundled with other one-letter options ("-kS").
+      def stdin_flag?(word, flags)
+        return true if flags.include?(word)
+
+        word.match?(/\A-[A-Za-z]{2,8}\z/) && flags.any? { |flag| flag.length == 2 && word.include?(flag[1]) }
+      end
+
+      # What "echo", "printf" or "cat <<<" before the pipe writes.
+      def fed(segment, user, edits)
+        index = segment.index { |token| FEEDERS.include?(token.name) }
+        return unless index
+
+        words = segment[(index + 1)..-1].take_while { |token| !token.operator || token.text == '<<<' }
+        case segment[index].name
+        when 'echo' then words = words.drop_while { |token| token.text.match?(/\A-[neE]+\z/) }
+        when 'printf' then words = words.drop(1) if words.size > 1 && words.first.text.include?('%')
+        when 'cat' then return here(segment, user, edits)
+        end
+        words.each { |token| edits << masked(token, token.start, user ? KEEP[:user] : nil, false) unless token.operator }
+      end
+
+      # "<<< X" masked; "<<EOF" answers the terminator of the lines that follow.
+      def here(segment, user, edits)
+        terminator = nil
+        segment.each_cons(2) do |operator, word|
+          next unless operator.operator && !word.operator
+
+          if operator.text == '<<<'
+            edits << masked(word, word.start, user ? KEEP[:user] : nil, false)
+          elsif operator.text.start_with?('<<')
+            terminator ||= word.text[HEREDOC_WORD, 2]
+          end
+        end
+        terminator
+      end
+    end
+
+    # -------------------------------------------------------------------------------------------------
     # Layer 2: key and value
 
     module KeyValue
@@ -434,6 +685,8 @@ module Vantletools
                 cvv cvc csc key klucz sleutel anahtar].freeze
       # Weak parts whose flag takes a value of any shape ("--key abcdef").
       FLAG_STRONG = %w[key].freeze
+      # Weak parts that, as a flag ("--pass X"), name a secret whatever the value looks like.
+      FLAG_VALUE = %w[key pass].freeze
       # Words before "key" that make it no secret ("public key", "primaryKey", "shortcut key").
       NOT_SECRET_HEADS = %w[public pub primary foreign sort partition shortcut hot modifier keyboard].freeze
       QUALIFIERS = %w[id key token code value string str data hash secret b64 base64 hex header cookie].freeze
@@ -1100,7 +1353,7 @@ module Vantletools
       # The value of a flag: always after a strong key ("--password x"); after a weak one
       # ("--auth-local peer") when quoted or when it looks like a value.
       def flag_value?(word, key)
-        !key.weak || FLAG_STRONG.include?(key.part) || word.match?(/\A["']/) || word.match?(/\p{N}|[^\p{L}\p{M}\-]/)
+        !key.weak || FLAG_VALUE.include?(key.part) || word.match?(/\A["']/) || word.match?(/\p{N}|[^\p{L}\p{M}\-]/)
       end
 
       # After a plain key and a blank: prose ("password expired", "passwd (1:4.13-1)") or a value.
@@ -1731,6 +1984,7 @@ module Vantletools
         @stems = lines_holding(stems.map(&:b), lower) { |at, stop| KeyValue.whole_part?(bytes, lower, at, stop) }
         @schemes = lines_holding(Structure::SCHEMES, lower)
         @prefixes = lines_holding(Shape::PREFIXES, bytes)
+        @commands = lines_holding(CommandLine::NEEDLES, lower) { |at, stop| command_word?(lower, at, stop) }
       end
 
       # The stems line index holds.
@@ -1746,7 +2000,20 @@ module Vantletools
         @prefixes.key?(index)
       end
 
+      def command?(index)
+        @commands.key?(index)
+      end
+
       private
+
+      # A program's name starts after a blank, a "/", a quote or an operator ("mysql", "/usr/bin/sudo",
+      # not "library"); some needles anywhere ("chpasswd").
+      def command_word?(lower, at, stop)
+        return true if at.zero? || CommandLine::ANYWHERE.include?(lower.byteslice(at, stop - at))
+
+        before = lower.getbyte(at - 1)
+        !(before >= 97 && before <= 122) && !(before >= 48 && before <= 57) && before != 95
+      end
 
       def line_starts(bytes)
         starts = [0]
@@ -1841,8 +2108,10 @@ module Vantletools
         if text.include?('%') || text.include?('\\') || text.include?('&')
           text = Encoded.call(text, triggers.stems(index), triggers.scheme?(index))
         end
+        text, heredoc = CommandLine.call(text) if triggers.command?(index)
         text = Structure.call(text, triggers.scheme?(index))
         text, yaml = KeyValue.call(text, name: name, stems: triggers.stems(index))
+        yaml ||= heredoc
         text = Shape.call(text, triggers.prefix?(index))
         [text, block, yaml]
       end

@@ -120,6 +120,31 @@ class TestRedaction < Minitest::Test
     ['machine sync.example.com login jo password hunter', 'hunter', 'machine sync.example.com login jo password'],
     ['password Hunter2!', 'Hunter2!', 'password'],
     ['token ghx_notknown_9fLq2Zx', 'ghx_notknown_9fLq2Zx', 'token'],
+    # Secrets as the values of options whose names say nothing, on logged command lines.
+    ["sshpass -p 'Xq9!mZ2w' ssh root@host", 'Xq9!mZ2w', 'ssh root@host'],
+    ['COMMAND=/usr/bin/sshpass -p meadow ssh -p 2222 h', 'meadow', 'ssh -p 2222 h'],
+    ['mysql -u root -pmeadow7 db', 'meadow7', 'mysql -u root -p'],
+    ['mysqldump -u root -p"two words" db > x.sql', 'two words', 'db > x.sql'],
+    ['zip -P meadow out.zip f', 'meadow', 'out.zip f'],
+    ['7z a -pmeadow out.7z', 'meadow', 'out.7z'],
+    ['openssl rsa -in k.pem -passin pass:meadow -out x', 'meadow', '-out x'],
+    ["openssl enc -k 'two words' -in f", 'two words', '-in f'],
+    ["curl --user bob:'two words' https://x.example.com", 'two words', 'bob:'],
+    ['curl -ubob:meadow7 https://x.example.com', 'meadow7', 'https://x.example.com'],
+    ['smbclient //srv/share -U bob%meadow', 'meadow', 'bob%'],
+    ['ldapsearch -x -D cn=admin -w meadow -b dc=x', 'meadow', '-b dc=x'],
+    ['keyloft --pass meadow --verbose', 'meadow', '--verbose'],
+    ['docker login -p meadow reg.example.com', 'meadow', 'reg.example.com'],
+    ['xfreerdp /u:bob /p:meadow /v:host', 'meadow', '/v:host'],
+    # Secrets fed to programs that read them from standard input.
+    ['echo meadow | sudo -S apt update', 'meadow', 'sudo -S apt update'],
+    ["echo -n 'two words' | sudo -kS id", 'two words', 'sudo -kS id'],
+    ["printf '%s\\n' meadow | passwd --stdin bob", 'meadow', 'printf'],
+    ['sudo -S <<< meadow apt update', 'meadow', 'apt update'],
+    ['chpasswd <<< bob:meadow', 'meadow', 'chpasswd <<< bob:'],
+    ["echo 'bob:meadow' | chpasswd", 'meadow', "echo 'bob:"],
+    ['echo meadow | docker login -u bob --password-stdin', 'meadow', '--password-stdin'],
+    ['bash -c "echo meadow | sudo -S reboot"', 'meadow', 'sudo -S reboot'],
     # Labels in other languages.
     ['Passwort: Sommer2024!', 'Sommer2024!', 'Passwort:'],
     ['Kennwort = Winter#2025', 'Winter#2025', 'Kennwort ='],
@@ -274,7 +299,14 @@ class TestRedaction < Minitest::Test
     'Removed session for user jo: logged out',
     'pass code review: done',
     'otpauth://totp/Keyloft:jo issuer',
-    'password reset for user jo requested'
+    'password reset for user jo requested',
+    'ssh -p 2222 host && ls -p /tmp',
+    'docker run -p 8080:80 img',
+    'openssl enc -passin env:PW',
+    'echo hello | sudo tee /etc/motd',
+    'cat pw.txt | sudo -S ls',
+    'mysql -p db',
+    'curl -u bob https://x.example.com'
   ].freeze
 
   # [a line holding the home folder /home/alice, what it must become]
@@ -406,6 +438,7 @@ class TestRedaction < Minitest::Test
       ['password = <<~EOS', '  Line0ne!', '  two words', 'EOS', 'after = 1'] => [1, 2],
       ['SECRET=<<EOF', 'meadow', 'EOF'] => [1],
       ["api_token = <<-'END'", "	meadow", "	END", 'END'] => [1],
+      ['sudo -S <<EOF', 'meadow', 'EOF', 'done'] => [1],
       ['x = 1 << 2', 'cat <<EOF > notes.txt', 'hello', 'EOF'] => []
     }.each do |rows, masked|
       expected = rows.each_with_index.map { |row, index| masked.include?(index) ? "#{row[/\A\s*/]}[REDACTED]" : row }

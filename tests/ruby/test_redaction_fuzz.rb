@@ -94,7 +94,12 @@ class TestRedactionFuzz < Minitest::Test
       ->(v) { "Cookie: theme=dark; #{string(ALNUM, 6)}=#{v.delete(' ;,')}; lang=en" },
       ->(v) { "Authorization: Bearer #{v.delete(' ')}" },
       ->(v) { "{\"Authorization\": \"Basic #{["jo:#{v}"].pack('m0')}\"}" },
-      ->(v) { "Proxy-Authorization: Basic #{["jo:#{v}"].pack('m0')}" }
+      ->(v) { "Proxy-Authorization: Basic #{["jo:#{v}"].pack('m0')}" },
+      ->(v) { "sshpass -p '#{v.delete("'")}' ssh -p 22 h" },
+      ->(v) { "mysql -u jo -p'#{v.delete("'")}' db" },
+      ->(v) { "openssl enc -passin 'pass:#{v.delete("'")}' -in f" },
+      ->(v) { "echo '#{v.delete("'")}' | sudo -S id" },
+      ->(v) { "chpasswd <<< 'jo:#{v.delete("'")}'" }
     ]
     cases = Array.new(1500) do
       value = password.delete('"\\')
@@ -135,7 +140,8 @@ class TestRedactionFuzz < Minitest::Test
 
   def test_any_bytes_come_out_as_clean_text
     hostile = ["\e[31m", "\r", "\0", "\u2028", "\u202E", "\xFF\xFE", "\xC3", "-----BEGIN ", '"', '\\"', "'", '=',
-               ':', '@', '?', '#', '%2F', 'password', 'token=', 'eyJ', 'AKIA', '4111 ', '/home/jo', '//', '..']
+               ':', '@', '?', '#', '%2F', 'password', 'token=', 'eyJ', 'AKIA', '4111 ', '/home/jo', '//', '..',
+               ' <<< ', ' | sudo -S ', 'mysql -p', ' for jo (a): ', '<<EOF']
     1000.times do
       line = Array.new(@random.rand(1..40)) do
         @random.rand < 0.5 ? pick(hostile).b : Array.new(@random.rand(1..8)) { @random.rand(256).chr }.join
