@@ -814,9 +814,11 @@ module Vantletools
                        SCRAM-SHA-\d+|OAuth|MAC|ApiKey|SSWS|GenieKey)([ \t]+)/xi.freeze
 
       # part: the word that makes the key secret; subscript: the key stands in brackets ("ENV['TOKEN']");
-      # record: the key is the word "key", which may name the key of a record whose value follows.
+      # record: the key is the word "key", which may name the key of a record whose value follows;
+      # enclosed: the quote before the key does not close after it, it holds the key and its value
+      # ("curl -H 'Authorization: token X'"), so the value ends at the matching closing quote.
       Key = Struct.new(:kind, :start, :stop, :quote, :flag, :strong, :inside, :stem_end, :weak, :netrc, :part,
-                       :subscript, :record, :qualified)
+                       :subscript, :record, :qualified, :enclosed)
       # Memos, bounded: the same keys and quotes come back line after line.
       KIND_CACHE = {}
       PARTS_CACHE = {}
@@ -1077,7 +1079,7 @@ module Vantletools
       def value_edit(line, scanner, key, name)
         after_key = scanner.pos
         if key.quote
-          scanner.skip(literal(key.quote))
+          key.enclosed = key.quote unless scanner.skip(literal(key.quote))
         elsif (closing = scanner.check(/\\*["'`](?=[ \t]*\]?[ \t]*(?:=>|:|=|,))/))
           # The opening quote stands before an earlier word of the key ("recovery code").
           key.quote = closing
@@ -1144,7 +1146,8 @@ module Vantletools
 
           scanner.pos = start
         end
-        value = if scanner.check(/\\*["'`“”„«»‘‹「『]/) then scanner.scan(/.*/).to_s
+        value = if key.enclosed then scanner.scan(enclosed_pattern(key.enclosed)).to_s
+                elsif scanner.check(/\\*["'`“”„«»‘‹「『]/) then scanner.scan(/.*/).to_s
                 elsif key.quote && scanner.check(/[\[{]/) then nested(scanner)
                 elsif key.quote then scanner.scan(JSON_SCALAR).to_s
                 else scanner.scan(/.*/).to_s
@@ -1266,6 +1269,11 @@ module Vantletools
           else
             Regexp.new("(?:(?!#{Regexp.escape(escapes + closing)}).)*")
           end
+      end
+
+      # What a quote that holds a key and its value encloses after the key, to its closing quote.
+      def enclosed_pattern(quote)
+        inside_pattern(quote[0...-1], CLOSING.fetch(quote[-1], quote[-1]))
       end
 
       def literal(text)
