@@ -762,19 +762,32 @@ module Vantletools
       # A here-document as the value ("password = <<~EOS", "<<-'END'", PHP's "<<<EOT"): the lines up to
       # its terminator are the value.
       HEREDOC = /<<<?[~\-]?(["']?)([A-Za-z_][A-Za-z0-9_]{0,63})\1[ \t]*[;,)]?[ \t]*\z/.freeze
-      # Whose or which secret it is, between the key and its separator: a few words after a preposition
-      # ("password for root:", "Passwort für bob:", "Kennwort von alice ="), a short aside in brackets
-      # ("password (again):", "token [prod]:"), a "/word" ("new_password/confirm:") or one word that
+      # Whose or which secret it is, between the key and its separator: up to five words after a
+      # preposition ("password for root:", "Password of user bob (old) =", "Passwort des Benutzers bob:",
+      # "contraseña de la cuenta de juan:"), then perhaps an aside in brackets; a short aside alone
+      # ("password (again):", "token [prod]:"); a "/word" ("new_password/confirm:") or one word that
       # qualifies it ("Password again:", "mot de passe maître :"). Bounded, and only before a ":" or
-      # "=" with a blank or a quote after it (not "totp/Keyloft:jo").
-      QUALIFIER = /(?:[ \t]+(?:(?:for|of|on|to|für|fuer|von|vom|des|de|du|pour|para|per|di|da|do|voor|van|för|til|dla|для|от|на)
-                   (?:[ \t]+(?:'[^'\n]{1,80}'|"[^"\n]{1,80}"|[^\s=:()\[\]'"]{1,80})){1,3}|
-                   \([^()\n"'`]{1,40}\)|\[[^\[\]\n"'`]{1,40}\]|
+      # "=" with a blank or a quote after it (not "totp/Keyloft:jo"); words that make it a clause are
+      # refused afterwards (see CLAUSE_WORDS).
+      QUALIFIER_WORD = %q{(?:'[^'\n]{1,80}'|"[^"\n]{1,80}"|[^\s=:()\[\]'"][^\s=:()\[\]"]{0,79})}
+      QUALIFIER_ASIDE = %q{(?:\([^()\n"'`]{1,40}\)|\[[^\[\]\n"'`]{1,40}\])}
+      QUALIFIER = /(?:[ \t]+(?:(?:for|of|on|to|für|fuer|von|vom|des|der|de|del|della|du|pour|para|per|di|da|do|voor|van|för|til|
+                              dla|для|от|на)
+                   (?:[ \t]+#{QUALIFIER_WORD}){1,5}(?:[ \t]*#{QUALIFIER_ASIDE})?|
+                   #{QUALIFIER_ASIDE}|
                    (?:again|confirm|confirmation|repeat|retype|verify|new|old|current|neu|alt|aktuell|wiederholen|
                       bestätigen|bestätigung|nouveau|nouvelle|ancien|actuel|maître|maitre|principal|confirmer|
-                      nuevo|nueva|actual|confirmar|novo|nova|nuovo|nuova|nieuw|oud|ny|nytt|nowe|nowy|новый|текущий))|
+                      nuevo|nueva|actual|confirmar|novo|nova|nuovo|nuova|nieuw|oud|ny|nytt|nowe|nowy|новый|текущий)
+                   (?:[ \t]*#{QUALIFIER_ASIDE})?)|
                    \/[\p{L}\p{N}_\-]{1,24})
-                  (?=[ \t]*(?:=(?![=>])|:(?!:)|：|＝)(?:[ \t"'“„«]|\z))/xi.freeze
+                  (?=[ \t]*(?:=(?![=>])|:(?!:)|：|＝)(?:[ \t"'“„«]|\z))/xio.freeze
+      # Words that make what stands between a key and a colon a clause of prose, not a qualifier
+      # ("password for user bob was rejected: too short"): verbs, negations and conjunctions.
+      CLAUSE_WORDS = %w[is are was were be been being am has have had would shall should can could might must
+                        does did not never failed fails changed expired expires rejected required requires updated
+                        accepted denied invalid incorrect wrong missing because when if that which who while since
+                        until ist war wurde wird wurden sind hat haben nicht kein keine wenn weil dass est était
+                        sont été pas fue está ha был была было не].to_h { |word| [word, true] }.freeze
       CLOSING = { '"' => '"', "'" => "'", '`' => '`', '“' => '”', '”' => '”', '„' => '“', '«' => '»',
                   '»' => '«', '‘' => '’', '‹' => '›', '「' => '」', '『' => '』' }.freeze
       # What may follow a closing quote: the end of a value in any syntax; after an unquoted key
@@ -1087,7 +1100,7 @@ module Vantletools
           key.subscript = true
         end
         scanner.skip(/[ \t]*\]/) if key.subscript # "ENV['API_TOKEN'] = …", "config[:password] = …"
-        key.qualified = key.kind == :secret && !key.flag && !name && scanner.skip(QUALIFIER)
+        key.qualified = key.kind == :secret && !key.flag && !name && qualifier?(scanner)
         blanks = scanner.skip(BLANKS).to_i
         if (separator = scanner.scan(SEPARATOR))
           if (key.weak || key.kind == :cookie) && %w[: ->].include?(separator) && !key.quote && scanner.check(/[^\s"'`]/)
@@ -1119,6 +1132,18 @@ module Vantletools
           scanner.pos = after_key
           [nil, nil]
         end
+      end
+
+      # Skips a qualifier between the key and its separator ("for user bob (old)"), unless its words
+      # read as a clause.
+      def qualifier?(scanner)
+        start = scanner.pos
+        length = scanner.skip(QUALIFIER)
+        return false unless length
+        return true unless scanner.string.byteslice(start, length).downcase.scan(/\p{L}+/).any? { |word| CLAUSE_WORDS[word] }
+
+        scanner.pos = start
+        false
       end
 
       # Whether the word after the key makes it longer ("secret key", "pass phrase").

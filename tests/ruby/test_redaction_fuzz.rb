@@ -39,7 +39,7 @@ class TestRedactionFuzz < Minitest::Test
     ->(key, value) { "#{key} #{['is', 'set to', 'has been changed to'][value.length % 3]} #{value}" },
     ->(key, value) { "set#{key.split(/[ _\-]/).map(&:capitalize).join}(\"#{value.gsub('\\', '\\\\\\\\').gsub('"', '\\"')}\")" },
     ->(key, value) { "ENV['#{key}'] = '#{value.gsub('\\', '\\\\\\\\').gsub("'", "\\\\'")}'" },
-    ->(key, value) { "#{key} #{['for root', 'für bob', '(again)', '[prod]', 'de juan'][value.length % 5]}: #{value}" },
+    ->(key, value) { "#{key} #{['for root', 'für bob', '(again)', '[prod]', 'de juan', 'of user bob (old)'][value.length % 6]}: #{value}" },
     ->(key, value) { "next=#{"/cb?#{key}=#{value}".b.gsub(/[^A-Za-z0-9]/n) { |char| format('%%%02X', char.ord) }}" }
   ].freeze
 
