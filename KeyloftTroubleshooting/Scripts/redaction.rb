@@ -759,15 +759,15 @@ module Vantletools
       SEPARATOR = /=>|:=|==?|:(?!:)|：|＝|->|<-|(?:\|\||&&|\?\?|[+?.])=|[—–](?=[ \t])/.freeze
       BLANKS = /[ \t]*/.freeze
       YAML_BLOCK = /(?:[|>][+\-]?\d?)?[ \t]*\z/.freeze
-      # A here-document as the value ("password = <<~EOS", "<<-'END'", PHP's "<<<EOT"): the lines up to
-      # its terminator are the value.
-      HEREDOC = /<<<?[~\-]?(["']?)([A-Za-z_][A-Za-z0-9_]{0,63})\1[ \t]*[;,)]?[ \t]*\z/.freeze
+      # A here-document as the value ("password = <<~EOS", "<<-'END'", PHP's "<<<EOT", Ruby's
+      # "<<~EOS.strip"): the lines up to its terminator are the value.
+      HEREDOC = /<<<?[~\-]?(["']?)([A-Za-z_][A-Za-z0-9_]{0,63})\1(?:\.[A-Za-z_][A-Za-z0-9_]{0,30}(?:\(\))?){0,3}[ \t]*[;,)]?[ \t]*\z/.freeze
       # Whose or which secret it is, between the key and its separator: up to five words after a
       # preposition ("password for root:", "Password of user bob (old) =", "Passwort des Benutzers bob:",
       # "contraseña de la cuenta de juan:"), then perhaps an aside in brackets; a short aside alone
       # ("password (again):", "token [prod]:"); a "/word" ("new_password/confirm:") or one word that
       # qualifies it ("Password again:", "mot de passe maître :"). Bounded, and only before a ":" or
-      # "=" with a blank or a quote after it (not "totp/Keyloft:jo"); words that make it a clause are
+      # "=" with a blank or a quote after it (not "totp/Keyloft:jo"), or a here-document; words that make it a clause are
       # refused afterwards (see CLAUSE_WORDS).
       QUALIFIER_WORD = %q{(?:'[^'\n]{1,80}'|"[^"\n]{1,80}"|[^\s=:()\[\]'"][^\s=:()\[\]"]{0,79})}
       QUALIFIER_ASIDE = %q{(?:\([^()\n"'`]{1,40}\)|\[[^\[\]\n"'`]{1,40}\])}
@@ -780,7 +780,7 @@ module Vantletools
                       nuevo|nueva|actual|confirmar|novo|nova|nuovo|nuova|nieuw|oud|ny|nytt|nowe|nowy|новый|текущий)
                    (?:[ \t]*#{QUALIFIER_ASIDE})?)|
                    \/[\p{L}\p{N}_\-]{1,24})
-                  (?=[ \t]*(?:=(?![=>])|:(?!:)|：|＝)(?:[ \t"'“„«]|\z))/xio.freeze
+                  (?=[ \t]*(?:(?:=(?![=>])|:(?!:)|：|＝)(?:[ \t"'“„«]|\z)|<<[~\-]?["']?[A-Za-z_]))/xio.freeze
       # Words that make what stands between a key and a colon a clause of prose, not a qualifier
       # ("password for user bob was rejected: too short"): verbs, negations and conjunctions.
       CLAUSE_WORDS = %w[is are was were be been being am has have had would shall should can could might must
@@ -1102,6 +1102,11 @@ module Vantletools
         scanner.skip(/[ \t]*\]/) if key.subscript # "ENV['API_TOKEN'] = …", "config[:password] = …"
         key.qualified = key.kind == :secret && !key.flag && !name && qualifier?(scanner)
         blanks = scanner.skip(BLANKS).to_i
+        # A here-document with no separator before it ("api_key <<EOT", "password <<-'END'"), when its
+        # terminator is quoted or in capitals, as here-documents are written ("out << token <<endl" is
+        # a stream).
+        return [nil, scanner[2]] if scanner.check(HEREDOC) && (!scanner[1].empty? || !scanner[2].match?(/\p{Ll}/))
+
         if (separator = scanner.scan(SEPARATOR))
           if (key.weak || key.kind == :cookie) && %w[: ->].include?(separator) && !key.quote && scanner.check(/[^\s"'`]/)
             scanner.pos = after_key

@@ -254,6 +254,9 @@ class TestRedaction < Minitest::Test
     ['token: >-', '  Folded!9', 'next: 1'] => [1],
     ['password = <<~EOS', '  Line0ne!', '  two words', 'EOS', 'after = 1'] => [1, 2],
     ["api_token = <<-'END'", "\tmeadow", "\tEND", 'END'] => [1],
+    ['api_key <<EOT', '  Line0ne!', 'two words', 'EOT', 'after = 1'] => [1, 2],
+    ["Password of user bob (old) <<-'END'", "\tmeadow", "\tEND", 'done'] => [1],
+    ['std::cout << token <<endl;', 'next line'] => [],
     ['sudo -S <<EOF', 'meadow', 'EOF', 'done'] => [1],
     ['x = 1 << 2', 'cat <<EOF > notes.txt', 'hello', 'EOF'] => []
   }.freeze
