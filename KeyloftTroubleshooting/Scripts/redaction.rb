@@ -777,7 +777,8 @@ module Vantletools
                    #{QUALIFIER_ASIDE}|
                    (?:again|confirm|confirmation|repeat|retype|verify|new|old|current|neu|alt|aktuell|wiederholen|
                       bestätigen|bestätigung|nouveau|nouvelle|ancien|actuel|maître|maitre|principal|confirmer|
-                      nuevo|nueva|actual|confirmar|novo|nova|nuovo|nuova|nieuw|oud|ny|nytt|nowe|nowy|новый|текущий)
+                      nuevo|nueva|actual|confirmar|novo|nova|nuovo|nuova|nieuw|oud|ny|nytt|nowe|nowy|новый|текущий|
+                      header|value)
                    (?:[ \t]*#{QUALIFIER_ASIDE})?)|
                    \/[\p{L}\p{N}_\-]{1,24})
                   (?=[ \t]*(?:(?:=(?![=>])|:(?!:)|：|＝)(?:[ \t"'“„«]|\z)|<<[~\-]?["']?[A-Za-z_]))/xio.freeze
@@ -1100,7 +1101,7 @@ module Vantletools
           key.subscript = true
         end
         scanner.skip(/[ \t]*\]/) if key.subscript # "ENV['API_TOKEN'] = …", "config[:password] = …"
-        key.qualified = key.kind == :secret && !key.flag && !name && qualifier?(scanner)
+        key.qualified = %i[secret authorization].include?(key.kind) && !key.flag && !name && qualifier?(scanner)
         blanks = scanner.skip(BLANKS).to_i
         # A here-document with no separator before it ("api_key <<EOT", "password <<-'END'"), when its
         # terminator is quoted or in capitals, as here-documents are written ("out << token <<endl" is
@@ -1185,7 +1186,9 @@ module Vantletools
         value = value.sub(/\s+\z/, '')
         return [nil, nil] if value.empty? || (key.qualified && key.weak && prose?(value))
 
-        [[start, start + value.bytesize, masked(value, key.kind)], nil]
+        # "Authorization: Digest username="bob"," goes on in the deeper indented lines that follow.
+        folded = key.kind == :authorization && value.end_with?(',') ? indentation(line) : nil
+        [[start, start + value.bytesize, masked(value, key.kind)], folded]
       end
 
       # A record of a name and its value after the word "key" ({"key": "password", "value": "x"},

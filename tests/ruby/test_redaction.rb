@@ -33,6 +33,7 @@ class TestRedaction < Minitest::Test
     ["curl -H 'Authorization: token meadow lark' -H 'Accept: json' https://x", 'meadow lark', "-H 'Accept: json'"],
     ['wget --header="X-Api-Authorization: Digest username=\\"bob\\", response=\\"meadow\\"" https://x', 'meadow', 'https://x'],
     ["echo 'password=two words' > x", 'two words', '> x'],
+    ['Authorization header (proxy): Custom meadow lark', 'meadow lark', 'Authorization header (proxy):'],
     # Key and value: symbols, spaces, quotes, escapes, any separator.
     ['"password"=>"Gr33n!Apple#42"', 'Gr33n!Apple#42', '"password"=>'],
     ['{"password": "a\"b\\\\c-Secret9", "user": "jo"}', 'b\\\\c-Secret9', '"user": "jo"'],
@@ -270,5 +271,8 @@ class TestRedaction < Minitest::Test
       end
       assert_equal expected, @redact.lines(rows)
     end
+    # A header folded onto deeper indented lines.
+    assert_equal ['Authorization: Digest [REDACTED]', '  [REDACTED]', 'Accept: json'],
+                 @redact.lines(['Authorization: Digest username="bob",', '  response="meadow"', 'Accept: json'])
   end
 end
