@@ -762,6 +762,11 @@ module Vantletools
       # A here-document as the value ("password = <<~EOS", "<<-'END'", PHP's "<<<EOT", Ruby's
       # "<<~EOS.strip"): the lines up to its terminator are the value.
       HEREDOC = /<<<?[~\-]?(["']?)([A-Za-z_][A-Za-z0-9_]{0,63})\1(?:\.[A-Za-z_][A-Za-z0-9_]{0,30}(?:\(\))?){0,3}[ \t]*[;,)]?[ \t]*\z/.freeze
+      # A here-document that ends the value ("API_KEY=$(cat <<'EOF'"): its lines are the value too.
+      TRAILING_HEREDOC = /(?<!<)<<[~\-]?(["']?)([A-Za-z_][A-Za-z0-9_]{0,63})\1[ \t]*\)?[ \t]*\z/.freeze
+      # A triple-quoted value that opens at the end of the line (password = """): the lines up to the
+      # closing quotes are the value.
+      TRIPLE_QUOTE = /[rRbBuUfF]{0,2}("""|''')[ \t]*\z/.freeze
       # Whose or which secret it is, between the key and its separator: up to five words after a
       # preposition ("password for root:", "Password of user bob (old) =", "Passwort des Benutzers bob:",
       # "contraseña de la cuenta de juan:"), then perhaps an aside in brackets; a short aside alone
@@ -769,7 +774,9 @@ module Vantletools
       # qualifies it ("Password again:", "mot de passe maître :"). Bounded, and only before a ":" or
       # "=" with a blank or a quote after it (not "totp/Keyloft:jo"), or a here-document; words that make it a clause are
       # refused afterwards (see CLAUSE_WORDS).
-      QUALIFIER_WORD = %q{(?:'[^'\n]{1,80}'|"[^"\n]{1,80}"|[^\s=:()\[\]'"][^\s=:()\[\]"]{0,79})}
+      # One word of a qualifier: quoted, or a run without blanks, separators and brackets; an apostrophe
+      # ("l'utilisateur") or a URL's "://" may stand inside it.
+      QUALIFIER_WORD = %q{(?:'[^'\n]{1,80}'|"[^"\n]{1,80}"|[^\s=:()\[\]'"](?:[^\s=:()\[\]"]|://){0,79})}
       QUALIFIER_ASIDE = %q{(?:\([^()\n"'`]{1,40}\)|\[[^\[\]\n"'`]{1,40}\])}
       QUALIFIER = /(?:[ \t]+(?:(?:for|of|on|to|für|fuer|von|vom|des|der|de|del|della|du|pour|para|per|di|da|do|voor|van|för|til|
                               dla|для|от|на)
@@ -1103,10 +1110,8 @@ module Vantletools
         scanner.skip(/[ \t]*\]/) if key.subscript # "ENV['API_TOKEN'] = …", "config[:password] = …"
         key.qualified = %i[secret authorization].include?(key.kind) && !key.flag && !name && qualifier?(scanner)
         blanks = scanner.skip(BLANKS).to_i
-        # A here-document with no separator before it ("api_key <<EOT", "password <<-'END'"), when its
-        # terminator is quoted or in capitals, as here-documents are written ("out << token <<endl" is
-        # a stream).
-        return [nil, scanner[2]] if scanner.check(HEREDOC) && (!scanner[1].empty? || !scanner[2].match?(/\p{Ll}/))
+        # A here-document with no separator before it ("api_key <<EOT", "password <<-'END'").
+        return [nil, scanner[2]] if scanner.check(HEREDOC) && terminator?(scanner[1], scanner[2])
 
         if (separator = scanner.scan(SEPARATOR))
           if (key.weak || key.kind == :cookie) && %w[: ->].include?(separator) && !key.quote && scanner.check(/[^\s"'`]/)
@@ -1166,6 +1171,7 @@ module Vantletools
         start = scanner.pos
         return [nil, nil] if scanner.check(MASKED_VALUE) && !%i[cookie authorization].include?(key.kind)
         return [nil, scanner[2]] if scanner.check(HEREDOC)
+        return [nil, scanner[1]] if scanner.check(TRIPLE_QUOTE)
         if !key.qualified && scanner.check(YAML_BLOCK) && !line.byteslice(key.stop, start - key.stop).include?('=')
           return [nil, indentation(line)]
         end
@@ -1188,7 +1194,15 @@ module Vantletools
 
         # "Authorization: Digest username="bob"," goes on in the deeper indented lines that follow.
         folded = key.kind == :authorization && value.end_with?(',') ? indentation(line) : nil
+        heredoc = value.match(TRAILING_HEREDOC)
+        folded = heredoc[2] if heredoc && terminator?(heredoc[1], heredoc[2])
         [[start, start + value.bytesize, masked(value, key.kind)], folded]
+      end
+
+      # Whether a word after "<<" ends a here-document: quoted or in capitals, as here-documents are
+      # written ("out << token <<endl" is a stream).
+      def terminator?(quote, word)
+        !quote.empty? || !word.match?(/\p{Ll}/)
       end
 
       # A record of a name and its value after the word "key" ({"key": "password", "value": "x"},
@@ -2168,8 +2182,10 @@ module Vantletools
           mask_body_before(out) unless state[:block]
           state[:block] = false
           text = text.sub(Blocks::BEFORE_END, MASK)
-        elsif state[:yaml].is_a?(String) && !heredoc_end?(text, state)
-          return "#{text[/\A[ \t]*/]}#{MASK}"
+        elsif state[:yaml].is_a?(String)
+          return "#{text[/\A[ \t]*/]}#{MASK}" unless heredoc_end?(text, state)
+
+          text = closing_line(text, state[:yaml])
         elsif state[:yaml].is_a?(Integer) && yaml_value?(text, state[:yaml])
           return "#{text[/\A[ \t]*/]}#{MASK}"
         end
@@ -2182,10 +2198,24 @@ module Vantletools
       # none (a value is a few lines; a log goes on).
       def heredoc_end?(text, state)
         state[:heredoc_lines] += 1
-        return false unless text.strip == state[:yaml] || state[:heredoc_lines] > HEREDOC_LINES
+        closed = text.strip == state[:yaml] || (triple?(state[:yaml]) && text.include?(state[:yaml]))
+        return false unless closed || state[:heredoc_lines] > HEREDOC_LINES
 
         state[:heredoc_lines] = 0
         true
+      end
+
+      def triple?(terminator)
+        terminator.start_with?('"""', "'''")
+      end
+
+      # The line that closes a triple-quoted value ("lark""")"): what stands before the quotes is
+      # the value's last line.
+      def closing_line(text, terminator)
+        at = triple?(terminator) && text.index(terminator)
+        return text unless at && !text[0...at].strip.empty?
+
+        "#{text[/\A[ \t]*/]}#{MASK}#{text[at..-1]}"
       end
 
       def yaml_value?(text, indent)
