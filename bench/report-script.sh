@@ -1,12 +1,9 @@
 #!/usr/bin/env bash
 # Diagnostics script benchmark, beside bench/report.sh (which times the whole window):
-#
-#  1. the bare script on a huge home folder (tens of thousands of product files beyond the listing's
-#     limits, 4 MB logs with secrets in them, XDG homes full of other programs' folders), this working
-#     copy's script against the script of a baseline revision (default: main), alternately, warm, in the
-#     same run. Target: the median CPU time (user and system, the script's helpers included) at most
-#     1.25x the baseline's; the wall-clock ratio is printed too (it moves with the machine's load).
-#  2. redaction alone of 2 MB logs, ordinary and hostile (see bench/report-script-redaction.rb).
+#  1. the bare script on a huge home (bench/report-script-home.rb), this working copy's script against
+#     the script of a baseline revision, alternately, warm, in the same run. Target: median CPU time
+#     (user and system, the script's helpers included) at most 1.25x the baseline's; wall clock printed.
+#  2. redaction alone of 2 MB logs, ordinary and hostile (bench/report-script-redaction.rb).
 #
 #   bench/report-script.sh [runs] [baseline revision]       (default 7 runs of each, main)
 #
@@ -63,5 +60,5 @@ awk -v n="$runs" -v rev="$baseline" \
   exit (r <= 1.25) ? 0 : 1
 }' || status=1
 
-ruby bench/report-script-redaction.rb "$current_script" "$base_script" || status=1
+ruby bench/report-script-redaction.rb "$current_script" || status=1
 exit $status

@@ -1,16 +1,11 @@
 #!/usr/bin/env bash
-# Report benchmark: time from the press of the action button to the enabled mail button, against the
-# bare diagnostics script run straight from a shell in the same environment, alternately, under a
-# private Xvfb, warm.
+# Report benchmark: time from the press of the action button to the enabled mail button (the tool prints
+# that moment when KEYLOFT_REPORT_MAIL_BUTTON is set; xdotool clicks), against the bare diagnostics script
+# run from a shell in the same environment, alternately, under a private Xvfb, warm, each run with a fresh
+# HOME. Target: at most 1.5x the bare script. Uses the Release bundle in build/release (built when
+# missing); KEYLOFT_XVFB_DISPLAYS="FIRST LAST" chooses the X displays (default 200 229).
 #
 #   bench/report.sh [runs]          (default 7 runs of each, after one warm-up run of each)
-#
-# Uses the Release bundle in build/release (built here when missing); KEYLOFT_XVFB_DISPLAYS="FIRST LAST"
-# chooses the X display numbers (default 200 229). Each run gets a fresh HOME, so
-# both sides collect the same (small) home folder. The application's time runs from just before
-# xdotool clicks the button to the moment the button is enabled as the mail button (the tool prints
-# that moment when KEYLOFT_REPORT_MAIL_BUTTON is set). Prints medians, the tool's overhead and the
-# ratio with its target: at most 1.5x the bare script. Exit status 1 when the target is missed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/lib/window-bench.sh
@@ -21,8 +16,6 @@ use_release_bundle
 make_work_folder
 # shellcheck disable=SC2086
 start_private_xvfb ${KEYLOFT_XVFB_DISPLAYS:-200 229}
-
-# Both sides run in the same environment; only HOME changes from run to run.
 
 # One run of the tool: prints the milliseconds from the click to the enabled mail button.
 measure_app() {

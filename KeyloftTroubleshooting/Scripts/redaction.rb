@@ -404,6 +404,257 @@ module Vantletools
     end
 
     # -------------------------------------------------------------------------------------------------
+    # Command lines
+
+    # A logged command line hands secrets to programs in ways no key names: an option whose name says
+    # nothing ("sshpass -p X", "mysql -pX", "openssl … -passin pass:X", "curl -u jo:X") or standard
+    # input ("echo X | sudo -S …", "chpasswd <<< jo:X", "passwd --stdin jo <<EOF"). The programs that
+    # take a secret so, and how, are known: the line is split into words as a shell splits it, and the
+    # values of those options and what is fed to those programs are masked. Other programs' options
+    # ("ssh -p 2222") stay.
+    module CommandLine
+      # How an option takes its value: :next (the next word, "--opt=X", or attached to a one-letter
+      # option: "-pX"), :separate (the next word only), :attached (attached only: mysql's "-p db" asks
+      # for the password and names a database). With a part of the value that is kept: :user
+      # ("jo:X"), :percent ("jo%X"), :comma ("jo,X"), :source (only openssl's "pass:X" is a secret;
+      # "env:VAR", "file:…" are not).
+      MYSQL = { '-p' => [:attached] }.freeze
+      LDAP = { '-w' => [:next] }.freeze
+      MONGO = { '-p' => [:next] }.freeze
+      SNMP = { '-A' => [:next], '-X' => [:next] }.freeze
+      SMB = { '-U' => [:next, :percent], '--user' => [:next, :percent] }.freeze
+      OPENSSL_SOURCE = [:separate, :source].freeze
+      SEVEN_ZIP = { '-p' => [:attached] }.freeze
+      KEYTOOL = %w[-storepass -keypass -srcstorepass -deststorepass -srckeypass -destkeypass -new]
+                .to_h { |option| [option, [:separate]] }.freeze
+      REGISTRY_LOGIN = { '-p' => [:next] }.freeze
+      OPTIONS = {
+        'sshpass' => { '-p' => [:next] },
+        'zip' => { '-P' => [:next] }, 'unzip' => { '-P' => [:next] },
+        '7z' => SEVEN_ZIP, '7za' => SEVEN_ZIP, '7zr' => SEVEN_ZIP, '7zz' => SEVEN_ZIP,
+        'rar' => { '-p' => [:attached], '-hp' => [:attached] }, 'unrar' => { '-p' => [:attached] },
+        'openssl' => { '-k' => [:separate], '-pass' => OPENSSL_SOURCE, '-passin' => OPENSSL_SOURCE,
+                       '-passout' => OPENSSL_SOURCE },
+        'ldappasswd' => { '-w' => [:next], '-a' => [:next], '-s' => [:next] },
+        'redis-cli' => { '-a' => [:next] },
+        'curl' => %w[-u --user -U --proxy-user].to_h { |option| [option, [:next, :user]] },
+        'lftp' => { '-u' => [:next, :comma] },
+        'sqlcmd' => { '-P' => [:next] }, 'bcp' => { '-P' => [:next] }, 'ipmitool' => { '-P' => [:next] },
+        'ssh-keygen' => { '-N' => [:next], '-P' => [:next] },
+        'keytool' => KEYTOOL,
+        'useradd' => { '-p' => [:next] }, 'usermod' => { '-p' => [:next] },
+        'xfreerdp' => { '/p:' => [:attached] }, 'wlfreerdp' => { '/p:' => [:attached] }
+      }.merge(
+        %w[mysql mysqldump mysqladmin mysqlimport mysqlcheck mysqlshow mysqlpump mariadb mariadb-dump
+           mariadb-admin mariadb-import mariadb-check].to_h { |name| [name, MYSQL] },
+        %w[ldapsearch ldapmodify ldapadd ldapdelete ldapwhoami ldapcompare ldapmodrdn ldapexop].to_h { |name| [name, LDAP] },
+        %w[mongo mongosh mongodump mongorestore mongoexport mongoimport].to_h { |name| [name, MONGO] },
+        %w[snmpwalk snmpbulkwalk snmpget snmpgetnext snmpbulkget snmpset snmptable snmptrap].to_h { |name| [name, SNMP] },
+        %w[smbclient rpcclient smbcacls smbget].to_h { |name| [name, SMB] },
+        %w[docker podman nerdctl helm buildah skopeo].to_h { |name| [name, REGISTRY_LOGIN] }
+      ).freeze
+      # Registry tools take "-p" as a password only when they log in ("docker run -p 80:80" is a port).
+      NEEDS_WORD = %w[docker podman nerdctl helm buildah skopeo].to_h { |name| [name, 'login'] }.freeze
+      # Programs that run another program: their options end at its name ("sshpass -p X ssh -p 22").
+      WRAPPERS = %w[sshpass].freeze
+      KEEP = { user: /\A[^:]*:/, percent: /\A[^%]*%/, comma: /\A[^,]*,/, source: /\Apass:/ }.freeze
+      # Programs that read a secret from standard input, with the options that make them do it (none:
+      # always); any program does with these flags.
+      STDIN = { 'sudo' => %w[-S --stdin], 'passwd' => %w[--stdin], 'chpasswd' => [], 'chgpasswd' => [],
+                'kinit' => [], 'cryptsetup' => [], 'smbpasswd' => %w[-s], 'htpasswd' => %w[-i],
+                'gpg' => %w[--passphrase-fd], 'gpg2' => %w[--passphrase-fd] }.freeze
+      STDIN_FLAGS = %w[--password-stdin --passphrase-stdin].freeze
+      # Their input is "user:password": the user stays.
+      USER_INPUT = %w[chpasswd chgpasswd].freeze
+      FEEDERS = %w[echo printf cat].freeze
+      # Substrings a line must hold to be looked at (see Triggers).
+      NEEDLES = %w[sshpass mysql maria zip 7z rar openssl ldap redis curl lftp sqlcmd bcp ipmitool ssh-keygen keytool
+                   useradd usermod freerdp mongo snmp smb rpcclient docker podman nerdctl helm buildah skopeo sudo
+                   passwd kinit cryptsetup gpg -stdin <<<].freeze
+      ANYWHERE = %w[passwd freerdp -stdin <<<].freeze
+      WORD = /(?:'[^']*'?|"(?:[^"\\]|\\.)*"?|\\.|[^\s'"\\|;&<>()`])+/.freeze
+      OPERATOR = /\|\||\||&&|;|&|\(|\)|`|<<<|<<-?|\d?[<>]+&?\d?/.freeze
+      SPLITS = ['||', '|', '&&', ';', '&', '(', ')', '`'].freeze
+      HEREDOC_WORD = /\A(["']?)([A-Za-z_][A-Za-z0-9_]{0,63})\1\z/.freeze
+
+      # name: the program a word would run ("/usr/bin/sudo" → "sudo"); nil for an operator.
+      Token = Struct.new(:text, :start, :stop, :operator, :name)
+
+      module_function
+
+      # Answers [the line with what it gives programs as secrets masked, the terminator of a
+      # here-document fed to a program that reads a secret, or nil].
+      def call(line)
+        edits = []
+        terminator = commands(line, 0, edits, 2)
+        [KeyValue.apply(line, edits.compact.sort.uniq(&:first)), terminator]
+      end
+
+      # Adds the edits of the commands in text (at byte offset in the line) and of the commands quoted
+      # inside them ("bash -c 'echo X | sudo -S …'"), depth levels down; answers a terminator or nil.
+      def commands(text, offset, edits, depth)
+        found = tokens(text)
+        if depth.positive?
+          found.each do |token|
+            text = token.text
+            next unless text.length > 2 && (text[0] == '"' || text[0] == "'") && text.end_with?(text[0]) && text.match?(/\s/)
+
+            inner = []
+            commands(text[1...-1], offset + token.start + 1, inner, depth - 1)
+            edits.concat(inner)
+          end
+        end
+        shifted = []
+        terminator = commands_in(found, shifted)
+        edits.concat(shifted.compact.map { |start, stop, text| [start + offset, stop + offset, text] })
+        terminator
+      end
+
+      def commands_in(found, edits)
+        terminator = nil
+        segments(found).each_cons(2) do |(before, joint), (segment, _)|
+          options(segment, edits)
+          next unless stdin?(segment)
+
+          user = segment.any? { |token| USER_INPUT.include?(token.name) }
+          fed(before, user, edits) if joint == '|'
+          terminator ||= here(segment, user, edits)
+        end
+        terminator
+      end
+
+      # The line's words and operators, with their byte offsets.
+      def tokens(line)
+        scanner = StringScanner.new(line)
+        found = []
+        until scanner.eos?
+          next if scanner.skip(/\s+/)
+
+          start = scanner.pos
+          operator = scanner.scan(OPERATOR)
+          text = operator || scanner.scan(WORD) || scanner.getch
+          found << Token.new(text, start, scanner.pos, !operator.nil?, operator ? nil : text.sub(%r{\A.*/}, '').downcase)
+        end
+        found
+      end
+
+      # [[tokens of a command, the operator that ends it], …] after an empty first command, so that
+      # each command is seen with the one before it.
+      def segments(tokens)
+        list = [[[], nil]]
+        current = []
+        tokens.each do |token|
+          if token.operator && SPLITS.include?(token.text)
+            list << [current, token.text]
+            current = []
+          else
+            current << token
+          end
+        end
+        list << [current, nil]
+      end
+
+      # The values of the secret options of each known program in the command.
+      def options(segment, edits)
+        words = nil
+        segment.each_with_index do |token, index|
+          name = token.name
+          spec = OPTIONS[name]
+          next unless spec && (!NEEDS_WORD[name] || (words ||= segment.to_h { |other| [other.text, true] })[NEEDS_WORD[name]])
+
+          option_values(segment, index + 1, spec, WRAPPERS.include?(name), edits)
+        end
+      end
+
+      def option_values(segment, index, spec, wrapper, edits)
+        while index < segment.size
+          token = segment[index]
+          index += 1
+          next if token.operator
+          break if token.text == '--' || OPTIONS.key?(token.name)
+          break if wrapper && !token.text.start_with?('-') && segment[index - 2].then { |previous| !previous.text.start_with?('-') }
+
+          spec.each do |option, (how, keep)|
+            if token.text == option && how != :attached
+              value = segment[index]
+              next unless value && !value.operator
+
+              edits << masked(value, value.start, KEEP[keep])
+              index += 1
+            elsif token.text.start_with?(option) && token.text.length > option.length && how != :separate &&
+                  (option.length == 2 || option.end_with?(':') || token.text[option.length] == '=')
+              skip = option.length + (token.text[option.length] == '=' ? 1 : 0)
+              edits << masked(Token.new(token.text[skip..-1], token.start + skip, token.stop), token.start + skip, KEEP[keep])
+            end
+          end
+        end
+      end
+
+      # The edit that masks a word's value: the quotes around it and the part keep names kept; nil
+      # when the part keep requires is not there.
+      def masked(token, start, keep, required = true)
+        word = token.text
+        quote = word[0] if word.length > 1 && %w[' "].include?(word[0]) && word.end_with?(word[0])
+        inner = quote ? word[1...-1] : word
+        kept = keep ? inner[keep].to_s : ''
+        return nil if (keep && required && kept.empty?) || inner.include?(MASK) || inner.length == kept.length
+
+        [start, start + word.bytesize, "#{quote}#{kept}#{MASK}#{quote}"]
+      end
+
+      # Whether the command makes a program read a secret from standard input.
+      # Each program is looked at once, at its first appearance, so that a line of many costs no more.
+      def stdin?(segment)
+        seen = {}
+        segment.each_with_index.any? do |token, index|
+          next true if STDIN_FLAGS.include?(token.text)
+
+          flags = STDIN[token.name]
+          next false if !flags || seen[token.name]
+
+          seen[token.name] = true
+          flags.empty? || segment[(index + 1)..-1].any? { |word| stdin_flag?(word.text, flags) }
+        end
+      end
+
+      # "-S", or bundled with other one-letter options ("-kS").
+      def stdin_flag?(word, flags)
+        return true if flags.include?(word)
+
+        word.match?(/\A-[A-Za-z]{2,8}\z/) && flags.any? { |flag| flag.length == 2 && word.include?(flag[1]) }
+      end
+
+      # What "echo", "printf" or "cat <<<" before the pipe writes.
+      def fed(segment, user, edits)
+        index = segment.index { |token| FEEDERS.include?(token.name) }
+        return unless index
+
+        words = segment[(index + 1)..-1].take_while { |token| !token.operator || token.text == '<<<' }
+        case segment[index].name
+        when 'echo' then words = words.drop_while { |token| token.text.match?(/\A-[neE]+\z/) }
+        when 'printf' then words = words.drop(1) if words.size > 1 && words.first.text.include?('%')
+        when 'cat' then return here(segment, user, edits)
+        end
+        words.each { |token| edits << masked(token, token.start, user ? KEEP[:user] : nil, false) unless token.operator }
+      end
+
+      # "<<< X" masked; "<<EOF" answers the terminator of the lines that follow.
+      def here(segment, user, edits)
+        terminator = nil
+        segment.each_cons(2) do |operator, word|
+          next unless operator.operator && !word.operator
+
+          if operator.text == '<<<'
+            edits << masked(word, word.start, user ? KEEP[:user] : nil, false)
+          elsif operator.text.start_with?('<<')
+            terminator ||= word.text[HEREDOC_WORD, 2]
+          end
+        end
+        terminator
+      end
+    end
+
+    # -------------------------------------------------------------------------------------------------
     # Layer 2: key and value
 
     module KeyValue
@@ -434,6 +685,8 @@ module Vantletools
                 cvv cvc csc key klucz sleutel anahtar].freeze
       # Weak parts whose flag takes a value of any shape ("--key abcdef").
       FLAG_STRONG = %w[key].freeze
+      # Weak parts that, as a flag ("--pass X"), name a secret whatever the value looks like.
+      FLAG_VALUE = %w[key pass].freeze
       # Words before "key" that make it no secret ("public key", "primaryKey", "shortcut key").
       NOT_SECRET_HEADS = %w[public pub primary foreign sort partition shortcut hot modifier keyboard].freeze
       QUALIFIERS = %w[id key token code value string str data hash secret b64 base64 hex header cookie].freeze
@@ -449,7 +702,7 @@ module Vantletools
         %w[code codes phrase words word kit] =>
           %w[recovery backup security secret seed verification auth authentication mfa 2fa 2sv totp otp
              access pin login signin unlock setup emergency rescue one onetime twofactor twostep scratch sms
-             confirmation authenticator mnemonic sicherheits],
+             confirmation authenticator mnemonic sicherheits pass],
         %w[код коды] => %w[резервный резервные одноразовый секретный],
         %w[kodu kod] => %w[doğrulama dogrulama yedek kurtarma güvenlik guvenlik],
         %w[코드 번호] => %w[인증 백업 복구 보안 확인]
@@ -506,6 +759,43 @@ module Vantletools
       SEPARATOR = /=>|:=|==?|:(?!:)|：|＝|->|<-|(?:\|\||&&|\?\?|[+?.])=|[—–](?=[ \t])/.freeze
       BLANKS = /[ \t]*/.freeze
       YAML_BLOCK = /(?:[|>][+\-]?\d?)?[ \t]*\z/.freeze
+      # A here-document as the value ("password = <<~EOS", "<<-'END'", PHP's "<<<EOT", Ruby's
+      # "<<~EOS.strip"): the lines up to its terminator are the value.
+      HEREDOC = /<<<?[~\-]?(["']?)([A-Za-z_][A-Za-z0-9_]{0,63})\1(?:\.[A-Za-z_][A-Za-z0-9_]{0,30}(?:\(\))?){0,3}[ \t]*[;,)]?[ \t]*\z/.freeze
+      # A here-document that ends the value ("API_KEY=$(cat <<'EOF'"): its lines are the value too.
+      TRAILING_HEREDOC = /(?<!<)<<[~\-]?(["']?)([A-Za-z_][A-Za-z0-9_]{0,63})\1[ \t]*\)?[ \t]*\z/.freeze
+      # A triple-quoted value that opens at the end of the line (password = """): the lines up to the
+      # closing quotes are the value.
+      TRIPLE_QUOTE = /[rRbBuUfF]{0,2}("""|''')[ \t]*\z/.freeze
+      # Whose or which secret it is, between the key and its separator: up to five words after a
+      # preposition ("password for root:", "Password of user bob (old) =", "Passwort des Benutzers bob:",
+      # "contraseña de la cuenta de juan:"), then perhaps an aside in brackets; a short aside alone
+      # ("password (again):", "token [prod]:"); a "/word" ("new_password/confirm:") or one word that
+      # qualifies it ("Password again:", "mot de passe maître :"). Bounded, and only before a ":" or
+      # "=" with a blank or a quote after it (not "totp/Keyloft:jo"), or a here-document; words that make it a clause are
+      # refused afterwards (see CLAUSE_WORDS).
+      # One word of a qualifier: quoted, or a run without blanks, separators and brackets; an apostrophe
+      # ("l'utilisateur") or a URL's "://" may stand inside it.
+      QUALIFIER_WORD = %q{(?:'[^'\n]{1,80}'|"[^"\n]{1,80}"|[^\s=:()\[\]'"](?:[^\s=:()\[\]"]|://){0,79})}
+      QUALIFIER_ASIDE = %q{(?:\([^()\n"'`]{1,40}\)|\[[^\[\]\n"'`]{1,40}\])}
+      QUALIFIER = /(?:[ \t]+(?:(?:for|of|on|to|für|fuer|von|vom|des|der|de|del|della|du|pour|para|per|di|da|do|voor|van|för|til|
+                              dla|для|от|на)
+                   (?:[ \t]+#{QUALIFIER_WORD}){1,5}(?:[ \t]*#{QUALIFIER_ASIDE})?|
+                   #{QUALIFIER_ASIDE}|
+                   (?:again|confirm|confirmation|repeat|retype|verify|new|old|current|neu|alt|aktuell|wiederholen|
+                      bestätigen|bestätigung|nouveau|nouvelle|ancien|actuel|maître|maitre|principal|confirmer|
+                      nuevo|nueva|actual|confirmar|novo|nova|nuovo|nuova|nieuw|oud|ny|nytt|nowe|nowy|новый|текущий|
+                      header|value)
+                   (?:[ \t]*#{QUALIFIER_ASIDE})?)|
+                   \/[\p{L}\p{N}_\-]{1,24})
+                  (?=[ \t]*(?:(?:=(?![=>])|:(?!:)|：|＝)(?:[ \t"'“„«]|\z)|<<[~\-]?["']?[A-Za-z_]))/xio.freeze
+      # Words that make what stands between a key and a colon a clause of prose, not a qualifier
+      # ("password for user bob was rejected: too short"): verbs, negations and conjunctions.
+      CLAUSE_WORDS = %w[is are was were be been being am has have had would shall should can could might must
+                        does did not never failed fails changed expired expires rejected required requires updated
+                        accepted denied invalid incorrect wrong missing because when if that which who while since
+                        until ist war wurde wird wurden sind hat haben nicht kein keine wenn weil dass est était
+                        sont été pas fue está ha был была было не].to_h { |word| [word, true] }.freeze
       CLOSING = { '"' => '"', "'" => "'", '`' => '`', '“' => '”', '”' => '”', '„' => '“', '«' => '»',
                   '»' => '«', '‘' => '’', '‹' => '›', '「' => '」', '『' => '』' }.freeze
       # What may follow a closing quote: the end of a value in any syntax; after an unquoted key
@@ -545,9 +835,11 @@ module Vantletools
                        SCRAM-SHA-\d+|OAuth|MAC|ApiKey|SSWS|GenieKey)([ \t]+)/xi.freeze
 
       # part: the word that makes the key secret; subscript: the key stands in brackets ("ENV['TOKEN']");
-      # record: the key is the word "key", which may name the key of a record whose value follows.
+      # record: the key is the word "key", which may name the key of a record whose value follows;
+      # enclosed: the quote before the key does not close after it, it holds the key and its value
+      # ("curl -H 'Authorization: token X'"), so the value ends at the matching closing quote.
       Key = Struct.new(:kind, :start, :stop, :quote, :flag, :strong, :inside, :stem_end, :weak, :netrc, :part,
-                       :subscript, :record)
+                       :subscript, :record, :qualified, :enclosed)
       # Memos, bounded: the same keys and quotes come back line after line.
       KIND_CACHE = {}
       PARTS_CACHE = {}
@@ -555,8 +847,8 @@ module Vantletools
 
       module_function
 
-      # Answers [the line with every secret value masked, the indentation of a YAML block that starts
-      # on the next line or nil]. name: the text is a file or link name, where a key's value may also
+      # Answers [the line with every secret value masked; the indentation of a YAML block that starts
+      # on the next line, the terminator of a here-document that does, or nil]. name: the text is a file or link name, where a key's value may also
       # follow inside the same word ("export_pwd_Hunter2.csv").
       # stems: the stems the line holds (see Triggers), all by default.
       def call(line, name: false, stems: STEMS)
@@ -808,7 +1100,7 @@ module Vantletools
       def value_edit(line, scanner, key, name)
         after_key = scanner.pos
         if key.quote
-          scanner.skip(literal(key.quote))
+          key.enclosed = key.quote unless scanner.skip(literal(key.quote))
         elsif (closing = scanner.check(/\\*["'`](?=[ \t]*\]?[ \t]*(?:=>|:|=|,))/))
           # The opening quote stands before an earlier word of the key ("recovery code").
           key.quote = closing
@@ -816,7 +1108,11 @@ module Vantletools
           key.subscript = true
         end
         scanner.skip(/[ \t]*\]/) if key.subscript # "ENV['API_TOKEN'] = …", "config[:password] = …"
+        key.qualified = %i[secret authorization].include?(key.kind) && !key.flag && !name && qualifier?(scanner)
         blanks = scanner.skip(BLANKS).to_i
+        # A here-document with no separator before it ("api_key <<EOT", "password <<-'END'").
+        return [nil, scanner[2]] if scanner.check(HEREDOC) && terminator?(scanner[1], scanner[2])
+
         if (separator = scanner.scan(SEPARATOR))
           if (key.weak || key.kind == :cookie) && %w[: ->].include?(separator) && !key.quote && scanner.check(/[^\s"'`]/)
             scanner.pos = after_key
@@ -825,6 +1121,10 @@ module Vantletools
 
           record = key.record && record_value(scanner)
           record ? [record, nil] : separated(line, scanner, key)
+        elsif blanks.positive? && compound_next?(line, scanner, key)
+          # "secret key", "session token": the next word ends the key, and its stem finds the value.
+          scanner.pos = after_key
+          [nil, nil]
         elsif key.inside
           inside_edit(line, key)
         elsif key.quote && scanner.check(/[ \t]*,/)
@@ -845,13 +1145,36 @@ module Vantletools
         end
       end
 
+      # Skips a qualifier between the key and its separator ("for user bob (old)"), unless its words
+      # read as a clause.
+      def qualifier?(scanner)
+        start = scanner.pos
+        length = scanner.skip(QUALIFIER)
+        return false unless length
+        return true unless scanner.string.byteslice(start, length).downcase.scan(/\p{L}+/).any? { |word| CLAUSE_WORDS[word] }
+
+        scanner.pos = start
+        false
+      end
+
+      # Whether the word after the key makes it longer ("secret key", "pass phrase").
+      def compound_next?(line, scanner, key)
+        word = scanner.check(/[\p{L}]{2,24}/)
+        heads = word && HEAD_OF[word.downcase]
+        heads && heads.include?(parts_of(line.byteslice(key.start, key.stop - key.start)).last)
+      end
+
       # After "=", ":" and the like: a quoted value to its closing quote, a YAML block, a JSON scalar
       # after a quoted key, or everything to the end of the line.
       def separated(line, scanner, key)
         scanner.skip(BLANKS)
         start = scanner.pos
         return [nil, nil] if scanner.check(MASKED_VALUE) && !%i[cookie authorization].include?(key.kind)
-        return [nil, indentation(line)] if scanner.check(YAML_BLOCK) && !line.byteslice(key.stop, start - key.stop).include?('=')
+        return [nil, scanner[2]] if scanner.check(HEREDOC)
+        return [nil, scanner[1]] if scanner.check(TRIPLE_QUOTE)
+        if !key.qualified && scanner.check(YAML_BLOCK) && !line.byteslice(key.stop, start - key.stop).include?('=')
+          return [nil, indentation(line)]
+        end
 
         if (quoted = quoted_value(scanner, key.kind, key.quote ? QUOTE_END : PLAIN_QUOTE_END))
           # "password='' rest": an empty pair of quotes starts the value rather than holding it.
@@ -860,15 +1183,26 @@ module Vantletools
 
           scanner.pos = start
         end
-        value = if scanner.check(/\\*["'`“”„«»‘‹「『]/) then scanner.scan(/.*/).to_s
+        value = if key.enclosed then scanner.scan(enclosed_pattern(key.enclosed)).to_s
+                elsif scanner.check(/\\*["'`“”„«»‘‹「『]/) then scanner.scan(/.*/).to_s
                 elsif key.quote && scanner.check(/[\[{]/) then nested(scanner)
                 elsif key.quote then scanner.scan(JSON_SCALAR).to_s
                 else scanner.scan(/.*/).to_s
                 end
         value = value.sub(/\s+\z/, '')
-        return [nil, nil] if value.empty?
+        return [nil, nil] if value.empty? || (key.qualified && key.weak && prose?(value))
 
-        [[start, start + value.bytesize, masked(value, key.kind)], nil]
+        # "Authorization: Digest username="bob"," goes on in the deeper indented lines that follow.
+        folded = key.kind == :authorization && value.end_with?(',') ? indentation(line) : nil
+        heredoc = value.match(TRAILING_HEREDOC)
+        folded = heredoc[2] if heredoc && terminator?(heredoc[1], heredoc[2])
+        [[start, start + value.bytesize, masked(value, key.kind)], folded]
+      end
+
+      # Whether a word after "<<" ends a here-document: quoted or in capitals, as here-documents are
+      # written ("out << token <<endl" is a stream).
+      def terminator?(quote, word)
+        !quote.empty? || !word.match?(/\p{Ll}/)
       end
 
       # A record of a name and its value after the word "key" ({"key": "password", "value": "x"},
@@ -930,9 +1264,8 @@ module Vantletools
 
         value = scanner.check(/.*/).to_s.sub(/\s+\z/, '')
         return nil if value.empty? || scanner.check(MASKED_VALUE)
-        words = value.split(/\s+/, 3).first(2).map { |word| word.sub(/[.,;:!?)\]]+\z/, '') }
-        return nil if loose && words.none? { |word| value_like?(word) }
-        return nil if key.weak && !key.strong && words.first.match?(/\A\p{Ll}{2,}\z/) && !value_like?(words[1].to_s)
+        return nil if loose && value_words(value).none? { |word| value_like?(word) }
+        return nil if key.weak && !key.strong && prose?(value)
 
         [start, start + value.bytesize, masked(value, key.kind)]
       end
@@ -983,6 +1316,11 @@ module Vantletools
           else
             Regexp.new("(?:(?!#{Regexp.escape(escapes + closing)}).)*")
           end
+      end
+
+      # What a quote that holds a key and its value encloses after the key, to its closing quote.
+      def enclosed_pattern(quote)
+        inside_pattern(quote[0...-1], CLOSING.fetch(quote[-1], quote[-1]))
       end
 
       def literal(text)
@@ -1070,12 +1408,23 @@ module Vantletools
       # The value of a flag: always after a strong key ("--password x"); after a weak one
       # ("--auth-local peer") when quoted or when it looks like a value.
       def flag_value?(word, key)
-        !key.weak || FLAG_STRONG.include?(key.part) || word.match?(/\A["']/) || word.match?(/\p{N}|[^\p{L}\p{M}\-]/)
+        !key.weak || FLAG_VALUE.include?(key.part) || word.match?(/\A["']/) || word.match?(/\p{N}|[^\p{L}\p{M}\-]/)
       end
 
       # After a plain key and a blank: prose ("password expired", "passwd (1:4.13-1)") or a value.
       def secret_looking_word?(word)
         word.match?(/\A[^(\[{<]*[\p{L}\p{N}]/) && value_like?(word)
+      end
+
+      def value_words(value)
+        value.split(/\s+/, 3).first(2).map { |word| word.sub(/[.,;:!?)\]]+\z/, '') }
+      end
+
+      # After a weak key ("auth is disabled", "session for jo: opened"): a lowercase word with a plain
+      # one after it.
+      def prose?(value)
+        words = value_words(value)
+        words.first.match?(/\A\p{Ll}{2,}\z/) && !value_like?(words[1].to_s)
       end
 
       # A word with a digit, a symbol, a capital inside or many letters: not a word of prose.
@@ -1690,6 +2039,7 @@ module Vantletools
         @stems = lines_holding(stems.map(&:b), lower) { |at, stop| KeyValue.whole_part?(bytes, lower, at, stop) }
         @schemes = lines_holding(Structure::SCHEMES, lower)
         @prefixes = lines_holding(Shape::PREFIXES, bytes)
+        @commands = lines_holding(CommandLine::NEEDLES, lower) { |at, stop| command_word?(lower, at, stop) }
       end
 
       # The stems line index holds.
@@ -1705,7 +2055,20 @@ module Vantletools
         @prefixes.key?(index)
       end
 
+      def command?(index)
+        @commands.key?(index)
+      end
+
       private
+
+      # A program's name starts after a blank, a "/", a quote or an operator ("mysql", "/usr/bin/sudo",
+      # not "library"); some needles anywhere ("chpasswd").
+      def command_word?(lower, at, stop)
+        return true if at.zero? || CommandLine::ANYWHERE.include?(lower.byteslice(at, stop - at))
+
+        before = lower.getbyte(at - 1)
+        !(before >= 97 && before <= 122) && !(before >= 48 && before <= 57) && before != 95
+      end
 
       def line_starts(bytes)
         starts = [0]
@@ -1735,6 +2098,7 @@ module Vantletools
     end
 
     class Redactor
+      HEREDOC_LINES = 200
       # home: the home folder the product uses, or nil; database_home: the home of the user's entry in
       # the password database, when it differs.
       def initialize(home, database_home = nil)
@@ -1769,7 +2133,7 @@ module Vantletools
         rows = rows.map { |row| Escaping.line(decoded(row).chomp("\r")) }
         triggers = Triggers.new(rows.join("\n"))
         out = []
-        state = { block: false, yaml: nil, private_lines: 0 }
+        state = { block: false, yaml: nil, private_lines: 0, heredoc_lines: 0 }
         rows.each_with_index { |row, index| out << next_line(row, state, out, [triggers, index]) }
         out
       end
@@ -1799,8 +2163,10 @@ module Vantletools
         if text.include?('%') || text.include?('\\') || text.include?('&')
           text = Encoded.call(text, triggers.stems(index), triggers.scheme?(index))
         end
+        text, heredoc = CommandLine.call(text) if triggers.command?(index)
         text = Structure.call(text, triggers.scheme?(index))
         text, yaml = KeyValue.call(text, name: name, stems: triggers.stems(index))
+        yaml ||= heredoc
         text = Shape.call(text, triggers.prefix?(index))
         [text, block, yaml]
       end
@@ -1816,12 +2182,40 @@ module Vantletools
           mask_body_before(out) unless state[:block]
           state[:block] = false
           text = text.sub(Blocks::BEFORE_END, MASK)
-        elsif state[:yaml] && yaml_value?(text, state[:yaml])
+        elsif state[:yaml].is_a?(String)
+          return "#{text[/\A[ \t]*/]}#{MASK}" unless heredoc_end?(text, state)
+
+          text = closing_line(text, state[:yaml])
+        elsif state[:yaml].is_a?(Integer) && yaml_value?(text, state[:yaml])
           return "#{text[/\A[ \t]*/]}#{MASK}"
         end
         state[:private_lines] = Regexp.last_match(1).to_i if text =~ Blocks::PUTTY_LINES
         text, state[:block], state[:yaml] = redact(text, false, triggers, index)
         text
+      end
+
+      # A here-document's value ends at its terminator, or after HEREDOC_LINES lines when the tail holds
+      # none (a value is a few lines; a log goes on).
+      def heredoc_end?(text, state)
+        state[:heredoc_lines] += 1
+        closed = text.strip == state[:yaml] || (triple?(state[:yaml]) && text.include?(state[:yaml]))
+        return false unless closed || state[:heredoc_lines] > HEREDOC_LINES
+
+        state[:heredoc_lines] = 0
+        true
+      end
+
+      def triple?(terminator)
+        terminator.start_with?('"""', "'''")
+      end
+
+      # The line that closes a triple-quoted value ("lark""")"): what stands before the quotes is
+      # the value's last line.
+      def closing_line(text, terminator)
+        at = triple?(terminator) && text.index(terminator)
+        return text unless at && !text[0...at].strip.empty?
+
+        "#{text[/\A[ \t]*/]}#{MASK}#{text[at..-1]}"
       end
 
       def yaml_value?(text, indent)

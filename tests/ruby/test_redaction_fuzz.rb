@@ -18,7 +18,8 @@ class TestRedactionFuzz < Minitest::Test
           'auth_token', 'client_secret', 'masterKey', 'master_password', 'passphrase', 'pin', 'otp', 'session',
           'sessionId', 'private_key', 'recovery code', 'Passwort', 'mot de passe', 'contraseña', 'senha', 'пароль',
           '密码', 'DB_PASSWORD', 'refresh-token', 'csrfToken', 'key', 'backup code', '2FA code', 'one-time code',
-          'Bestätigungscode', 'código de verificación'].freeze
+          'Bestätigungscode', 'código de verificación', 'pass phrase', 'secret key', 'access token', 'Master Password',
+          'Kennwort'].freeze
   PRINTABLE = [*'a'..'z', *'A'..'Z', *'0'..'9', *%w[! # $ % & ( ) * + , - . / : ; < = > ? @ [ ] ^ _ { | } ~ ']].freeze
   ALNUM = [*'a'..'z', *'A'..'Z', *'0'..'9'].freeze
 
@@ -38,6 +39,7 @@ class TestRedactionFuzz < Minitest::Test
     ->(key, value) { "#{key} #{['is', 'set to', 'has been changed to'][value.length % 3]} #{value}" },
     ->(key, value) { "set#{key.split(/[ _\-]/).map(&:capitalize).join}(\"#{value.gsub('\\', '\\\\\\\\').gsub('"', '\\"')}\")" },
     ->(key, value) { "ENV['#{key}'] = '#{value.gsub('\\', '\\\\\\\\').gsub("'", "\\\\'")}'" },
+    ->(key, value) { "#{key} #{['for root', 'für bob', '(again)', '[prod]', 'de juan', 'of user bob (old)'][value.length % 6]}: #{value}" },
     ->(key, value) { "next=#{"/cb?#{key}=#{value}".b.gsub(/[^A-Za-z0-9]/n) { |char| format('%%%02X', char.ord) }}" }
   ].freeze
 
@@ -92,7 +94,12 @@ class TestRedactionFuzz < Minitest::Test
       ->(v) { "Cookie: theme=dark; #{string(ALNUM, 6)}=#{v.delete(' ;,')}; lang=en" },
       ->(v) { "Authorization: Bearer #{v.delete(' ')}" },
       ->(v) { "{\"Authorization\": \"Basic #{["jo:#{v}"].pack('m0')}\"}" },
-      ->(v) { "Proxy-Authorization: Basic #{["jo:#{v}"].pack('m0')}" }
+      ->(v) { "Proxy-Authorization: Basic #{["jo:#{v}"].pack('m0')}" },
+      ->(v) { "sshpass -p '#{v.delete("'")}' ssh -p 22 h" },
+      ->(v) { "mysql -u jo -p'#{v.delete("'")}' db" },
+      ->(v) { "openssl enc -passin 'pass:#{v.delete("'")}' -in f" },
+      ->(v) { "echo '#{v.delete("'")}' | sudo -S id" },
+      ->(v) { "chpasswd <<< 'jo:#{v.delete("'")}'" }
     ]
     cases = Array.new(1500) do
       value = password.delete('"\\')
@@ -133,7 +140,8 @@ class TestRedactionFuzz < Minitest::Test
 
   def test_any_bytes_come_out_as_clean_text
     hostile = ["\e[31m", "\r", "\0", "\u2028", "\u202E", "\xFF\xFE", "\xC3", "-----BEGIN ", '"', '\\"', "'", '=',
-               ':', '@', '?', '#', '%2F', 'password', 'token=', 'eyJ', 'AKIA', '4111 ', '/home/jo', '//', '..']
+               ':', '@', '?', '#', '%2F', 'password', 'token=', 'eyJ', 'AKIA', '4111 ', '/home/jo', '//', '..',
+               ' <<< ', ' | sudo -S ', 'mysql -p', ' for jo (a): ', '<<EOF']
     1000.times do
       line = Array.new(@random.rand(1..40)) do
         @random.rand < 0.5 ? pick(hostile).b : Array.new(@random.rand(1..8)) { @random.rand(256).chr }.join

@@ -1,10 +1,14 @@
 # frozen_string_literal: true
 #
-# Units of the diagnostics script around redaction: where a log's tail starts, how the log search
-# finds what the listing's limits hide, links out of the home folder, and a run stopped by a signal.
+# The diagnostics script around redaction: its units (where a log's tail starts, redaction before the
+# cut, the search for logs) and whole runs on a fake home in a process of their own (what the bounds
+# leave out, failures that leave nothing behind, unreadable places, stale temporary files, stuck
+# helpers, signals).
 
 require_relative 'helper'
 require 'fileutils'
+require 'json'
+require 'open3'
 require 'tmpdir'
 
 load File.join(SCRIPTS, 'vantletools.rb')
@@ -12,16 +16,21 @@ load File.join(SCRIPTS, 'vantletools.rb')
 class TestScript < Minitest::Test
   include LeakCheck
   Bounds = Vantletools::Bounds
+  SUPPORT = 'home/Library/Application Support/Keyloft'
+  REPORTS = 'home/.local/share/Keyloft 4/Diagnostics'
+  NO_XDG = %w[XDG_DATA_HOME XDG_CONFIG_HOME XDG_STATE_HOME XDG_CACHE_HOME].to_h { |name| [name, nil] }.freeze
 
   def setup
     @dir = Dir.mktmpdir
+    @home = File.join(@dir, 'home')
+    FileUtils.mkdir_p(@home)
   end
 
   def teardown
     FileUtils.rm_rf(@dir)
   end
 
-  def write(relative, bytes)
+  def write(relative, bytes = '')
     path = File.join(@dir, relative)
     FileUtils.mkdir_p(File.dirname(path))
     File.binwrite(path, bytes)
@@ -30,6 +39,29 @@ class TestScript < Minitest::Test
 
   def tail_of(path)
     File.open(path, 'rb') { |io| Vantletools::LogTail.new(io, io.size).call }
+  end
+
+  # Runs the script on the fake home in a process of its own: [status, out, err].
+  def run_script(environment = {}, prefix: [], **options)
+    environment = NO_XDG.merge('HOME' => @home, 'LC_ALL' => 'C.UTF-8').merge(environment)
+    out, err, status = Open3.capture3(environment, *prefix, RbConfig.ruby, '-w', File.join(SCRIPTS, 'vantletools.rb'),
+                                      "BUNDLE_PATH=#{@dir}", **options)
+    [status, out, err]
+  end
+
+  # The report of a run that must succeed.
+  def report(environment = {}, **options)
+    status, out, err = run_script(environment, **options)
+    assert status.success? && err.empty?, err
+    out.strip
+  end
+
+  def member(zip, name)
+    IO.popen(['unzip', '-p', zip, name], &:read)
+  end
+
+  def collector(zip, name)
+    JSON.parse(member(zip, 'manifest.json'))['collectors'].find { |entry| entry['name'] == name }
   end
 
   # The tail starts at a line start (UTF-8 and UTF-16, whatever byte the read starts at); a last line
@@ -47,53 +79,112 @@ class TestScript < Minitest::Test
       assert(rows.all? { |row| row.valid_encoding? && row.match?(/\A(?:xy*|password=Utf16Secret2|)\z/) }, rows.last(2).inspect)
     end
 
-    long = "#{filler}password=Cut#{'Q' * Bounds::LOG_TAIL_BYTES}Tail3 and more"
-    rows, note = tail_of(write('c.log', long))
+    rows, note = tail_of(write('c.log', "#{filler}password=Cut#{'Q' * Bounds::LOG_TAIL_BYTES}Tail3 and more"))
     assert_equal 1, rows.size
-    assert rows.first.start_with?('password=CutQQ')
     assert_match(/longer than the part read/, note)
-    lines = Vantletools::LogCollector.redacted(Vantletools::Redaction::Redactor.new(@dir), rows)
-    assert_equal ['password=[REDACTED]'], lines
+    assert_equal ['password=[REDACTED]'], Vantletools::LogCollector.redacted(Vantletools::Redaction::Redactor.new(@dir), rows)
   end
 
-  # Redacted whole, then cut: a secret at the cut leaves nothing behind.
+  # Redacted whole, then cut: a password whose "@host" falls behind the cut leaves nothing behind.
   def test_lines_are_redacted_before_they_are_cut
-    secret = 'x7F7p4lr3Y425j02gwyft3lbKMxPWTUR6Gvq8ByyvZBgOg89o7LhHZwCy8zbrUVQ'
-    row = "#{'w ' * ((Bounds::LINE_CHARS - 20) / 2)}#{secret}"
-    assert_operator row.index(secret), :<, Bounds::LINE_CHARS
-    assert_operator row.length, :>, Bounds::LINE_CHARS
+    row = "#{'w ' * ((Bounds::LINE_CHARS - 12) / 2)}jo:Hunter2pw@sync.example.com:443"
     line, = Vantletools::LogCollector.redacted(Vantletools::Redaction::Redactor.new(@dir), [row])
-    assert_gone(line, row, secret)
+    assert_gone(line, row, 'Hunter2pw')
   end
 
-  # A crowded folder sorting first uses up the listing; the search still finds the logs behind it,
-  # and never follows a link.
-  def test_the_log_search_finds_what_the_listing_leaves_out
-    product = File.join(@dir, 'Keyloft')
-    1500.times { |index| write(format('Keyloft/Crowd/item-%04d', index), '') }
-    write('Keyloft/Logs/keyloft.log', "one\n")
-    write('Keyloft/Logs/old/keyloft.log.1', "two\n")
-    write('elsewhere/foreign.log', "three\n")
-    File.symlink(File.join(@dir, 'elsewhere'), File.join(product, 'linked'))
-    found, unsearched = Vantletools::LogSearch.new([product], {}).call
-    assert_nil unsearched
-    assert_equal ['Logs/keyloft.log', 'Logs/old/keyloft.log.1'], found.map(&:last).sort
+  # A crowded folder that sorts before the logs uses up the listing, yet the logs are found (not through
+  # a link), and the summary says exactly what the listing left out; a log larger than is read shows its end.
+  def test_the_summary_names_what_the_bounds_left_out
+    write("#{SUPPORT}/Crowd/first")
+    1500.times { |index| write(format("#{SUPPORT}/Crowd/item-%04d", index)) }
+    write("#{SUPPORT}/Logs/keyloft.log", "FIRST-LINE-MARKER\n#{"2026-12-06 18:47:03 an ordinary line of a busy log\n" * 90_000}LAST\n")
+    write("#{SUPPORT}/Logs/old/keyloft.log.1", "OLD-LOG\n")
+    write('elsewhere/foreign.log', "FOREIGN-LOG\n")
+    File.symlink(File.join(@dir, 'elsewhere'), File.join(@dir, SUPPORT, 'Logs', 'linked'))
+    zip = report
+    assert_includes member(zip, 'logs/*-keyloft.log.1.txt'), 'OLD-LOG'
+    refute_includes member(zip, '*'), 'FOREIGN-LOG'
+    summary = member(zip, 'summary.txt')
+    assert_includes summary, '1,501 entries in ~/Library/Application Support/Keyloft/Crowd/, 998 listed'
+    assert_includes summary, '1 folder of ~/Library/Application Support/Keyloft not listed: Logs/'
+    assert_operator member(zip, 'folders.txt').scan('Crowd/item-').size, :<=, 1000
+    tail = member(zip, 'logs/*-keyloft.log.txt')
+    assert tail.end_with?("LAST\n") && !tail.include?('FIRST-LINE-MARKER'), tail[-200..-1]
+    assert_operator tail.bytesize, :<=, 384 * 1024
   end
 
-  # A product folder that is a link leading out of the home folder is neither listed nor searched;
-  # one leading to a folder inside the home is.
-  def test_links_out_of_the_home_folder_are_not_followed
-    home = File.join(@dir, 'home')
-    write('outside/foreign.log', "Foreign\n")
-    write('home/KeyloftState/keyloft.log', "Own\n")
-    FileUtils.mkdir_p(File.join(home, '.config'))
-    FileUtils.mkdir_p(File.join(home, '.local', 'state'))
-    File.symlink(File.join(@dir, 'outside'), File.join(home, '.config', 'Keyloft'))
-    File.symlink('../../KeyloftState', File.join(home, '.local', 'state', 'Keyloft'))
-    folders = Vantletools::FolderCollector.new(home, Vantletools::Redaction::Redactor.new(home))
-    with_environment('XDG_CONFIG_HOME' => nil, 'XDG_STATE_HOME' => nil, 'XDG_DATA_HOME' => nil, 'XDG_CACHE_HOME' => nil) do
-      assert_equal [File.join(home, '.local', 'state', 'Keyloft')], folders.product_folders
+  # A run that cannot write its report says why in one line and leaves everything as it found it.
+  def test_a_failed_run_leaves_nothing_behind
+    {
+      'Keyloft 4 exists and is not a folder' => [{}, {}, -> { write('home/.local/share/Keyloft 4', 'not a folder') }],
+      'cannot be found' => [{ 'HOME' => nil }, {}],
+      'is not an absolute path' => [{ 'XDG_DATA_HOME' => '.local/share' }, {}],
+      'File name too long' => [{ 'XDG_DATA_HOME' => File.join(@home, 'fresh', 'x' * 300) }, {}],
+      'could not be written' => [{}, { rlimit_fsize: 1024 }]
+    }.each do |message, (environment, options, prepare)|
+      write("#{SUPPORT}/Logs/keyloft.log", "2026-12-06 18:47:03 a line of the log\n" * 200)
+      prepare&.call
+      before = Dir.glob("#{@dir}/**/*", File::FNM_DOTMATCH).sort
+      status, out, err = run_script(environment, **options)
+      refute status.success?, message
+      assert_empty out, message
+      assert_match(/\Avantletools\.rb: [^\n]*#{message}[^\n]*\n\z/, err)
+      assert_equal before, Dir.glob("#{@dir}/**/*", File::FNM_DOTMATCH).sort, message
+      FileUtils.rm_rf(Dir.children(@dir).map { |name| File.join(@dir, name) })
+      FileUtils.mkdir_p(@home)
     end
+  end
+
+  # Unreadable places are recorded, not fatal, and a umask that denies even the owner still leaves a
+  # private report. Root reads everything, so as root the script runs as nobody.
+  def test_unreadable_places_and_a_strict_umask
+    write("#{SUPPORT}/Vaults/Personal.kvault", 'x')
+    locked = [File.dirname(write("#{SUPPORT}/Locked/x")), write("#{SUPPORT}/Logs/keyloft.log", "line\n")]
+    prefix = []
+    if Process.euid.zero?
+      FileUtils.chown_R(65_534, 65_534, @dir)
+      prefix = %w[setpriv --reuid=65534 --regid=65534 --clear-groups]
+    end
+    File.chmod(0, *locked)
+    zip = report({}, prefix: prefix, umask: 0o277)
+    File.chmod(0o700, *locked)
+    assert_equal %w[partial partial], [collector(zip, 'folders')['outcome'], collector(zip, 'logs')['outcome']]
+    text = member(zip, '*')
+    ['! cannot read Locked/: Permission denied', 'could not be read: Permission denied', 'Vaults/Personal.kvault'].each do |kept|
+      assert_includes text, kept
+    end
+    modes = [File.join(@home, '.local/share/Keyloft 4'), File.dirname(zip), zip].map { |path| File.stat(path).mode & 0o777 }
+    assert_equal [0o700, 0o700, 0o600], modes
+  end
+
+  # A run removes the hidden temporary file that a killed earlier run left, and nothing else: not a
+  # young one (a run may be writing it right now), not one of another name.
+  def test_a_stale_temporary_file_of_a_killed_run_is_removed
+    names = ['.Keyloft 4 Diagnostics 2026-01-02 03-04-05.zip.4242-1a2b3c.part',
+             '.Keyloft 4 Diagnostics 2026-01-02 03-04-06.zip.4243-4d5e6f.part', '.notes.part']
+    names.each_with_index do |name, index|
+      path = write(File.join(REPORTS, name), 'PK')
+      File.utime(Time.now - 120, Time.now - 120, path) unless index == 1
+    end
+    zip = report
+    assert_equal [names[1], names[2], File.basename(zip)].sort, Dir.children(File.join(@dir, REPORTS)).sort
+    assert_includes member(zip, 'summary.txt'), 'Unfinished report files of an earlier, interrupted run removed: 1'
+  end
+
+  # A helper that never ends is stopped at its time limit and killed; access-control lookups that take
+  # almost as long each make the folder collector run out of time, keeping what it listed. The other
+  # collectors still run and the report comes out.
+  def test_stuck_helpers_are_cut_off_and_recorded
+    ["#{SUPPORT}/Vaults/Personal.kvault", 'home/.config/Keyloft/a', 'home/.local/share/Keyloft/b', 'home/.cache/keyloft/c'].each { |path| write(path) }
+    pid_file = File.join(@dir, 'helper.pid')
+    { 'xdg-mime' => "echo $$ > '#{pid_file}'\nexec sleep 300\n", 'getfacl' => "exec sleep 4.5\n" }.each do |name, body|
+      File.chmod(0o755, write("bin/#{name}", "#!/bin/sh\n#{body}"))
+    end
+    zip = report({ 'PATH' => "#{@dir}/bin:#{ENV.fetch('PATH')}" })
+    assert_includes collector(zip, 'tool')['notes'], 'xdg-mime was stopped after 3 s'
+    assert_raises(Errno::ESRCH) { Process.kill(0, File.read(pid_file).to_i) }
+    assert_equal %w[timed\ out ok], [collector(zip, 'folders')['outcome'], collector(zip, 'environment')['outcome']]
+    assert_includes member(zip, 'folders.txt'), 'Vaults/Personal.kvault'
   end
 
   # Stopped by a real signal while its hidden temporary file exists, a run removes it and the folders
@@ -134,16 +225,7 @@ class TestScript < Minitest::Test
         end
       end
     RUBY
-    environment = { 'HOME' => home, 'XDG_DATA_HOME' => nil, 'XDG_CONFIG_HOME' => nil }
-    Process.spawn(environment, RbConfig.ruby, '-r', pause, File.join(SCRIPTS, 'vantletools.rb'),
+    Process.spawn(NO_XDG.merge('HOME' => home), RbConfig.ruby, '-r', pause, File.join(SCRIPTS, 'vantletools.rb'),
                   "BUNDLE_PATH=#{@dir}", pgroup: true, writer => writer, out: File::NULL, err: File::NULL)
-  end
-
-  def with_environment(values)
-    saved = values.keys.to_h { |name| [name, ENV[name]] }
-    values.each { |name, value| ENV[name] = value }
-    yield
-  ensure
-    saved.each { |name, value| ENV[name] = value }
   end
 end
