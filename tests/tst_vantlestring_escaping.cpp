@@ -104,6 +104,7 @@ private slots:
             u"É&EACUTE;×÷ß\u00ADÿ"_s);
         row("decode", "inserted hash does not join", "&&#35;65;", "&#65;");
         row("decode", "inserted ampersands start one", "&#38;#38;#66;x", "Bx");
+        row("decode", "0x prefix, either case", "&#x0x44;&#x0X45;&#xe9;", "DEé");
         // What references that name no character insert.
         row("decode", "zero, empty, negative, upper-case X", "a&#0;b&#;&#-65;&#X41;",
             "a" + kFFFD + "b" + kFFFD.repeated(3));
