@@ -101,6 +101,7 @@ private slots:
         row("title", "label before the suffix", "https://login.y.co.uk/", "Y");
         row("title", "single label", "HOST", "Host");
         row("title", "IP address", "http://10.0.0.1/", "10");
+        row("title", "words", "my bank.com", "My Bank");
         row("title", "Turkish i", "https://www.istanbul.com/", "Istanbul");
         row("title", "title case, not upper", u"\u01C6ungla.com"_s, u"\u01C5ungla"_s);
         row("title", "non-BMP first letter", u"\U00010428\U00010400x.com"_s, u"\U00010400\U00010428x"_s);
