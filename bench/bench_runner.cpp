@@ -1,36 +1,27 @@
-// The task runner's speed and memory against what the machine allows.
-//
-// (a) Collecting 256 MiB of output (all on standard output, or split evenly between standard output
-//     and standard error) with a whole runScriptWaitForExit call, decoding included, and with the
-//     collection alone (vt_runChildProcess), against the pipe's limit on this machine
-//     (`head -c 268435456 /dev/zero | cat >/dev/null`) and against Python's
-//     subprocess.run(capture_output=True) with the output decoded. Also the peak memory of the whole
-//     call against the collected bytes plus their text.
-// (b) One runScriptWaitForExit("true") against a bare posix_spawn + waitpid of /bin/bash -c true,
-//     with and without the application holding 256 MiB.
-//
-// The arms of each comparison alternate inside every iteration, so a busy machine slows them alike;
-// the counters are medians over the iterations.
-// Run with bench/runner.sh.
+// The task runner's speed and memory against what the machine allows (run with bench/runner.sh):
+// (a) 256 MiB of output (on standard output, or split between both streams) collected by a whole
+//     runScriptWaitForExit call, decoding included, and by the collection alone (vt_runChildProcess),
+//     against the pipe's limit (`head -c 268435456 /dev/zero | cat >/dev/null`) and Python's
+//     subprocess.run(capture_output=True) with the output decoded; the whole call's peak memory against
+//     the collected bytes plus their text.
+// (b) One runScriptWaitForExit("true") against a bare posix_spawn + waitpid of /bin/bash -c true, with
+//     and without the application holding 256 MiB.
+// The arms alternate inside every iteration, so a busy machine slows them alike; counters are medians.
 
 #include "Platform/ChildProcess.h"
 #include "VTScriptUtils.h"
 
 #include <benchmark/benchmark.h>
 
-#include <QFile>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -39,7 +30,6 @@ extern char** environ;
 namespace {
 
 constexpr qsizetype kCollected = qsizetype(256) * 1024 * 1024;
-constexpr double kMiB = 1024.0 * 1024.0;
 
 const QString kWholeCommand = QStringLiteral("head -c 268435456 /dev/zero");
 const QString kSplitCommand =
@@ -99,33 +89,6 @@ bool bareSpawn(const char* command) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// A plain collector into fresh memory: one blocking read loop into a buffer grown with realloc,
-// reading standard output only (so it is measured on the single-stream command). Unlike `cat`,
-// which reuses one buffer that stays in the cache, it touches every page of 256 MiB anew, faulting
-// them in one by one.
-qsizetype freshMemoryFloor(const char* command) {
-    FILE* pipe = ::popen(command, "r");
-    if (!pipe)
-        return 0;
-    ::fcntl(::fileno(pipe), F_SETPIPE_SZ, 1 << 20);
-    size_t capacity = 1 << 16;
-    size_t length = 0;
-    char* buffer = static_cast<char*>(std::malloc(capacity));
-    for (;;) {
-        if (capacity - length < (1 << 16)) {
-            capacity *= 2;
-            buffer = static_cast<char*>(std::realloc(buffer, capacity));
-        }
-        const ssize_t n = ::read(::fileno(pipe), buffer + length, capacity - length);
-        if (n <= 0)
-            break;
-        length += static_cast<size_t>(n);
-    }
-    std::free(buffer);
-    ::pclose(pipe);
-    return static_cast<qsizetype>(length);
-}
-
 // Python's own measurement, or 0 when Python cannot be run.
 double pythonSeconds(const QString& command) {
     const QVariantMap result =
@@ -137,45 +100,31 @@ double pythonSeconds(const QString& command) {
     return ok ? value : 0;
 }
 
-qsizetype collectedLength(const QVariantMap& result) {
-    return result.value(QStringLiteral("out")).toString().size() +
-           result.value(QStringLiteral("err")).toString().size();
-}
-
 void BM_Collect256MiB(benchmark::State& state) {
     const QString command = state.range(0) ? kSplitCommand : kWholeCommand;
-    std::vector<double> pipeLimit, freshFloor, whole, collection, collectionDefaultPipe, python, peak;
+    std::vector<double> pipeLimit, whole, collection, python, peak;
     for (auto _ : state) {
         pipeLimit.push_back(seconds([] { benchmark::DoNotOptimize(bareSpawn(kPipeLimitCommand)); }));
-        freshFloor.push_back(
-            seconds([] { benchmark::DoNotOptimize(freshMemoryFloor("head -c 268435456 /dev/zero")); }));
 
         resetPeakMemory();
         const long before = statusKiB("VmRSS:");
         QVariantMap result; // released outside the timed part, as Python's result is
         const double wholeCall =
             seconds([&] { result = runScriptWaitForExit(command, std::nullopt, std::nullopt, true); });
-        peak.push_back(double(statusKiB("VmHWM:") - before) * 1024 / kMiB);
-        if (collectedLength(result) != kCollected)
+        peak.push_back(double(statusKiB("VmHWM:") - before) / 1024);
+        if (result.value("out").toString().size() + result.value("err").toString().size() != kCollected)
             state.SkipWithError("the whole call lost bytes");
         whole.push_back(wholeCall);
         state.SetIterationTime(wholeCall);
-
         result.clear();
 
-        for (const int pipeSize : {1 << 20, 0}) {
-            VTChildProcessResult child;
-            const double t = seconds([&] {
-                child = vt_runChildProcess(VTChildProcessRequest{QStringLiteral("/bin/bash"),
-                                                                 {QStringLiteral("-c"), command},
-                                                                 std::nullopt,
-                                                                 true,
-                                                                 pipeSize});
-            });
-            if (child.standardOutput.size() + child.standardError.size() != kCollected)
-                state.SkipWithError("the collection lost bytes");
-            (pipeSize ? collection : collectionDefaultPipe).push_back(t);
-        }
+        VTChildProcessResult child;
+        collection.push_back(seconds([&] {
+            child = vt_runChildProcess(VTChildProcessRequest{
+                QStringLiteral("/bin/bash"), {QStringLiteral("-c"), command}, std::nullopt, true, 1 << 20});
+        }));
+        if (child.standardOutput.size() + child.standardError.size() != kCollected)
+            state.SkipWithError("the collection lost bytes");
         python.push_back(pythonSeconds(command));
     }
     const double limit = median(pipeLimit);
@@ -183,8 +132,6 @@ void BM_Collect256MiB(benchmark::State& state) {
     state.counters["whole_MiB/s"] = 256 / median(whole);
     state.counters["whole/limit"] = limit / median(whole);
     state.counters["collect/limit"] = limit / median(collection);
-    state.counters["collect_64KiB_pipe/limit"] = limit / median(collectionDefaultPipe);
-    state.counters["fresh_floor/limit"] = limit / median(freshFloor);
     state.counters["python_s/whole_s"] = median(python) / median(whole);
     // Budget: the collected bytes plus their text (two bytes a character) plus 10 %.
     state.counters["peak_MiB"] = *std::max_element(peak.begin(), peak.end());

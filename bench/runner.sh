@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
 # Builds the task runner's benchmark in Release and runs it; it prints its ratios as counters:
 #   whole/limit, collect/limit   share of the pipe's limit reached (1.0 = as fast as head | cat)
-#   fresh_floor/limit            the same for a bare read loop into fresh memory that faults its pages in
-#                                one by one (collect makes them present a window at a time, so it can pass this)
 #   python_s/whole_s             how many times faster than Python's subprocess.run (>1 = faster)
 #   peak/budget                  peak memory over (collected bytes + their text) * 1.10 (<=1 = within)
 #   runner/bare                  one runScriptWaitForExit("true") over a bare posix_spawn + waitpid

@@ -28,262 +28,207 @@ class TestVantleStringText : public QObject {
     Q_OBJECT
 
 private slots:
-    void decodesBytes_data();
-    void decodesBytes();
-    void decodingEdges();
-    void encodesText_data();
-    void encodesText();
-    void buildsCharacters_data();
-    void buildsCharacters();
-    void smallHelpers();
-    void uuidIsFreshHex();
-    void sizes_data();
-    void sizes();
-    void countsLines_data();
-    void countsLines();
-    void matchesRegex_data();
-    void matchesRegex();
-    void characterSets();
-    void contains_data();
-    void contains();
-    void sizesUseTranslations(); // last: the German translation stays installed
+    void decodesBytes_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("empty") << QByteArray("") << QString();
+        QTest::newRow("utf-8") << QByteArray("caf\xC3\xA9\xF0\x9F\x98\x80") << u"café"_s + kGrinning;
+        QTest::newRow("not UTF-8: every byte read as Latin-1")
+            << QByteArray("\xC3\xA9\xFF") << u"\u00C3\u00A9\u00FF"_s;
+        QTest::newRow("byte-order mark dropped") << QByteArray("\xEF\xBB\xBF") + "abc" << u"abc"_s;
+        QTest::newRow("embedded NUL kept") << QByteArray("a\0b", 3) << u"a\0b"_s;
+    }
+    void decodesBytes() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, expected);
+        QCOMPARE(vt_utf8stringWithData(bytes), expected);
+        QCOMPARE(vt_stringWithData(bytes), expected);
+        QCOMPARE(vt_asString(bytes), expected);
+        QCOMPARE(vt_utf8stringWithBytes(bytes.constData(), static_cast<int32_t>(bytes.size())), expected);
+    }
+
+    void decodingEdges() {
+        QVERIFY(!vt_utf8stringWithData(std::nullopt));
+        QVERIFY(!vt_stringWithData(std::nullopt));
+        QCOMPARE(vt_utf8stringWithBytes(nullptr, 5), QString());
+        QCOMPARE(vt_utf8stringWithBytes("abc", -1), QString());
+        QCOMPARE(vt_utf8stringWithBytes("abc", 2), u"ab"_s);
+        QCOMPARE(vt_utf8stringWithCString(nullptr), QString());
+        QCOMPARE(vt_utf8stringWithCString("caf\xC3\xA9\0tail"), u"café"_s);
+        QCOMPARE(vt_utf8stringWithCString("\xE9t\xE9"), u"été"_s);
+    }
+
+    // A text with no UTF-8 form is absent, and says so in the system log.
+    void encodesText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<OptionalBytes>("expected");
+        QTest::newRow("empty") << QString() << OptionalBytes(QByteArray());
+        QTest::newRow("non-BMP") << kGrinning << OptionalBytes("\xF0\x9F\x98\x80");
+        QTest::newRow("stops at NUL") << u"a\0b"_s << OptionalBytes("a");
+        QTest::newRow("lone high surrogate") << u"a"_s + QChar(0xD83D) << OptionalBytes();
+    }
+    void encodesText() {
+        QFETCH(QString, text);
+        QFETCH(OptionalBytes, expected);
+        const SystemLogCapture syslog;
+        QCOMPARE(vt_asData(text), expected);
+        QCOMPARE(syslog.messages().size(), expected ? 0 : 1);
+    }
+
+    void buildsCharacters() {
+        QCOMPARE(vt_stringWithCharacter(0xFFFF), u"\uFFFF"_s);
+        QCOMPARE(vt_stringWithCharacter(0x10FFFF), u"\U0010FFFF"_s);
+        QCOMPARE(vt_stringWithCharacter(0xFFFFFFFF), QString(QChar(0xDBBF)) + QChar(0xDFFF)); // masked
+    }
+
+    void smallHelpers() {
+        QCOMPARE(vt_trim(u"\u3000a  b\u0085\u2029"_s), u"a  b"_s);
+        QCOMPARE(vt_trim(u"\u200Ba"_s), u"\u200Ba"_s); // a zero width space is no space
+        QCOMPARE(vt_firstLetter(QString()), u" "_s);
+        QCOMPARE(vt_firstLetter(kGrinning), kGrinning.left(1));
+        QCOMPARE(vt_asBullets(QString(500, u'x')), QString(10, QChar(0x25CF)));
+        QVERIFY(vt_isEmpty(std::nullopt) && vt_isEmpty(QString()) && !vt_isEmpty(u" "_s));
+    }
+
+    void uuidIsFreshHex() {
+        static const QRegularExpression hex(u"^[0-9A-F]{32}$"_s);
+        QSet<QString> seen;
+        for (int i = 0; i < 100; ++i)
+            QVERIFY2(hex.match(*seen.insert(vt_uuid())).hasMatch(), "not 32 upper-case hex digits");
+        QCOMPARE(seen.size(), 100);
+    }
+
+    void sizes_data() {
+        QTest::addColumn<QByteArray>("locale");
+        QTest::addColumn<quint64>("bytes");
+        QTest::addColumn<QString>("expected");
+        // 1310720 is 1.25 MB exactly: printf rounds the tie to even.
+        const QList<std::pair<quint64, const char*>> cases = {
+            {1024, "1024 bytes"},      {1025, "1 KB"},         {1048576, "1024 KB"},
+            {1048577, "1.0 MB"},       {1572864, "1.5 MB"},    {1310720, "1.2 MB"},
+            {1073741824, "1024.0 MB"}, {1073741825, "1.0 GB"}, {UINT64_MAX, "17179869184.0 GB"}};
+        for (const char* locale : kLocales) {
+            for (const auto& [bytes, expected] : cases)
+                QTest::addRow("%s %llu", locale, qulonglong(bytes))
+                    << QByteArray(locale) << bytes << QString(expected);
+        }
+    }
+    void sizes() {
+        QFETCH(QByteArray, locale);
+        QFETCH(quint64, bytes);
+        QFETCH(QString, expected);
+        const ScopedLocale scope(locale.constData());
+        QVERIFY2(scope.active(), (locale + " is not installed (Debian: locales-all)").constData());
+        QCOMPARE(vt_humanReadableSizeStringForBytes(bytes), expected);
+    }
+
+    void countsLines_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<quint64>("limit");
+        QTest::addColumn<quint64>("lines");
+        const quint64 none = UINT64_MAX;
+        QTest::newRow("empty") << QString() << none << quint64(0);
+        QTest::newRow("a LF") << u"a\n"_s << none << quint64(1);
+        QTest::newRow("CR LF is one") << u"a\r\nb"_s << none << quint64(2);
+        QTest::newRow("LF CR is two") << u"a\n\rb"_s << none << quint64(3);
+        QTest::newRow("NEL") << u"a\u0085b"_s << none << quint64(2);
+        QTest::newRow("line and paragraph separators") << u"a\u2028b\u2029"_s << none << quint64(2);
+        QTest::newRow("vertical tab, form feed") << u"a\vb\fc"_s << none << quint64(1);
+        QTest::newRow("below the limit") << u"a\nb\nc"_s << quint64(2) << quint64(2);
+        QTest::newRow("at the limit") << u"a\nb\nc"_s << quint64(3) << quint64(3);
+    }
+    void countsLines() {
+        QFETCH(QString, text);
+        QFETCH(quint64, limit);
+        QFETCH(quint64, lines);
+        QCOMPARE(vt_numberOfLinesLimitedTo(text, limit), lines);
+        if (limit == UINT64_MAX)
+            QCOMPARE(vt_numberOfLines(text), lines);
+    }
+
+    void matchesRegex_data() {
+        QTest::addColumn<QByteArray>("locale");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<OptionalText>("pattern");
+        QTest::addColumn<bool>("matches");
+        const auto row = [](const char* tag, const QString& text, const OptionalText& pattern, bool matches) {
+            for (const char* locale : kLocales)
+                QTest::addRow("%s %s", locale, tag) << QByteArray(locale) << text << pattern << matches;
+        };
+        row("not anchored", u"bac"_s, u"a"_s, true);
+        row("extended syntax", u"aaa"_s, u"^a+$"_s, true);
+        row("case-sensitive", u"ABC"_s, u"abc"_s, false);
+        row("unbalanced parenthesis", u"abc"_s, u"(a"_s, false);
+        row("absent pattern", u"abc"_s, std::nullopt, false);
+        row("line feed not special", u"abc\ndef"_s, u"^def"_s, false);
+        row("bytes, not characters", u"é"_s, u"^.$"_s, false);
+        row("dotless i is no alpha", u"ı"_s, u"^[[:alpha:]]+$"_s, false);
+        row("ASCII range", u"I"_s, u"^[A-Z]$"_s, true);
+        row("text ends at NUL", u"a\0b"_s, u"b"_s, false);
+        row("lone surrogate text", u"a"_s + QChar(0xD800), u"a"_s, false);
+        row("lone surrogate pattern", u"a"_s, u"a"_s + QChar(0xDC00), false);
+    }
+    void matchesRegex() {
+        QFETCH(QByteArray, locale);
+        QFETCH(QString, text);
+        QFETCH(OptionalText, pattern);
+        QFETCH(bool, matches);
+        const ScopedLocale scope(locale.constData());
+        QVERIFY2(scope.active(), (locale + " is not installed (Debian: locales-all)").constData());
+        QCOMPARE(vt_matchesRegex(text, pattern), matches);
+        // The user's locale is back in place for the rest of the application.
+        QCOMPARE(QByteArray(std::setlocale(LC_CTYPE, nullptr)), locale);
+    }
+
+    // The set is asked about whole characters: a pair as one, a lone surrogate as itself.
+    void characterSets() {
+        const auto lineBreaks = [](char32_t c) { return c == u'\n' || c == u'\r'; };
+        QVERIFY(vt_containsCharacterInSet(u"a\rb"_s, lineBreaks));
+        QVERIFY(!vt_containsCharacterInSet(u"a b"_s, lineBreaks));
+        QVERIFY(vt_containsCharacterInSet(kGrinning, [](char32_t c) { return c == 0x1F600; }));
+        QVERIFY(!vt_containsCharacterInSet(kGrinning, [](char32_t c) { return c == 0xD83D || c == 0xDE00; }));
+        QVERIFY(vt_containsCharacterInSet(u"x"_s + QChar(0xDE00), [](char32_t c) { return c == 0xDE00; }));
+        QVERIFY(!vt_containsCharacterInSet(u"abc"_s, {}));
+    }
+
+    void contains_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<OptionalText>("other");
+        QTest::addColumn<uint>("options");
+        QTest::addColumn<bool>("contains");
+        const QString decomposed = u"cafe\u0301s"_s;
+        QTest::newRow("absent") << decomposed << OptionalText() << 0u << false;
+        QTest::newRow("empty") << decomposed << OptionalText(QString()) << 0u << false;
+        QTest::newRow("decomposed finds composed") << decomposed << OptionalText(u"\u00E9"_s) << 0u << true;
+        QTest::newRow("base letter is not the accented one")
+            << decomposed << OptionalText(u"e"_s) << 0u << false;
+        QTest::newRow("literal finds the base letter")
+            << decomposed << OptionalText(u"e"_s) << uint(VTLiteralSearch) << true;
+        QTest::newRow("case-sensitive") << u"Ruby"_s << OptionalText(u"ruby"_s) << 0u << false;
+        QTest::newRow("case-insensitive")
+            << u"Ruby"_s << OptionalText(u"rUBY"_s) << uint(VTCaseInsensitiveSearch) << true;
+    }
+    void contains() {
+        QFETCH(QString, text);
+        QFETCH(OptionalText, other);
+        QFETCH(uint, options);
+        QFETCH(bool, contains);
+        QCOMPARE(vt_containsString(text, other, options), contains);
+        if (options == 0)
+            QCOMPARE(vt_containsString(text, other), contains);
+    }
+
+    // Last: the German translation stays installed.
+    void sizesUseTranslations() {
+        const ScopedLocale scope("de_DE.UTF-8");
+        QVERIFY(scope.active());
+        QCOMPARE(vt_humanReadableSizeStringForBytes(1), u"1 bytes"_s);
+        QVERIFY(vt_installTranslations(*QCoreApplication::instance(),
+                                       QLocale(QLocale::German, QLocale::Germany)));
+        QCOMPARE(vt_humanReadableSizeStringForBytes(1), u"1 Byte"_s);
+        QCOMPARE(vt_humanReadableSizeStringForBytes(1572864), u"1.5 MB"_s);
+    }
 };
-
-void TestVantleStringText::decodesBytes_data() {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("empty") << QByteArray("") << QString();
-    QTest::newRow("utf-8") << QByteArray("caf\xC3\xA9") << u"café"_s;
-    QTest::newRow("non-BMP") << QByteArray("\xF0\x9F\x98\x80") << kGrinning;
-    // Not UTF-8: every byte read as Latin-1.
-    QTest::newRow("truncated sequence") << QByteArray("a\xE2\x82") << u"a\u00E2\u0082"_s;
-    QTest::newRow("overlong slash") << QByteArray("\xC0\xAF") << u"\u00C0\u00AF"_s;
-    QTest::newRow("encoded surrogate") << QByteArray("\xED\xA0\x80") << u"\u00ED\u00A0\u0080"_s;
-    QTest::newRow("beyond U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << u"\u00F4\u0090\u0080\u0080"_s;
-    QTest::newRow("valid then invalid") << QByteArray("\xC3\xA9\xFF") << u"\u00C3\u00A9\u00FF"_s;
-    QTest::newRow("byte-order mark dropped") << QByteArray("\xEF\xBB\xBF") + "abc" << u"abc"_s;
-    QTest::newRow("embedded NUL kept") << QByteArray("a\0b", 3) << u"a\0b"_s;
-}
-
-void TestVantleStringText::decodesBytes() {
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, expected);
-    QCOMPARE(vt_utf8stringWithData(bytes), expected);
-    QCOMPARE(vt_stringWithData(bytes), expected);
-    QCOMPARE(vt_asString(bytes), expected);
-    QCOMPARE(vt_utf8stringWithBytes(bytes.constData(), static_cast<int32_t>(bytes.size())), expected);
-}
-
-void TestVantleStringText::decodingEdges() {
-    QVERIFY(!vt_utf8stringWithData(std::nullopt));
-    QVERIFY(!vt_stringWithData(std::nullopt));
-    QCOMPARE(vt_utf8stringWithBytes(nullptr, 5), QString());
-    QCOMPARE(vt_utf8stringWithBytes("abc", -1), QString());
-    QCOMPARE(vt_utf8stringWithBytes("abc", 2), u"ab"_s);
-    QCOMPARE(vt_utf8stringWithCString(nullptr), QString());
-    QCOMPARE(vt_utf8stringWithCString("caf\xC3\xA9\0tail"), u"café"_s);
-    QCOMPARE(vt_utf8stringWithCString("\xE9t\xE9"), u"été"_s);
-}
-
-void TestVantleStringText::encodesText_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<OptionalBytes>("expected");
-    QTest::newRow("empty") << QString() << OptionalBytes(QByteArray());
-    QTest::newRow("non-BMP") << kGrinning << OptionalBytes("\xF0\x9F\x98\x80");
-    QTest::newRow("stops at NUL") << u"a\0b"_s << OptionalBytes("a");
-    QTest::newRow("lone high surrogate") << u"a"_s + QChar(0xD83D) << OptionalBytes();
-    QTest::newRow("pair reversed") << kGrinning.right(1) + kGrinning.left(1) << OptionalBytes();
-}
-
-void TestVantleStringText::encodesText() {
-    QFETCH(QString, text);
-    QFETCH(OptionalBytes, expected);
-    const SystemLogCapture syslog;
-    QCOMPARE(vt_asData(text), expected);
-    const QStringList failureLine{u"vt_asData failed to obtain UTF8String from NSString"_s};
-    QCOMPARE(syslog.messages(), expected ? QStringList() : failureLine);
-}
-
-void TestVantleStringText::buildsCharacters_data() {
-    QTest::addColumn<uint>("codePoint");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("U+FFFF") << 0xFFFFu << u"\uFFFF"_s;
-    QTest::newRow("U+10000") << 0x10000u << u"\U00010000"_s;
-    QTest::newRow("U+10FFFF") << 0x10FFFFu << u"\U0010FFFF"_s;
-    QTest::newRow("lone surrogate") << 0xD800u << QString(QChar(0xD800));
-    QTest::newRow("beyond range, masked") << 0x110000u << u"\U00010000"_s;
-    QTest::newRow("all bits, masked") << 0xFFFFFFFFu << QString(QChar(0xDBBF)) + QChar(0xDFFF);
-}
-
-void TestVantleStringText::buildsCharacters() {
-    QFETCH(uint, codePoint);
-    QFETCH(QString, expected);
-    QCOMPARE(vt_stringWithCharacter(codePoint), expected);
-}
-
-void TestVantleStringText::smallHelpers() {
-    QCOMPARE(vt_trim(u" \n\t \r\n"_s), QString());
-    QCOMPARE(vt_trim(u"  a  b \n"_s), u"a  b"_s);
-    QCOMPARE(vt_trim(u"\u3000a\u0085\u2029"_s), u"a"_s);
-    QCOMPARE(vt_trim(u"\u200Ba"_s), u"\u200Ba"_s); // a zero width space is no space
-    QCOMPARE(vt_firstLetter(QString()), u" "_s);
-    QCOMPARE(vt_firstLetter(u"xyz"_s), u"x"_s);
-    QCOMPARE(vt_firstLetter(kGrinning), kGrinning.left(1));
-    QCOMPARE(vt_asBullets(QString(500, u'x')), QString(10, QChar(0x25CF)));
-    QCOMPARE(concealedString(), QString(10, QChar(0x2022)));
-    QVERIFY(vt_isEmpty(std::nullopt));
-    QVERIFY(vt_isEmpty(QString()));
-    QVERIFY(!vt_isEmpty(u" "_s));
-}
-
-void TestVantleStringText::uuidIsFreshHex() {
-    static const QRegularExpression hex(u"^[0-9A-F]{32}$"_s);
-    QSet<QString> seen;
-    for (int i = 0; i < 100; ++i) {
-        const QString id = vt_uuid();
-        QVERIFY2(hex.match(id).hasMatch(), qPrintable(id));
-        seen.insert(id);
-    }
-    QCOMPARE(seen.size(), 100);
-}
-
-void TestVantleStringText::sizes_data() {
-    QTest::addColumn<QByteArray>("locale");
-    QTest::addColumn<quint64>("bytes");
-    QTest::addColumn<QString>("expected");
-    // 1310720 is 1.25 MB exactly: printf rounds the tie to even.
-    const QList<std::pair<quint64, const char*>> cases = {
-        {1024, "1024 bytes"},      {1025, "1 KB"},         {1048576, "1024 KB"},
-        {1048577, "1.0 MB"},       {1572864, "1.5 MB"},    {1310720, "1.2 MB"},
-        {1073741824, "1024.0 MB"}, {1073741825, "1.0 GB"}, {UINT64_MAX, "17179869184.0 GB"}};
-    for (const char* locale : kLocales) {
-        for (const auto& [bytes, expected] : cases)
-            QTest::addRow("%s %llu", locale, qulonglong(bytes))
-                << QByteArray(locale) << bytes << QString(expected);
-    }
-}
-
-void TestVantleStringText::sizes() {
-    QFETCH(QByteArray, locale);
-    QFETCH(quint64, bytes);
-    QFETCH(QString, expected);
-    const ScopedLocale scope(locale.constData());
-    QVERIFY2(scope.active(), (locale + " is not installed (Debian: locales-all)").constData());
-    QCOMPARE(vt_humanReadableSizeStringForBytes(bytes), expected);
-}
-
-void TestVantleStringText::countsLines_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<quint64>("limit");
-    QTest::addColumn<quint64>("lines");
-    const quint64 none = UINT64_MAX;
-    QTest::newRow("empty") << QString() << none << quint64(0);
-    QTest::newRow("a LF") << u"a\n"_s << none << quint64(1);
-    QTest::newRow("CR LF is one") << u"a\r\nb"_s << none << quint64(2);
-    QTest::newRow("LF CR is two") << u"a\n\rb"_s << none << quint64(3);
-    QTest::newRow("NEL") << u"a\u0085b"_s << none << quint64(2);
-    QTest::newRow("line and paragraph separators") << u"a\u2028b\u2029"_s << none << quint64(2);
-    QTest::newRow("vertical tab, form feed") << u"a\vb\fc"_s << none << quint64(1);
-    QTest::newRow("non-BMP") << kGrinning + u"\n"_s + kGrinning << none << quint64(2);
-    QTest::newRow("limit 0") << u"a\nb\nc"_s << quint64(0) << quint64(0);
-    QTest::newRow("below the limit") << u"a\nb\nc"_s << quint64(2) << quint64(2);
-    QTest::newRow("at the limit") << u"a\nb\nc"_s << quint64(3) << quint64(3);
-}
-
-void TestVantleStringText::countsLines() {
-    QFETCH(QString, text);
-    QFETCH(quint64, limit);
-    QFETCH(quint64, lines);
-    QCOMPARE(vt_numberOfLinesLimitedTo(text, limit), lines);
-    if (limit == UINT64_MAX)
-        QCOMPARE(vt_numberOfLines(text), lines);
-}
-
-void TestVantleStringText::matchesRegex_data() {
-    QTest::addColumn<QByteArray>("locale");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<OptionalText>("pattern");
-    QTest::addColumn<bool>("matches");
-    const auto row = [](const char* tag, const QString& text, const OptionalText& pattern, bool matches) {
-        for (const char* locale : kLocales)
-            QTest::addRow("%s %s", locale, tag) << QByteArray(locale) << text << pattern << matches;
-    };
-    row("not anchored", u"bac"_s, u"a"_s, true);
-    row("extended syntax", u"aaa"_s, u"^a+$"_s, true);
-    row("case-sensitive", u"ABC"_s, u"abc"_s, false);
-    row("unbalanced parenthesis", u"abc"_s, u"(a"_s, false);
-    row("absent pattern", u"abc"_s, std::nullopt, false);
-    row("line feed not special", u"abc\ndef"_s, u"^def"_s, false);
-    row("bytes, not characters", u"é"_s, u"^.$"_s, false);
-    row("dotless i is no alpha", u"ı"_s, u"^[[:alpha:]]+$"_s, false);
-    row("ASCII range", u"I"_s, u"^[A-Z]$"_s, true);
-    row("text ends at NUL", u"a\0b"_s, u"b"_s, false);
-    row("lone surrogate text", u"a"_s + QChar(0xD800), u"a"_s, false);
-    row("lone surrogate pattern", u"a"_s, u"a"_s + QChar(0xDC00), false);
-}
-
-void TestVantleStringText::matchesRegex() {
-    QFETCH(QByteArray, locale);
-    QFETCH(QString, text);
-    QFETCH(OptionalText, pattern);
-    QFETCH(bool, matches);
-    const ScopedLocale scope(locale.constData());
-    QVERIFY2(scope.active(), (locale + " is not installed (Debian: locales-all)").constData());
-    QCOMPARE(vt_matchesRegex(text, pattern), matches);
-    // The user's locale is back in place for the rest of the application.
-    QCOMPARE(QByteArray(std::setlocale(LC_CTYPE, nullptr)), locale);
-}
-
-// The set is asked about whole characters: a pair as one, a lone surrogate as itself.
-void TestVantleStringText::characterSets() {
-    const auto lineBreaks = [](char32_t c) { return c == u'\n' || c == u'\r'; };
-    QVERIFY(vt_containsCharacterInSet(u"a\rb"_s, lineBreaks));
-    QVERIFY(!vt_containsCharacterInSet(u"a b"_s, lineBreaks));
-    QVERIFY(vt_containsCharacterInSet(kGrinning, [](char32_t c) { return c == 0x1F600; }));
-    QVERIFY(!vt_containsCharacterInSet(kGrinning, [](char32_t c) { return c == 0xD83D || c == 0xDE00; }));
-    QVERIFY(vt_containsCharacterInSet(u"x"_s + QChar(0xDE00), [](char32_t c) { return c == 0xDE00; }));
-    QVERIFY(!vt_containsCharacterInSet(u"abc"_s, {}));
-}
-
-void TestVantleStringText::contains_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<OptionalText>("other");
-    QTest::addColumn<uint>("options");
-    QTest::addColumn<bool>("contains");
-    const QString composed = u"caf\u00E9s"_s;
-    const QString decomposed = u"cafe\u0301s"_s;
-    const uint literal = VTLiteralSearch;
-    QTest::newRow("absent") << composed << OptionalText() << 0u << false;
-    QTest::newRow("empty") << composed << OptionalText(QString()) << 0u << false;
-    QTest::newRow("composed finds decomposed") << composed << OptionalText(u"e\u0301"_s) << 0u << true;
-    QTest::newRow("decomposed finds composed") << decomposed << OptionalText(u"\u00E9"_s) << 0u << true;
-    QTest::newRow("base letter is not the accented one") << decomposed << OptionalText(u"e"_s) << 0u << false;
-    QTest::newRow("literal finds the base letter") << decomposed << OptionalText(u"e"_s) << literal << true;
-    QTest::newRow("case-sensitive") << u"Ruby"_s << OptionalText(u"ruby"_s) << 0u << false;
-    QTest::newRow("case-insensitive")
-        << u"Ruby"_s << OptionalText(u"rUBY"_s) << uint(VTCaseInsensitiveSearch) << true;
-    QTest::newRow("non-BMP") << u"a"_s + kGrinning << OptionalText(kGrinning) << 0u << true;
-}
-
-void TestVantleStringText::contains() {
-    QFETCH(QString, text);
-    QFETCH(OptionalText, other);
-    QFETCH(uint, options);
-    QFETCH(bool, contains);
-    QCOMPARE(vt_containsString(text, other, options), contains);
-    if (options == 0)
-        QCOMPARE(vt_containsString(text, other), contains);
-}
-
-void TestVantleStringText::sizesUseTranslations() {
-    const ScopedLocale scope("de_DE.UTF-8");
-    QVERIFY(scope.active());
-    QCOMPARE(vt_humanReadableSizeStringForBytes(1), u"1 bytes"_s);
-    QVERIFY(
-        vt_installTranslations(*QCoreApplication::instance(), QLocale(QLocale::German, QLocale::Germany)));
-    QCOMPARE(vt_humanReadableSizeStringForBytes(1), u"1 Byte"_s);
-    QCOMPARE(vt_humanReadableSizeStringForBytes(1572864), u"1.5 MB"_s);
-}
 
 QTEST_GUILESS_MAIN(TestVantleStringText)
 #include "tst_vantlestring_text.moc"

@@ -4,9 +4,9 @@
 #include "VantleString.h"
 
 #include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <csignal>
@@ -18,24 +18,14 @@
 
 namespace {
 
-QString noOutputText(const QString& commandLine) {
-    return QStringLiteral("Did not receive any output from running the script:\n") + commandLine;
-}
-
-QByteArray pattern(qsizetype size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>('a' + i % 26);
-    return bytes;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
+const QString kNoOutput = QStringLiteral("Did not receive any output from running the script:\n");
 
 QStringList descriptors() {
     return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+}
+
+QVariantMap runWaiting(const QString& script, const std::optional<QByteArray>& input = std::nullopt) {
+    return runScriptWaitForExit(script, std::nullopt, input, true);
 }
 
 // Pipes of this process that a child would inherit because they are not close-on-exec.
@@ -44,9 +34,8 @@ int inheritablePipeCount() {
     for (const QString& entry : descriptors()) {
         const int fd = entry.toInt();
         struct stat info {};
-        if (fd > STDERR_FILENO && ::fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode) &&
-            (::fcntl(fd, F_GETFD) & FD_CLOEXEC) == 0)
-            ++count;
+        count += fd > STDERR_FILENO && ::fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode) &&
+                 (::fcntl(fd, F_GETFD) & FD_CLOEXEC) == 0;
     }
     return count;
 }
@@ -56,12 +45,11 @@ int liveMembersOfGroup(qint64 group) {
     int count = 0;
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
         // "pid (name) state parent group ...": the name may hold anything but the last ")".
-        const QList<QByteArray> fields = stat.readAll().split(')').last().trimmed().split(' ');
-        if (fields.size() > 2 && fields[2].toLongLong() == group && fields[0] != "Z")
-            ++count;
+        const QList<QByteArray> fields = stat.open(QIODevice::ReadOnly)
+                                             ? stat.readAll().split(')').last().trimmed().split(' ')
+                                             : QList<QByteArray>();
+        count += fields.size() > 2 && fields[2].toLongLong() == group && fields[0] != "Z";
     }
     return count;
 }
@@ -72,315 +60,228 @@ class TestVTScriptUtils : public QObject {
     Q_OBJECT
 
 private slots:
-    void shellRunner_data();
-    void shellRunner();
-    void standardInputIsInheritedWhenAbsent();
-    void largeStreamsDoNotDeadlock_data();
-    void largeStreamsDoNotDeadlock();
-    void largeOutputDecodedAsItArrives_data();
-    void largeOutputDecodedAsItArrives();
-    void childThatStopsReadingInput();
-    void childStartsWithDefaultSignals();
-    void taskRunner_data();
-    void taskRunner();
-    void noZombieWithoutWaiting_data();
-    void noZombieWithoutWaiting();
-    void pipesAreNotInheritedByOtherChildren();
-    void aStopEndsTheRunAndWhatItStarted_data();
-    void aStopEndsTheRunAndWhatItStarted();
-};
-
-// Absent parameters or input are invalid QVariants.
-void TestVTScriptUtils::shellRunner_data() {
-    QTest::addColumn<QString>("script");
-    QTest::addColumn<QVariant>("parameters");
-    QTest::addColumn<QVariant>("standardInput");
-    QTest::addColumn<bool>("wait");
-    QTest::addColumn<QVariantMap>("expected");
-
-    const QVariant absent;
-    QTest::newRow("silent, no parameters: no trailing space")
-        << "true" << absent << absent << true << QVariantMap{{"out", noOutputText("true")}, {"status", 0}};
-    QTest::newRow("silent, empty parameters: one trailing space")
-        << "true" << QVariant(QString()) << absent << true
-        << QVariantMap{{"out", noOutputText("true ")}, {"status", 0}};
-    QTest::newRow("parameters after one space, unquoted")
-        << "printf '%s|'" << QVariant(QStringLiteral("a 'b c'")) << absent << true
-        << QVariantMap{{"out", "a|b c|"}, {"status", 0}};
-    QTest::newRow("standard error only")
-        << "echo oops >&2; exit 3" << absent << absent << true
-        << QVariantMap{{"out", noOutputText("echo oops >&2; exit 3")}, {"err", "oops\n"}, {"status", 3}};
-    QTest::newRow("blanks and line feeds kept as they are")
-        << "printf ' \\n\\n\\t'" << absent << absent << true
-        << QVariantMap{{"out", " \n\n\t"}, {"status", 0}};
-    QTest::newRow("non-UTF-8 output and error read as Latin-1")
-        << "printf '\\xe9t\\xe9'; printf '\\xff\\xc3' >&2" << absent << absent << true
-        << QVariantMap{{"out", QStringLiteral("\u00e9t\u00e9")},
-                       {"err", QStringLiteral("\u00ff\u00c3")},
-                       {"status", 0}};
-    QTest::newRow("zero-byte input ends at once") << "cat; echo end" << absent << QVariant(QByteArray(""))
-                                                  << true << QVariantMap{{"out", "end\n"}, {"status", 0}};
-    QTest::newRow("command bash cannot run")
-        << "no_such_command_xyz" << absent << absent << true
-        << QVariantMap{{"out", noOutputText("no_such_command_xyz")},
-                       {"err", "/bin/bash: line 1: no_such_command_xyz: command not found\n"},
-                       {"status", 127}};
-    QTest::newRow("ended by a signal") << "kill -TERM $$" << absent << absent << true
-                                       << QVariantMap{{"out", noOutputText("kill -TERM $$")}, {"status", 15}};
-    QTest::newRow("background grandchild writes after the child exited")
-        << "(sleep 0.4; echo late; echo late-err >&2) & echo early" << absent << absent << true
-        << QVariantMap{{"out", "early\nlate\n"}, {"err", "late-err\n"}, {"status", 0}};
-    QTest::newRow("background grandchild, not waiting")
-        << "(sleep 0.4; echo late) & echo early" << absent << absent << false
-        << QVariantMap{{"out", "early\nlate\n"}};
-}
-
-void TestVTScriptUtils::shellRunner() {
-    QFETCH(QString, script);
-    QFETCH(QVariant, parameters);
-    QFETCH(QVariant, standardInput);
-    QFETCH(bool, wait);
-    QFETCH(QVariantMap, expected);
-
-    const auto params = parameters.isValid() ? std::optional(parameters.toString()) : std::nullopt;
-    const auto input = standardInput.isValid() ? std::optional(standardInput.toByteArray()) : std::nullopt;
-    QCOMPARE(runScriptWaitForExit(script, params, input, wait), expected);
-}
-
-void TestVTScriptUtils::standardInputIsInheritedWhenAbsent() {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("input"));
-    QVERIFY(writeFile(path, "inherited\n"));
-
-    const int saved = ::dup(STDIN_FILENO);
-    const int replacement = ::open(QFile::encodeName(path).constData(), O_RDONLY);
-    QVERIFY(saved >= 0 && replacement >= 0);
-    ::dup2(replacement, STDIN_FILENO);
-    ::close(replacement);
-    const QVariantMap result = runScriptWaitForExit(QStringLiteral("cat"), std::nullopt, std::nullopt, true);
-    ::dup2(saved, STDIN_FILENO);
-    ::close(saved);
-
-    QCOMPARE(result.value("out").toString(), QStringLiteral("inherited\n"));
-}
-
-// More than any pipe holds in each direction: a runner that serves one stream at a time hangs here.
-void TestVTScriptUtils::largeStreamsDoNotDeadlock_data() {
-    QTest::addColumn<QString>("script");
-    QTest::addColumn<int>("errorBytes");
-
-    QTest::newRow("standard error filled before input is read")
-        << "head -c 6291456 /dev/zero | tr '\\0' e >&2; cat" << 6291456;
-    QTest::newRow("output filled while input is still being written") << "cat" << 0;
-}
-
-void TestVTScriptUtils::largeStreamsDoNotDeadlock() {
-    QFETCH(QString, script);
-    QFETCH(int, errorBytes);
-
-    const QByteArray input = pattern(6 * 1024 * 1024 + 123);
-    const QVariantMap result = runTask(QStringLiteral("/bin/bash"), {QStringLiteral("-c"), script}, input);
-    QCOMPARE(result.value("out").toString().toLatin1(), input);
-    QCOMPARE(result.value("err").toString().size(), errorBytes);
-}
-
-// Megabytes of output are decoded on a second thread while they arrive, in pieces that cut
-// characters apart; the text must still be exactly that of decoding all the bytes at once.
-void TestVTScriptUtils::largeOutputDecodedAsItArrives_data() {
-    QTest::addColumn<QByteArray>("output");
-    QTest::addColumn<QByteArray>("error");
-
-    const QByteArray line = QStringLiteral("a\u00e9\u20ac\U0001F600 \u00fcber\n").toUtf8();
-    const QByteArray text = line.repeated(6 * 1024 * 1024 / line.size());
-    QTest::newRow("late byte breaking UTF-8: all Latin-1") << (text + "\xFF" + text) << QByteArray();
-    QTest::newRow("character cut off by the end: all Latin-1") << (text + "\xF0\x9F") << QByteArray();
-    QTest::newRow("both streams at once, mark dropped, one broken late")
-        << text << ("\xEF\xBB\xBF" + text + "\xC3" + text.left(999));
-}
-
-void TestVTScriptUtils::largeOutputDecodedAsItArrives() {
-    QFETCH(QByteArray, output);
-    QFETCH(QByteArray, error);
-
-    QTemporaryDir dir;
-    const QString outputPath = dir.filePath(QStringLiteral("out"));
-    const QString errorPath = dir.filePath(QStringLiteral("err"));
-    QVERIFY(writeFile(outputPath, output) && writeFile(errorPath, error));
-    const QVariantMap result =
-        runScriptWaitForExit(QStringLiteral("cat '%1' & cat '%2' >&2; wait").arg(outputPath, errorPath),
-                             std::nullopt, std::nullopt, true);
-    QCOMPARE(result.value("out").toString(), vt_utf8stringWithData(output).value());
-    QCOMPARE(result.value("err"),
-             error.isEmpty() ? QVariant() : QVariant(vt_utf8stringWithData(error).value()));
-    QCOMPARE(result.value("status"), QVariant(0));
-}
-
-// With SIGPIPE at its default in this process the runner must still survive a child that stops reading.
-void TestVTScriptUtils::childThatStopsReadingInput() {
-    const auto previous = std::signal(SIGPIPE, SIG_DFL);
-    const QVariantMap result =
-        runScriptWaitForExit(QStringLiteral("head -c 5"), std::nullopt, pattern(8 * 1024 * 1024), true);
-    std::signal(SIGPIPE, previous);
-    QCOMPARE(result, (QVariantMap{{"out", "abcde"}, {"status", 0}}));
-}
-
-// The application ignores SIGPIPE; a child must not inherit that nor a blocked signal. A process that
-// ignores SIGCHLD (as a launcher may hand it over) loses every exit status to the kernel: a lost status
-// is never taken for success.
-void TestVTScriptUtils::childStartsWithDefaultSignals() {
-    const auto previousPipe = std::signal(SIGPIPE, SIG_IGN);
-    const auto previousChild = std::signal(SIGCHLD, SIG_IGN);
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGUSR1);
-    sigset_t previous;
-    ::pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-    const QVariantMap result = runScriptWaitForExit(QStringLiteral("exec grep '^Sig[BI]' /proc/self/status"),
-                                                    std::nullopt, std::nullopt, true);
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    std::signal(SIGCHLD, previousChild);
-    std::signal(SIGPIPE, previousPipe);
-
-    QCOMPARE(result.value("status"), QVariant(-1));
-    const QStringList lines = result.value("out").toString().split('\n');
-    QCOMPARE(lines.size(), 3);
-    QCOMPARE(lines[0], QStringLiteral("SigBlk:\t0000000000000000"));
-    const qulonglong ignored = lines[1].section('\t', 1).toULongLong(nullptr, 16);
-    QCOMPARE(ignored & ((1ULL << (SIGPIPE - 1)) | (1ULL << (SIGCHLD - 1))), 0ULL);
-}
-
-// "@D@" stands for a temporary folder holding "not-executable", a script without execute permission.
-void TestVTScriptUtils::taskRunner_data() {
-    QTest::addColumn<QString>("launchPath");
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QVariantMap>("expected");
-
-    const auto noOutput = [](const QString& path, const QString& arguments) {
-        return QStringLiteral("There was no output after running the task '%1' with parameters (\n%2\n)")
-            .arg(path, arguments);
-    };
-    QTest::newRow("arguments passed unchanged, no shell")
-        << "/bin/echo" << QStringList{"a  b", "$HOME"} << QVariantMap{{"out", "a  b $HOME\n"}};
-    QTest::newRow("standard error only, failing: still no status")
-        << "/bin/bash" << QStringList{"-c", "echo e >&2; exit 1"}
-        << QVariantMap{{"out", noOutput("/bin/bash", "    -c,\n    echo e >&2; exit 1")}, {"err", "e\n"}};
-    QTest::newRow("missing executable")
-        << "/nonexistent/tool" << QStringList{"a"}
-        << QVariantMap{{"out", noOutput("/nonexistent/tool", "    a")},
-                       {"err", "Could not start '/nonexistent/tool': No such file "
-                               "or directory"},
-                       {"status", 127}};
-    QTest::newRow("not executable") << "@D@/not-executable" << QStringList{"a"}
-                                    << QVariantMap{
-                                           {"out", noOutput("@D@/not-executable", "    a")},
-                                           {"err", "Could not start '@D@/not-executable': Permission denied"},
-                                           {"status", 126}};
-}
-
-void TestVTScriptUtils::taskRunner() {
-    QFETCH(QString, launchPath);
-    QFETCH(QStringList, arguments);
-    QFETCH(QVariantMap, expected);
-
-    QTemporaryDir dir;
-    QVERIFY(writeFile(dir.filePath(QStringLiteral("not-executable")), "#!/bin/sh\necho should not run\n"));
-    for (QVariant& value : expected) {
-        if (value.typeId() == QMetaType::QString)
-            value = value.toString().replace(QStringLiteral("@D@"), dir.path());
+    // Absent parameters or input are invalid QVariants.
+    void shellRunner_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QVariant>("parameters");
+        QTest::addColumn<QVariant>("standardInput");
+        QTest::addColumn<bool>("wait");
+        QTest::addColumn<QVariantMap>("expected");
+        const QVariant absent;
+        QTest::newRow("silent, no parameters: no trailing space")
+            << "true" << absent << absent << true << QVariantMap{{"out", kNoOutput + "true"}, {"status", 0}};
+        QTest::newRow("silent, empty parameters: one trailing space")
+            << "true" << QVariant(QString()) << absent << true
+            << QVariantMap{{"out", kNoOutput + "true "}, {"status", 0}};
+        QTest::newRow("parameters after one space, unquoted; blanks kept")
+            << "printf '%s|'" << QVariant(QStringLiteral("a 'b c\t'")) << absent << true
+            << QVariantMap{{"out", "a|b c\t|"}, {"status", 0}};
+        QTest::newRow("standard error only")
+            << "echo oops >&2; exit 3" << absent << absent << true
+            << QVariantMap{{"out", kNoOutput + "echo oops >&2; exit 3"}, {"err", "oops\n"}, {"status", 3}};
+        QTest::newRow("zero-byte input ends at once") << "cat; echo end" << absent << QVariant(QByteArray(""))
+                                                      << true << QVariantMap{{"out", "end\n"}, {"status", 0}};
+        QTest::newRow("ended by a signal")
+            << "kill -TERM $$" << absent << absent << true
+            << QVariantMap{{"out", kNoOutput + "kill -TERM $$"}, {"status", 15}};
+        QTest::newRow("background grandchild writes after the child exited")
+            << "(sleep 0.4; echo late; echo late-err >&2) & echo early" << absent << absent << true
+            << QVariantMap{{"out", "early\nlate\n"}, {"err", "late-err\n"}, {"status", 0}};
+        QTest::newRow("background grandchild, not waiting")
+            << "(sleep 0.4; echo late) & echo early" << absent << absent << false
+            << QVariantMap{{"out", "early\nlate\n"}};
     }
-    const qsizetype openBefore = descriptors().size();
-    const QVariantMap result =
-        runTask(launchPath.replace(QStringLiteral("@D@"), dir.path()), arguments, QByteArray("in"));
-    QCOMPARE(descriptors().size(), openBefore);
-    QCOMPARE(result, expected);
-}
+    void shellRunner() {
+        QFETCH(QString, script);
+        QFETCH(QVariant, parameters);
+        QFETCH(QVariant, standardInput);
+        QFETCH(bool, wait);
+        QFETCH(QVariantMap, expected);
+        const auto params = parameters.isValid() ? std::optional(parameters.toString()) : std::nullopt;
+        const auto input =
+            standardInput.isValid() ? std::optional(standardInput.toByteArray()) : std::nullopt;
+        QCOMPARE(runScriptWaitForExit(script, params, input, wait), expected);
+    }
 
-void TestVTScriptUtils::noZombieWithoutWaiting_data() {
-    QTest::addColumn<QString>("script");
+    void standardInputIsInheritedWhenAbsent() {
+        QTemporaryFile file;
+        QVERIFY(file.open() && file.write("inherited\n") == 10 && file.flush() && file.seek(0));
+        const int saved = ::dup(STDIN_FILENO);
+        ::dup2(file.handle(), STDIN_FILENO);
+        const QVariantMap result = runWaiting(QStringLiteral("cat"));
+        ::dup2(saved, STDIN_FILENO);
+        ::close(saved);
+        QCOMPARE(result.value("out").toString(), QStringLiteral("inherited\n"));
+    }
 
-    QTest::newRow("exits at once") << "echo $$";
-    QTest::newRow("keeps running after closing its output") << "echo $$; exec >&- 2>&-; sleep 0.3";
-}
+    // More than any pipe holds in each direction, decoded on a second thread as it arrives in pieces
+    // that cut characters apart: a runner that serves one stream at a time hangs, and the text must be
+    // exactly that of decoding all the bytes at once.
+    void largeStreams_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("error");
+        const QByteArray line = QStringLiteral("a\u00e9\u20ac\U0001F600 \u00fcber\n").toUtf8();
+        const QByteArray text = line.repeated(6 * 1024 * 1024 / line.size());
+        QTest::newRow("error filled before input is read, character cut off by the end: all Latin-1")
+            << "head -c 6291456 /dev/zero | tr '\\0' e >&2; cat" << (text + "\xF0\x9F")
+            << QByteArray(6291456, 'e');
+        QTest::newRow("both streams while input is written, late byte breaking UTF-8: all Latin-1")
+            << "tee /dev/stderr" << (text + "\xFF" + text) << (text + "\xFF" + text);
+        QTest::newRow("mark dropped") << "cat" << ("\xEF\xBB\xBF" + text) << QByteArray();
+    }
+    void largeStreams() {
+        QFETCH(QString, script);
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, error);
+        const QVariantMap result = runWaiting(script, input);
+        QCOMPARE(result.value("out").toString(), vt_utf8stringWithData(input).value());
+        QCOMPARE(result.value("err"),
+                 error.isEmpty() ? QVariant() : QVariant(vt_utf8stringWithData(error).value()));
+        QCOMPARE(result.value("status"), QVariant(0));
+    }
 
-void TestVTScriptUtils::noZombieWithoutWaiting() {
-    QFETCH(QString, script);
+    // With SIGPIPE at its default in this process the runner must still survive a child that stops reading.
+    void childThatStopsReadingInput() {
+        const auto previous = std::signal(SIGPIPE, SIG_DFL);
+        const QVariantMap result = runWaiting(QStringLiteral("head -c 5"), QByteArray(8 * 1024 * 1024, 'a'));
+        std::signal(SIGPIPE, previous);
+        QCOMPARE(result, (QVariantMap{{"out", "aaaaa"}, {"status", 0}}));
+    }
 
-    const qsizetype openBefore = descriptors().size();
-    const QVariantMap result = runScript(script, std::nullopt, std::nullopt);
-    QCOMPARE(descriptors().size(), openBefore);
-    bool ok = false;
-    const qint64 pid = result.value("out").toString().trimmed().toLongLong(&ok);
-    QVERIFY(ok);
-    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)), 10000);
-}
+    // The application ignores SIGPIPE; a child must not inherit that nor a blocked signal. A process that
+    // ignores SIGCHLD (as a launcher may hand it over) loses every exit status to the kernel: a lost
+    // status is never taken for success.
+    void childStartsWithDefaultSignals() {
+        const auto previousPipe = std::signal(SIGPIPE, SIG_IGN);
+        const auto previousChild = std::signal(SIGCHLD, SIG_IGN);
+        sigset_t blocked, previous;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGUSR1);
+        ::pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+        const QVariantMap result = runWaiting(QStringLiteral("exec grep '^Sig[BI]' /proc/self/status"));
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        std::signal(SIGCHLD, previousChild);
+        std::signal(SIGPIPE, previousPipe);
+        QCOMPARE(result.value("status"), QVariant(-1));
+        const QStringList lines = result.value("out").toString().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[0], QStringLiteral("SigBlk:\t0000000000000000"));
+        const qulonglong ignored = lines[1].section('\t', 1).toULongLong(nullptr, 16);
+        QCOMPARE(ignored & ((1ULL << (SIGPIPE - 1)) | (1ULL << (SIGCHLD - 1))), 0ULL);
+    }
 
-// A runner busy on one thread must not hand its pipe ends to a child started on another thread.
-void TestVTScriptUtils::pipesAreNotInheritedByOtherChildren() {
-    QTemporaryDir dir;
-    const QString fifo = dir.filePath(QStringLiteral("release"));
-    const QString marker = dir.filePath(QStringLiteral("started"));
-    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    // /etc/passwd stands for a file without execute permission.
+    void taskRunner_data() {
+        QTest::addColumn<QString>("launchPath");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QVariantMap>("expected");
+        const auto noOutput = [](const QString& path, const QString& arguments) {
+            return QStringLiteral("There was no output after running the task '%1' with parameters (\n%2\n)")
+                .arg(path, arguments);
+        };
+        QTest::newRow("arguments passed unchanged, no shell")
+            << "/bin/echo" << QStringList{"a  b", "$HOME"} << QVariantMap{{"out", "a  b $HOME\n"}};
+        QTest::newRow("standard error only, failing: still no status")
+            << "/bin/bash" << QStringList{"-c", "echo e >&2; exit 1"}
+            << QVariantMap{{"out", noOutput("/bin/bash", "    -c,\n    echo e >&2; exit 1")}, {"err", "e\n"}};
+        QTest::newRow("missing executable")
+            << "/nonexistent/tool" << QStringList{"a"}
+            << QVariantMap{{"out", noOutput("/nonexistent/tool", "    a")},
+                           {"err", "Could not start '/nonexistent/tool': No such file or directory"},
+                           {"status", 127}};
+        QTest::newRow("not executable")
+            << "/etc/passwd" << QStringList{"a"}
+            << QVariantMap{{"out", noOutput("/etc/passwd", "    a")},
+                           {"err", "Could not start '/etc/passwd': Permission denied"},
+                           {"status", 126}};
+    }
+    void taskRunner() {
+        QFETCH(QString, launchPath);
+        QFETCH(QStringList, arguments);
+        QFETCH(QVariantMap, expected);
+        const qsizetype openBefore = descriptors().size();
+        QCOMPARE(runTask(launchPath, arguments, QByteArray("in")), expected);
+        QCOMPARE(descriptors().size(), openBefore);
+    }
 
-    QVariantMap busy;
-    std::thread other([&] {
-        busy = runScriptWaitForExit(
-            QStringLiteral("touch '%1'; read line < '%2'; echo \"$line\"").arg(marker, fifo), std::nullopt,
-            QByteArray("unused"), true);
-    });
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(marker), 10000);
-    const int expected = inheritablePipeCount();
-    // Counts the pipes above the standard streams that `find` itself inherited.
-    const QVariantMap result =
-        runTask(QStringLiteral("/bin/sh"),
-                {QStringLiteral("-c"), QStringLiteral("find /proc/self/fd -mindepth 1 ! -name 0 "
-                                                      "! -name 1 ! -name 2 -lname 'pipe:*' | wc -l")},
-                QByteArray());
+    void noZombieWithoutWaiting_data() {
+        QTest::addColumn<QString>("script");
+        QTest::newRow("exits at once") << "echo $$";
+        QTest::newRow("keeps running after closing its output") << "echo $$; exec >&- 2>&-; sleep 0.3";
+    }
+    void noZombieWithoutWaiting() {
+        QFETCH(QString, script);
+        const qsizetype openBefore = descriptors().size();
+        const QVariantMap result = runScript(script, std::nullopt, std::nullopt);
+        QCOMPARE(descriptors().size(), openBefore);
+        bool ok = false;
+        const qint64 pid = result.value("out").toString().trimmed().toLongLong(&ok);
+        QVERIFY(ok);
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)), 10000);
+    }
 
-    QFile release(fifo);
-    const bool released = release.open(QIODevice::WriteOnly) && release.write("done\n") == 5;
-    release.close();
-    other.join();
-    QVERIFY(released);
-    QCOMPARE(busy.value("out").toString(), QStringLiteral("done\n"));
-    QCOMPARE(result.value("out").toString(), QStringLiteral("%1\n").arg(expected));
-}
+    // A runner busy on one thread must not hand its pipe ends to a child started on another thread.
+    void pipesAreNotInheritedByOtherChildren() {
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath(QStringLiteral("release"));
+        const QString marker = dir.filePath(QStringLiteral("started"));
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        QVariantMap busy;
+        std::thread other([&] {
+            busy =
+                runWaiting(QStringLiteral("touch '%1'; read line < '%2'; echo \"$line\"").arg(marker, fifo),
+                           QByteArray("unused"));
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(marker), 10000);
+        const int expected = inheritablePipeCount();
+        // Counts the pipes above the standard streams that `find` itself inherited.
+        const QVariantMap result = runTask(
+            QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"),
+             QStringLiteral(
+                 "find /proc/self/fd -mindepth 1 ! -name 0 ! -name 1 ! -name 2 -lname 'pipe:*' | wc -l")},
+            QByteArray());
+        QFile release(fifo);
+        const bool released = release.open(QIODevice::WriteOnly) && release.write("done\n") == 5;
+        release.close();
+        other.join();
+        QVERIFY(released);
+        QCOMPARE(busy.value("out").toString(), QStringLiteral("done\n"));
+        QCOMPARE(result.value("out").toString(), QStringLiteral("%1\n").arg(expected));
+    }
 
-// Ctrl+C on a command line whose handler stops the run: the script gets SIGTERM to clean up, or SIGKILL
-// after the grace when it will not end; what it started ends with it; nothing runs afterwards.
-void TestVTScriptUtils::aStopEndsTheRunAndWhatItStarted_data() {
-    QTest::addColumn<QString>("trap");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<bool>("partLeft");
-
-    QTest::newRow("cleans up on SIGTERM") << "trap 'rm -f part; exit 143' TERM" << 143 << false;
-    QTest::newRow("ignores SIGTERM") << "trap '' TERM" << int(SIGKILL) << true;
-}
-
-void TestVTScriptUtils::aStopEndsTheRunAndWhatItStarted() {
-    QFETCH(QString, trap);
-    QFETCH(int, status);
-    QFETCH(bool, partLeft);
-
-    QTemporaryDir dir;
-    QProcess tool;
-    tool.setWorkingDirectory(dir.path());
-    tool.start(QStringLiteral(KEYLOFT_HELPERS_DIR "/stoppable_run"),
-               {trap + QStringLiteral("; touch part; echo $$ > pid; sleep 300 & wait")});
-    QFile pidFile(dir.filePath(QStringLiteral("pid")));
-    QTRY_VERIFY_WITH_TIMEOUT(pidFile.size() > 0, 20000);
-    QVERIFY(pidFile.open(QIODevice::ReadOnly));
-    const qint64 group = pidFile.readAll().trimmed().toLongLong();
-    QTRY_COMPARE(liveMembersOfGroup(group), 2); // the script and its sleep
-
-    ::kill(static_cast<pid_t>(tool.processId()), SIGINT);
-
-    QVERIFY(tool.waitForFinished(20000));
-    QCOMPARE(tool.exitCode(), 0);
-    QCOMPARE(tool.readAllStandardOutput(),
-             QByteArray("status ") + QByteArray::number(status) + "\nafter 126 Did\n");
-    QCOMPARE(QFileInfo::exists(dir.filePath(QStringLiteral("part"))), partLeft);
-    QTRY_COMPARE(liveMembersOfGroup(group), 0);
-}
+    // Ctrl+C on a command line whose handler stops the run: the script gets SIGTERM to clean up, or
+    // SIGKILL after the grace when it will not end; what it started ends with it; nothing runs afterwards.
+    void aStopEndsTheRunAndWhatItStarted_data() {
+        QTest::addColumn<QString>("trap");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("partLeft");
+        QTest::newRow("cleans up on SIGTERM") << "trap 'rm -f part; exit 143' TERM" << 143 << false;
+        QTest::newRow("ignores SIGTERM") << "trap '' TERM" << int(SIGKILL) << true;
+    }
+    void aStopEndsTheRunAndWhatItStarted() {
+        QFETCH(QString, trap);
+        QFETCH(int, status);
+        QFETCH(bool, partLeft);
+        QTemporaryDir dir;
+        QProcess tool;
+        tool.setWorkingDirectory(dir.path());
+        tool.start(QStringLiteral(KEYLOFT_HELPERS_DIR "/stoppable_run"),
+                   {trap + QStringLiteral("; touch part; echo $$ > pid; sleep 300 & wait")});
+        QFile pidFile(dir.filePath(QStringLiteral("pid")));
+        QTRY_VERIFY_WITH_TIMEOUT(pidFile.size() > 0, 20000);
+        QVERIFY(pidFile.open(QIODevice::ReadOnly));
+        const qint64 group = pidFile.readAll().trimmed().toLongLong();
+        QTRY_COMPARE(liveMembersOfGroup(group), 2); // the script and its sleep
+        ::kill(static_cast<pid_t>(tool.processId()), SIGINT);
+        QVERIFY(tool.waitForFinished(20000));
+        QCOMPARE(tool.exitCode(), 0);
+        QCOMPARE(tool.readAllStandardOutput(), "status " + QByteArray::number(status) + "\nafter 126 Did\n");
+        QCOMPARE(QFileInfo::exists(dir.filePath(QStringLiteral("part"))), partLeft);
+        QTRY_COMPARE(liveMembersOfGroup(group), 0);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestVTScriptUtils)
 #include "tst_vtscriptutils.moc"

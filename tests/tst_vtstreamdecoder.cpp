@@ -7,10 +7,12 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QString decodedWhole(const QByteArray& bytes) {
-    return vt_utf8stringWithData(bytes).value_or(QStringLiteral("<absent>"));
+    return vt_utf8stringWithData(bytes).value();
 }
 
 QString decodedInPieces(const QByteArray& bytes, const QList<qsizetype>& pieceSizes) {
@@ -35,13 +37,8 @@ QList<QList<qsizetype>> cuttings(qsizetype length) {
 // A random mixture of characters of every UTF-8 length and runs of ASCII longer than the decoder's
 // blocks, now and then a byte that breaks UTF-8.
 QByteArray randomBytes(QRandomGenerator& random, qsizetype characters, bool withBreaks) {
-    static const QStringList kCharacters = {QStringLiteral("a"),
-                                            QStringLiteral("\u00e9"),
-                                            QStringLiteral("\u20ac"),
-                                            QStringLiteral("\U0001F600"),
-                                            QStringLiteral("\uFEFF"),
-                                            QStringLiteral("\n"),
-                                            QStringLiteral("the quick brown fox jumps 0123")};
+    static const QStringList kCharacters =
+        u"a|\u00e9|\u20ac|\U0001F600|\uFEFF|\n|the quick brown fox jumps 0123"_s.split(u'|');
     QByteArray bytes;
     if (random.bounded(4) == 0)
         bytes += "\xEF\xBB\xBF";
@@ -74,9 +71,6 @@ private slots:
             << broken << QString::fromLatin1(broken);
         QTest::newRow("character cut off by the end")
             << QByteArray("ok \xE2\x82") << QStringLiteral("ok \u00E2\u0082");
-        QTest::newRow("encoded surrogate")
-            << QByteArray("\xED\xA0\x80") << QStringLiteral("\u00ED\u00A0\u0080");
-        QTest::newRow("overlong") << QByteArray("\xC0\x80") << QStringLiteral("\u00C0\u0080");
         QTest::newRow("beyond U+10FFFF")
             << QByteArray("\xF4\x90\x80\x80") << QStringLiteral("\u00F4\u0090\u0080\u0080");
         QTest::newRow("NUL bytes") << QByteArray(5, '\0') << QString(5, QChar(0));

@@ -1,6 +1,5 @@
 // Receives what the tool sends to the system log: binds its own /dev/log (the test runs it in a private
-// mount namespace with an empty /dev), logs the message given as argv[1] through the system log and
-// prints the datagram that arrived.
+// mount namespace with an empty /dev), logs argv[1] through the system log and prints the datagram.
 #include "Platform/SystemLog.h"
 
 #include <cstdio>
@@ -10,13 +9,11 @@
 #include <unistd.h>
 
 int main(int argc, char* argv[]) {
-    if (argc != 2)
-        return 2;
     const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strcpy(address.sun_path, "/dev/log");
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (argc != 2 || fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         std::perror("bind /dev/log");
         return 3;
     }
