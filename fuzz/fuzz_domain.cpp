@@ -3,6 +3,7 @@
 
 #include "VantleString.h"
 #include "VantleTLDs.h"
+#include "reference/LiteralTLDWalk.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,16 +21,8 @@ void require(bool condition) {
         __builtin_trap();
 }
 
-std::size_t plainFirstTLDEnding(std::string_view host) {
-    for (std::size_t i = 0; i < TLDs.size(); ++i) {
-        if (TLDs[i].size() < host.size() && host.ends_with(TLDs[i]))
-            return i;
-    }
-    return TLDs.size();
-}
-
 void checkBytes(std::string_view host) {
-    require(vt_firstTLDEnding(host) == plainFirstTLDEnding(host));
+    require(vt_firstTLDEnding(host) == literal::firstTLDEnding(host));
     const std::size_t start = vt_registrableDomainStart(host);
     require(start <= host.size());
     require(start == 0 || host[start - 1] == '.');
