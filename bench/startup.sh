@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# bench/startup.sh [runs]: time to the first painted frame and peak memory (VmHWM) of the Release
-# application against the smallest Qt Widgets window (bench/minimal_window.cpp, same compiler and
-# optimisation), alternately under a private Xvfb after one warm-up each (default 10 runs). Prints the
-# medians and the ratios against their targets (2x, 1.5x); exit status 1 when one is missed.
+# bench/startup.sh [runs]: first painted frame and peak memory (VmHWM) of the Release application
+# against the smallest Qt Widgets window (bench/minimal_window.cpp), alternating under a private Xvfb.
+# Prints the medians and their ratios against the targets (2x, 1.5x); exit status 1 when one is missed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=scripts/lib/private-xvfb.sh

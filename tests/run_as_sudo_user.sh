@@ -1,17 +1,11 @@
 #!/usr/bin/env bash
-# Runs a test program as a throw-away administrator: an unprivileged user with a known password in
-# group sudo, allowed one password try, without a terminal (as the tool runs from a desktop session).
-# Only root can set this up; anyone else gets exit code 77, which ctest reports as skipped.
-#
 # usage: run_as_sudo_user.sh TEST_PROGRAM HELPERS_DIR BUNDLE_PROGRAMS_DIR [test arguments...]
-# The programs of both folders are copied into one folder, which the test program finds in
-# KEYLOFT_SUDO_TEST_HELPERS; the password is in KEYLOFT_SUDO_TEST_PASSWORD. The user, its sudoers
-# file and every copied file are removed at the end, also when the test fails or is interrupted.
+# Runs the test as a throw-away user in group sudo (one password try, no terminal, as from a desktop),
+# with the programs of both folders in KEYLOFT_SUDO_TEST_HELPERS and the password in
+# KEYLOFT_SUDO_TEST_PASSWORD; removes it all afterwards. Only root can: anyone else gets 77 (skipped).
 set -euo pipefail
 
-program=$1
-helpers=$2
-bundle_programs=$3
+program=$1 helpers=$2 bundle_programs=$3
 shift 3
 
 if [ "$(id -u)" != 0 ]; then

@@ -3,12 +3,12 @@
 #include "MainInterface.h"
 #include "Platform/Bundle.h"
 #include "ProgressIndicator.h"
+#include "support/ProgramRuns.h"
 #include "support/TestSupport.h"
 #include "ui_MainWindow.h"
 
 #include <QMessageBox>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -31,14 +31,12 @@ private slots:
         Ui::MainWindow& ui = interface.ui();
         // The delegate closes this window when the desktop ends the session.
         QCOMPARE(interface.delegate().window(), &interface.window());
-        // Each repair command and the button reach their own operation of the controller (disconnecting
-        // proves the connection).
-        QVERIFY(QObject::disconnect(ui.actionResetFolderPermissions, &QAction::triggered, &controller,
-                                    &DiagnosticsController::resetFolderPermissions));
-        QVERIFY(QObject::disconnect(ui.actionRepairExtendedAttributes, &QAction::triggered, &controller,
-                                    &DiagnosticsController::repairExtendedAttributes));
-        QVERIFY(QObject::disconnect(ui.actionResetLaunchServicesDb, &QAction::triggered, &controller,
-                                    &DiagnosticsController::resetLaunchServicesDb));
+        // Only an existing connection can be disconnected.
+        for (const auto& [action, operation] :
+             {std::pair{ui.actionResetFolderPermissions, &DiagnosticsController::resetFolderPermissions},
+              {ui.actionRepairExtendedAttributes, &DiagnosticsController::repairExtendedAttributes},
+              {ui.actionResetLaunchServicesDb, &DiagnosticsController::resetLaunchServicesDb}})
+            QVERIFY(QObject::disconnect(action, &QAction::triggered, &controller, operation));
         QVERIFY(QObject::disconnect(ui.diagnosticsPerformActionButton, &QPushButton::clicked, &controller,
                                     &DiagnosticsController::diagnosticsActionButtonPressed));
     }
@@ -103,10 +101,7 @@ private slots:
     void closingTheWindowEndsTheApplication() {
         QFETCH(int, signal);
         QTemporaryDir home;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
-            env.remove(name);
-        env.insert("HOME", home.path());
+        QProcessEnvironment env = freshUserEnvironment(home.path());
         env.insert("QT_QPA_PLATFORM", "offscreen");
         QProcess app;
         app.setProcessEnvironment(env);

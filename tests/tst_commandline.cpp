@@ -1,17 +1,12 @@
-// The command line of the built tool, with no display: --report makes a real report and prints its path;
-// the exit status and the one line on standard error for a failing script, a missing interpreter (this
-// program run again as the tool, with the interpreter lookup pointed at nothing) and wrong arguments;
-// and Ctrl+C during a run stops the script with everything it started and leaves no file behind.
+// The command line of the built tool, run with no display as a fresh user.
 
 #include "CommandLine.h"
 #include "DiagnosticsController.h"
 #include "KeyloftVersion.h"
 #include "VTScriptUtils.h"
+#include "support/ProgramRuns.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,32 +18,6 @@ namespace {
 constexpr const char* kAsTool = "--as-tool";
 const QString kReportFolder = QStringLiteral(".local/share/Keyloft 4/Diagnostics");
 
-struct Run {
-    int status = -1; // the exit code, or -1 when a signal ended the process
-    QByteArray out, err;
-};
-
-// A user with a fresh HOME, nothing of the caller's XDG folders, no display, English messages.
-QProcessEnvironment userEnvironment(const QString& home) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "LANGUAGE",
-                             "LC_ALL", "LC_MESSAGES", "QT_QPA_PLATFORM"})
-        env.remove(QString::fromLatin1(name));
-    env.insert(QStringLiteral("HOME"), home);
-    env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
-    return env;
-}
-
-Run run(const QString& program, const QStringList& arguments, const QString& home) {
-    QProcess process;
-    process.setProcessEnvironment(userEnvironment(home));
-    process.start(program, arguments);
-    if (!process.waitForFinished(120000))
-        return {};
-    return Run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-               process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
 // Everything in the report folder, hidden files included.
 QStringList reportFolderEntries(const QString& home) {
     return QDir(home + QLatin1Char('/') + kReportFolder)
@@ -57,8 +26,7 @@ QStringList reportFolderEntries(const QString& home) {
 
 // The fields of /proc/<pid>/stat after the command name: state, parent, ...; empty when there is none.
 QList<QByteArray> processStat(pid_t pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+    const QByteArray line = readFile(QStringLiteral("/proc/%1/stat").arg(pid), {});
     return line.isEmpty() ? QList<QByteArray>() : line.mid(line.lastIndexOf(')') + 2).split(' ');
 }
 
@@ -77,7 +45,8 @@ class TestCommandLine : public QObject {
 private slots:
     void reportWithoutADisplayPrintsItsPath() {
         QTemporaryDir home;
-        const Run result = run(QStringLiteral(KEYLOFT_APP_EXECUTABLE), {"--report"}, home.path());
+        const Run result =
+            run(QStringLiteral(KEYLOFT_APP_EXECUTABLE), {"--report"}, freshUserEnvironment(home.path()));
         QVERIFY2(result.status == 0 && result.err.isEmpty(), result.err.constData());
         const QStringList entries = reportFolderEntries(home.path());
         QCOMPARE(entries.size(), 1);
@@ -96,12 +65,9 @@ private slots:
         // A copy of the tool whose script fails, as the window's alert test has it.
         const QString bundle = bundles_.filePath(QStringLiteral("failing"));
         const QString copy = bundle + QStringLiteral("/Contents/bin/keyloft-troubleshooting");
-        QDir().mkpath(QFileInfo(copy).path());
-        QDir().mkpath(bundle + QStringLiteral("/Contents/Resources/Scripts"));
-        QFile::copy(tool, copy);
-        QFile script(bundle + QStringLiteral("/Contents/Resources/Scripts/vantletools.rb"));
-        if (script.open(QIODevice::WriteOnly))
-            script.write("$stderr.puts('The report folder is full (100%).', '  Free some space.')\nexit 2\n");
+        writeFile(copy, readFile(tool), QFile::ReadOwner | QFile::ExeOwner);
+        writeFile(bundle + QStringLiteral("/Contents/Resources/Scripts/vantletools.rb"),
+                  "$stderr.puts('The report folder is full (100%).', '  Free some space.')\nexit 2\n");
 
         QTest::newRow("failing script")
             << copy << QStringList{"--report"} << 1 << QByteArray()
@@ -119,15 +85,14 @@ private slots:
                                  << QByteArray("keyloft-troubleshooting " KEYLOFT_BUILD_VERSION "\n")
                                  << QByteArray();
     }
-    // Standard output and error are compared whole, or from their start when the expected text ends in
-    // "…" (the rest follows).
+    // An expected text ending in "…" is compared with the start of the output only.
     void failuresAndArguments() {
         QFETCH(QString, program);
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, out);
         QFETCH(QByteArray, err);
         QTemporaryDir home;
-        const Run result = run(program, arguments, home.path());
+        const Run result = run(program, arguments, freshUserEnvironment(home.path()));
         QTEST(result.status, "status");
         for (const auto& [actual, expected] : {std::pair{result.out, out}, std::pair{result.err, err}}) {
             const QByteArray start = expected.chopped(expected.endsWith("…") ? 3 : 0);
@@ -137,29 +102,23 @@ private slots:
         QCOMPARE(reportFolderEntries(home.path()), QStringList());
     }
 
-    // A terminal's Ctrl+C reaches the tool's process group while the script waits for a slow system
-    // program (a stand-in for df that notes its pid): the tool ends by SIGINT, the program is gone, and
-    // the report folder holds nothing, not even a hidden temporary file.
+    // A terminal's Ctrl+C while the script waits for a slow system program (a df that notes its pid).
     void ctrlCStopsTheScriptAndLeavesNothing() {
         QTemporaryDir home;
         const QString bin = home.filePath(QStringLiteral("bin"));
         const QString pidFile = home.filePath(QStringLiteral("df.pid"));
-        QVERIFY(QDir().mkpath(bin));
-        QFile df(bin + QStringLiteral("/df"));
-        QVERIFY(df.open(QIODevice::WriteOnly) &&
-                df.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-        df.write("#!/bin/sh\necho $$ > '" + QFile::encodeName(pidFile) + "'\nexec sleep 60\n");
-        df.close();
+        QVERIFY(writeFile(bin + QStringLiteral("/df"),
+                          "#!/bin/sh\necho $$ > '" + QFile::encodeName(pidFile) + "'\nexec sleep 60\n",
+                          QFile::ReadOwner | QFile::ExeOwner));
 
         QProcess tool;
-        QProcessEnvironment env = userEnvironment(home.path());
+        QProcessEnvironment env = freshUserEnvironment(home.path());
         env.insert(QStringLiteral("PATH"), bin + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
         tool.setProcessEnvironment(env);
         tool.setChildProcessModifier([] { ::setpgid(0, 0); }); // a terminal's foreground group of its own
         tool.start(QStringLiteral(KEYLOFT_APP_EXECUTABLE), {"--report"});
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(pidFile).size() > 0, 60000);
-        QFile pidText(pidFile);
-        const pid_t slow = pidText.open(QIODevice::ReadOnly) ? pidText.readAll().trimmed().toInt() : 0;
+        const pid_t slow = readFile(pidFile).trimmed().toInt();
         const pid_t script = processStat(slow).value(1).toInt();
         QVERIFY(slow > 0 && processRuns(slow) && script > 0 && processRuns(script));
 

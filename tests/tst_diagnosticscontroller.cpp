@@ -1,9 +1,8 @@
 #include "AppResources.h"
 #include "DiagnosticsController.h"
+#include "support/ProgramRuns.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -15,19 +14,11 @@ using Env = std::optional<QByteArray>;
 using Url = std::optional<QUrl>;
 
 // Writes a file modified ageSeconds before one fixed moment, so equal ages give equal times.
-static void writeFile(const QString& path, const QByteArray& bytes, int ageSeconds = 0) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-    file.close();
+static void writeAged(const QString& path, const QByteArray& bytes, int ageSeconds = 0) {
+    QVERIFY(writeFile(path, bytes));
     static const time_t now = ::time(nullptr);
     const struct timespec times[2] = {{now - ageSeconds, 0}, {now - ageSeconds, 0}};
     QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
-}
-
-static QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 class TestDiagnosticsController : public QObject {
@@ -83,7 +74,7 @@ private slots:
             if (name.endsWith('/'))
                 QVERIFY(folder.mkdir(name));
             else
-                writeFile(folder.filePath(name), name.toUtf8(), entry.section(':', 1, 1).toInt());
+                writeAged(folder.filePath(name), name.toUtf8(), entry.section(':', 1, 1).toInt());
         }
         QCOMPARE(DiagnosticsController::generatedReportZipURL(),
                  expected.isEmpty() ? Url() : Url(QUrl::fromLocalFile(folder.filePath(expected))));
@@ -92,7 +83,7 @@ private slots:
     void onlyTheOwnIconGetsTheReportOfTheMomentOfTheDrop() {
         const QDir folder(reportFolder());
         QVERIFY(folder.mkpath("."));
-        writeFile(folder.filePath("first.zip"), "first report", 60);
+        writeAged(folder.filePath("first.zip"), "first report", 60);
         DiagnosticsController controller;
         DraggableFileImageView icon;
         DraggableFileImageView other;
@@ -103,9 +94,8 @@ private slots:
         QVERIFY(!controller.fileDataForDraggableFileImageView(&other));
         QVERIFY(!controller.fileDataForDraggableFileImageView(nullptr));
         QVERIFY(!controller.fileURLForDraggableFileImageView(&other));
-        // A newer report arrived after configuration: a drop or a paste hands over the newer report
-        // itself; the bytes asked for are the newer ones.
-        writeFile(folder.filePath("second.zip"), "second report");
+        // A newer report arrived after configuration: a drop or a paste hands over that one.
+        writeAged(folder.filePath("second.zip"), "second report");
         QCOMPARE(icon.handedOverFile(), Url(QUrl::fromLocalFile(folder.filePath("second.zip"))));
         QTemporaryDir dropFolder;
         const QUrl drop = QUrl::fromLocalFile(dropFolder.path());

@@ -1,13 +1,12 @@
-// The three repairs with the privileged shell and the alert panel stubbed: what is handed over, in
-// which order, and when the person is told; the folder repair's command run by real bash against a
-// scratch home. Then the privileged shell with a stand-in for sudo: the window keeps turning while it
-// waits, and a repair during a report changes nothing the report's children see.
+// The repairs with the privileged shell and the alert stubbed (the folder repair also run by real bash),
+// then the privileged shell with a stand-in for sudo.
 
 #include "Platform/SpawnSetup.h"
 #include "Platform/SystemLog.h"
 #include "RepairActions.h"
 #include "RunShellWithAuthorization.h"
 #include "VTScriptUtils.h"
+#include "support/ProgramRuns.h"
 #include "support/TestSupport.h"
 
 #include <QRegularExpression>
@@ -49,11 +48,6 @@ int mode(const QString& path) {
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
 }
 
-bool makeFile(const QString& path, int permissions) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && ::chmod(QFile::encodeName(path).constData(), permissions) == 0;
-}
-
 } // namespace
 
 class TestRepairActions : public QObject {
@@ -66,7 +60,9 @@ class TestRepairActions : public QObject {
     bool runWithBash_ = false; // the stubbed shell runs the command with real bash, without sudo
     std::optional<UserAccount> account_;
 
-    void run(Repair repair) {
+    // Runs the repair; answers what happened, every localized text reduced to its mark.
+    QStringList run(Repair repair) {
+        events_.clear();
         const RepairActions actions(RepairServices{
             [this](const QString& prompt, const QString& command) {
                 events_ << "shell|" + prompt + '|' + command;
@@ -82,6 +78,7 @@ class TestRepairActions : public QObject {
             [this] { return account_; },
         });
         (actions.*kRepairs[repair])();
+        return events_.replaceInStrings(QRegularExpression("\\[de\\] [^|]+"), "[de]");
     }
 
 private slots:
@@ -93,15 +90,13 @@ private slots:
     void cleanupTestCase() { vt_setSystemLogSink(previousSink_); }
 
     void init() {
-        events_.clear();
         shellAnswer_ = true;
         runWithBash_ = false;
         account_ = UserAccount{QStringLiteral("jdoe"), 501};
     }
 
-    // The prompt and the command go to the privileged shell once; the person hears of the repair only
-    // when it succeeded (a cancelled password ends the same way as a failure). In order: the whole command
-    // line is logged before the password is asked for. Every text the person sees is localized.
+    // The person hears of a repair only when it succeeded (a cancelled password is a failure); the
+    // command line is logged before the password is asked for.
     void handsOverPromptAndCommand() {
         const QString overrides("/var/db/launchd.db/com.apple.launchd.peruser.501/overrides.plist");
         const std::pair<Repair, QString> repairs[] = {
@@ -110,30 +105,23 @@ private slots:
             {LaunchServices, RepairActions::launchServicesCommand()}};
         for (const auto& [repair, command] : repairs) {
             for (const bool answer : {true, false}) {
-                events_.clear();
                 shellAnswer_ = answer;
-                run(repair);
-                QStringList expected;
+                QStringList expected{"shell|[de]|" + command};
                 if (repair == ExtendedAttributes)
-                    expected << "log|Running " + command;
-                expected << "shell|[de]|" + command;
+                    expected.prepend("log|Running " + command);
                 if (answer)
                     expected << "alert|[de]|[de]";
-                QCOMPARE(events_.replaceInStrings(QRegularExpression("\\[de\\] [^|]+"), "[de]"), expected);
+                QCOMPARE(run(repair), expected);
             }
         }
     }
 
     void extendedAttributesWithoutAccount() {
         account_.reset();
-        run(ExtendedAttributes);
-        QCOMPARE(events_.replaceInStrings(QRegularExpression("\\[de\\] [^|]+"), "[de]"),
-                 QStringList{"alert|[de]|[de]"});
+        QCOMPARE(run(ExtendedAttributes), QStringList{"alert|[de]|[de]"});
     }
 
-    // The folder repair run by real bash in a home whose name needs quoting: unreadable files become the
-    // user's to read and write again, sticky bits go, the two private folders are closed to others and the
-    // agent's settings file is readable. F1-F3 and THEUSER stay set afterwards.
+    // Run by real bash in a home whose name needs quoting; F1-F3 and THEUSER stay set afterwards.
     void folderPermissionsMendsTheFolders() {
         QTemporaryDir scratch;
         const QString home = scratch.filePath(QStringLiteral("J. \"Doe\" O'Neil $HOME"));
@@ -141,11 +129,9 @@ private slots:
                       f2 = home + "/Library/ScriptingAdditions", f3 = home + "/Library/LaunchAgents";
         const QString settings = f1 + "/sub/settings", addition = f2 + "/Keyloft Addition.osax/x",
                       agent = f3 + "/com.vantlesoft.KeyloftAgent.plist";
-        QVERIFY(QDir().mkpath(f1 + "/sub") && QDir().mkpath(f2 + "/Keyloft Addition.osax") &&
-                QDir().mkpath(f3));
-        QVERIFY(makeFile(settings, 0) && makeFile(addition, 0) && makeFile(agent, 0600));
-        QVERIFY(::chmod(QFile::encodeName(f2), 0777) == 0 && ::chmod(QFile::encodeName(f3), 0755) == 0);
-        QVERIFY(::chmod(QFile::encodeName(f1), 01500) == 0);
+        QVERIFY(writeFile(settings, {}, {}) && writeFile(addition, {}, {}) && writeFile(agent, {}));
+        for (const auto& [folder, permissions] : {std::pair{f2, 0777}, {f3, 0755}, {f1, 01500}})
+            QCOMPARE(::chmod(QFile::encodeName(folder), permissions), 0);
         const ScopedEnv homeEnv("HOME", home.toUtf8());
         runWithBash_ = true;
 
@@ -154,13 +140,9 @@ private slots:
         for (const auto& [path, expected] :
              {std::pair{f1, 0700}, {settings, 0600}, {addition, 0600}, {f2, 0700}, {f3, 0700}, {agent, 0644}})
             QVERIFY2(mode(path) == expected, qPrintable(path + ": " + QString::number(mode(path), 8)));
-        const passwd* entry = getpwuid(getuid());
-        QVERIFY(entry);
-        for (const auto& [name, value] : {std::pair{"F1", f1},
-                                          {"F2", f2},
-                                          {"F3", f3},
-                                          {"THEUSER", QString::fromLocal8Bit(entry->pw_name)}})
-            QCOMPARE(qEnvironmentVariable(name), value);
+        const QStringList variables{qEnvironmentVariable("F1"), qEnvironmentVariable("F2"),
+                                    qEnvironmentVariable("F3"), qEnvironmentVariable("THEUSER")};
+        QCOMPARE(variables, (QStringList{f1, f2, f3, QString::fromLocal8Bit(getpwuid(getuid())->pw_name)}));
     }
 
     void theWindowKeepsTurningWhileTheShellWaits_data() {
@@ -168,28 +150,25 @@ private slots:
         QTest::newRow("asking for the password") << QByteArray("-v");
         QTest::newRow("running the shell") << QByteArray("-c");
     }
-    // The stand-in takes a moment, as a person and a repair do; the event loop turns all the while (a
-    // timer keeps firing).
+    // The stand-in takes its time, as a person and a repair do; a timer keeps firing meanwhile.
     void theWindowKeepsTurningWhileTheShellWaits() {
         QFETCH(QByteArray, slowWhen);
         QTemporaryDir dir;
-        QFile sudo(dir.filePath(QStringLiteral("sudo")));
-        QVERIFY(sudo.open(QIODevice::WriteOnly) && sudo.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
-        sudo.write("#!/bin/sh\ncase \" $* \" in *\" " + slowWhen + " \"*) sleep 0.3 ;; esac\n");
-        sudo.close();
+        const QString sudo = dir.filePath(QStringLiteral("sudo"));
+        QVERIFY(writeFile(sudo, "#!/bin/sh\ncase \" $* \" in *\" " + slowWhen + " \"*) sleep 0.3 ;; esac\n",
+                          QFile::ReadOwner | QFile::ExeOwner));
         int ticks = 0;
         QTimer timer;
         connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
         timer.start(20);
 
-        QVERIFY(runShellWithAuthorization(standInServices(sudo.fileName()), QStringLiteral("Prompt"),
+        QVERIFY(runShellWithAuthorization(standInServices(sudo), QStringLiteral("Prompt"),
                                           QStringLiteral("true")));
         QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
     }
 
-    // Report-style runs on one thread while the main thread repairs the folders again and again, each
-    // time as the first repair of a run (the repair's variables new to the environment): every run
-    // starts, and every child sees the tool's own PATH.
+    // Repairs, each as the first of a run (its variables new to the environment), while a thread runs
+    // report-style children: every child starts and sees the tool's own PATH.
     void aRepairDuringAReportChangesNothingItsChildrenSee() {
         const QByteArray path = qgetenv("PATH");
         const RepairActions actions(RepairServices{

@@ -2,15 +2,16 @@
 // creates (as root); fake password programs stand in for the person typing.
 
 #include "RunShellWithAuthorization.h"
+#include "support/ProgramRuns.h"
 #include "support/TestSupport.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
 #include <cstdlib>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 extern char** environ;
@@ -22,6 +23,7 @@ using Variable = std::optional<QByteArray>;
 
 void onChildSignal(int) {}
 
+// Without SA_RESTART (which std::signal would set), so that a wait the signal interrupts fails with EINTR.
 Handler setChildSignalHandler(Handler handler) {
     struct sigaction action {};
     struct sigaction previous {};
@@ -41,12 +43,11 @@ pid_t spawnShell(QByteArray script) {
     return posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) == 0 ? pid : -1;
 }
 
-int waitFor(pid_t pid) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) == -1)
-        if (errno != EINTR)
-            return -1;
-    return status;
+bool exitsWithZero(pid_t pid) {
+    int status = -1;
+    while (waitpid(pid, &status, 0) == -1 && errno == EINTR) {
+    }
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 } // namespace
@@ -61,10 +62,7 @@ class TestRunShellWithAuthorization : public QObject {
     // The scratch file as one word of a shell command line.
     [[nodiscard]] QString quoted(const char* name) const { return '\'' + path(name) + '\''; }
 
-    [[nodiscard]] QByteArray contents(const char* name) const {
-        QFile file(path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
+    [[nodiscard]] QByteArray contents(const char* name) const { return readFile(path(name)); }
 
     [[nodiscard]] RunShellWithAuthorizationServices services(const QString& askpass, Variable temporary = {},
                                                              Variable home = {}) const {
@@ -79,15 +77,13 @@ private slots:
                   "(tst_runshellwithauthorization_as_admin)");
         helpers_ = qEnvironmentVariable("KEYLOFT_SUDO_TEST_HELPERS");
         QVERIFY(scratch_.isValid());
-        QVERIFY(QFile::setPermissions(scratch_.path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                           QFile::ExeOwner | QFile::ReadOther |
-                                                           QFile::ExeOther));
+        QCOMPARE(::chmod(QFile::encodeName(scratch_.path()).constData(), 0705), 0);
         qputenv("KEYLOFT_ASKPASS_LOG", path("prompts.log").toUtf8());
     }
 
     // Each case starts without cached credentials, so every password request shows.
     void init() {
-        QCOMPARE(waitFor(spawnShell("/usr/bin/sudo -K")), 0);
+        QVERIFY(exitsWithZero(spawnShell("/usr/bin/sudo -K")));
         for (const char* name : {"prompts.log", "ran", "seen"})
             QFile::remove(path(name));
     }
@@ -122,8 +118,7 @@ private slots:
                                                       QStringLiteral("Please enter your password.\n\nTest. "),
                                                       "touch " + quoted("ran"));
 
-        const int personStatus = waitFor(person);
-        QVERIFY(WIFEXITED(personStatus) && WEXITSTATUS(personStatus) == 0);
+        QVERIFY(exitsWithZero(person));
         QCOMPARE(result, granted);
         QCOMPARE(QFile::exists(path("ran")), granted);
     }
@@ -182,12 +177,10 @@ private slots:
         const bool result = runShellWithAuthorization(services(askpass), prompt, command);
 
         QVERIFY(setChildSignalHandler(SIG_DFL) == handler);
-        QCOMPARE(variable("PATH"), path);
-        QCOMPARE(variable("TMPDIR"), Variable(scratch_.path().toUtf8()));
-        QCOMPARE(variable("SUDO_ASKPASS"), Variable(sessionAskpass));
+        QCOMPARE((QList<Variable>{variable("PATH"), variable("TMPDIR"), variable("SUDO_ASKPASS")}),
+                 (QList<Variable>{path, scratch_.path().toUtf8(), sessionAskpass}));
         QCOMPARE(result, succeeds);
-        const QString failure =
-            QStringLiteral("Failed to run shell command '%1' with authorization, status: %2");
+        const QString failure = u"Failed to run shell command '%1' with authorization, status: %2"_qs;
         QCOMPARE(log.messages().filter(QStringLiteral("Failed")),
                  succeeds ? QStringList() : QStringList{failure.arg(command).arg(loggedStatus)});
         const bool shellRan = askpass == QLatin1String("askpass_right") && sigchld != 1;
@@ -214,8 +207,7 @@ private slots:
         QFETCH(QString, plan);
         const QStringList p = plan.split(' '); // before, temporary, home, failed, seen
         QTemporaryDir folders;
-        QVERIFY(QDir(folders.path()).mkpath(QStringLiteral("good1")) &&
-                QDir(folders.path()).mkpath(QStringLiteral("good2")));
+        QVERIFY(QDir(folders.path()).mkpath("good1") && QDir(folders.path()).mkpath("good2"));
         const auto resolve = [&](const QString& name) {
             return name == "-" ? Variable() : Variable(folders.filePath(name).toUtf8());
         };
@@ -243,9 +235,7 @@ private slots:
         QVERIFY(other > 0);
         QVERIFY(!runShellWithAuthorization(services(QStringLiteral("askpass_right")),
                                            QStringLiteral("Prompt"), QStringLiteral("sleep 1.5; exit 1")));
-
-        const int otherStatus = waitFor(other);
-        QVERIFY(WIFEXITED(otherStatus) && WEXITSTATUS(otherStatus) == 0);
+        QVERIFY(exitsWithZero(other));
     }
 };
 

@@ -1,5 +1,4 @@
-// What the sudo service decides before sudo runs: the prompt as sudo must be given it, and the texts
-// and programs it refuses. Its work with the real sudo is tested through the privileged shell.
+// What the sudo service decides before sudo runs (its work with sudo: tst_runshellwithauthorization).
 
 #include "Platform/SudoAuthorization.h"
 

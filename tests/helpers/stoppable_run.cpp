@@ -1,8 +1,5 @@
-// A command line that stops its script on Ctrl+C, for the test of stopping a run.
-//
-//   stoppable_run SCRIPT   runs SCRIPT through the task runner; SIGINT calls vt_stopRunningScripts from
-//                          the signal handler. Prints "status <n>" for that run, then "after <n> <out>"
-//                          for a run tried once it has ended.
+// stoppable_run SCRIPT: runs SCRIPT, stopping it from the SIGINT handler; prints "status <n>" for it,
+// then "after <n> <out>" for a run tried once it has ended.
 
 #include "VTScriptUtils.h"
 
