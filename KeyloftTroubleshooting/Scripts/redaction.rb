@@ -62,7 +62,8 @@ module Vantletools
 
         sample = bytes.byteslice(0, 4096)
         pairs = sample.bytesize / 2
-        return nil if pairs < 2
+        # Without a zero byte neither half of the pairs can be mostly zero (and most names have none).
+        return nil if pairs < 2 || !sample.include?("\0")
 
         even = odd = 0
         pairs.times do |index|
