@@ -1,16 +1,9 @@
 #!/usr/bin/env bash
-# Preview and command-line benchmark, under a private Xvfb, warm:
-#  1. the report preview: time from typing Ctrl+I in the window to the preview's first painted frame,
-#     for a 1 MB report (made here with Python's zipfile: a summary, a manifest and log-like text files)
-#     that lies in the report folder as the newest report; target below 100 ms;
-#  2. `keyloft-troubleshooting --report` against the bare diagnostics script run straight from a shell in
-#     the same environment, alternately; target: at most 50 ms more.
-#
-#   bench/preview.sh [runs]          (default 7 runs of each, after one warm-up run of each)
-#
-# Uses the Release bundle in build/release (built here when missing). KEYLOFT_XVFB_DISPLAYS="FIRST LAST"
-# chooses the X display numbers (default 230 259). Prints medians and the targets; exit status 1 when a
-# target is missed.
+# bench/preview.sh [runs]: under a private Xvfb (KEYLOFT_XVFB_DISPLAYS="FIRST LAST", default 230 259), with
+# the Release bundle, warm, the medians of [runs] (default 7, after one warm-up) runs of: the time from Ctrl+I
+# in the window to the preview's first frame for a 1 MB report lying in the report folder as the newest
+# (target below 100 ms); and `keyloft-troubleshooting --report` against the bare diagnostics script in the
+# same environment, alternately (target: at most 50 ms more). Exit status 1 when a target is missed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/lib/window-bench.sh
@@ -33,8 +26,7 @@ def log(lines):
         ' '.join(random.choice(words) for _ in range(6)), random.getrandbits(32), random.randrange(900))
         for _ in range(lines))
 members = {'summary.txt': 'Keyloft 4 diagnostics report\n' + log(40)}
-for n in range(5):
-    members['logs/keyloft-%d.log' % n] = log(11000)
+members.update({'logs/keyloft-%d.log' % n: log(11000) for n in range(5)})
 with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
     for name, text in members.items():
         z.writestr(name, text)
@@ -73,11 +65,8 @@ measure_run() {
   local home start
   home=$(mktemp -d "$work/home.XXXXXX")
   start=$(date +%s%N)
-  if [ "$1" = script ]; then
-    in_user_env "$home" ruby "$script" "BUNDLE_PATH=$bundle" >/dev/null
-  else
-    in_user_env "$home" "$app" --report >/dev/null
-  fi
+  if [ "$1" = script ]; then set -- ruby "$script" "BUNDLE_PATH=$bundle"; else set -- "$app" --report; fi
+  in_user_env "$home" "$@" >/dev/null
   echo $((($(date +%s%N) - start) / 1000000))
 }
 

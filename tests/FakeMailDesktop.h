@@ -5,19 +5,9 @@
 // process's environment (inherited by children) pointed at it, with no desktop session and a DISPLAY that
 // need not exist, until the object goes.
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QMap>
-#include <QRegularExpression>
-#include <QTemporaryDir>
+#include <QtCore>
 
 #include <csignal>
-#include <map>
-#include <optional>
 #include <set>
 
 class FakeMailDesktop {
@@ -115,6 +105,10 @@ public:
         return std::nullopt;
     }
 
+    static QString percentDecoded(const QString& text) {
+        return QString::fromUtf8(QByteArray::fromPercentEncoding(text.toLatin1()));
+    }
+
 private:
     QByteArray installFake(const QByteArray& name) {
         const QString program = root() + "/bin/" + QString::fromUtf8(name);
@@ -137,10 +131,6 @@ private:
         QFile file(path);
         if (file.open(QIODevice::WriteOnly))
             file.write(bytes);
-    }
-
-    static QString percentDecoded(const QString& text) {
-        return QString::fromUtf8(QByteArray::fromPercentEncoding(text.toLatin1()));
     }
 
     static Message decode(const QJsonObject& record) {

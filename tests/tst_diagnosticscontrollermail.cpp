@@ -7,10 +7,8 @@
 #include "MailMessage.h"
 #include "support/TestSupport.h"
 
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTimer>
 #include <QtTest>
+#include <QtWidgets>
 
 namespace {
 
@@ -73,8 +71,7 @@ private slots:
             QCOMPARE(message.to, QString("Vantle Support Jedi <%1>").arg(kSupportAddress));
             QCOMPARE(message.fields.value("subject"), diagnosticsMailSubject(fullUserName()));
             QVERIFY(message.fields.value("body").startsWith("Attached is the Keyloft 4 Diagnostics Report"));
-            QCOMPARE(message.fields.contains("attach"), !report.isEmpty());
-            QCOMPARE(message.fields.value("attach"), path);
+            QCOMPARE(message.fields.value("attach", "<none>"), report.isEmpty() ? "<none>" : path);
         }
         QVERIFY(!ui.sheet());
         QCOMPARE(log.messages(), QStringList());

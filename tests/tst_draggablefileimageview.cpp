@@ -2,30 +2,15 @@
 // over, and a drop that has nothing to give.
 
 #include "DraggableFileImageView.h"
+#include "support/ReportSource.h"
 #include "support/TestSupport.h"
 
-#include <QDrag>
-#include <QMimeData>
-#include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <unistd.h>
 
 namespace {
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QUrl writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(bytes);
-    return QUrl::fromLocalFile(path);
-}
 
 QImage filledIcon(QRgb color, QSize size = {32, 32}) {
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
@@ -33,34 +18,16 @@ QImage filledIcon(QRgb color, QSize size = {32, 32}) {
     return image;
 }
 
-// A data source that answers what the test set (by default a report file in a temporary folder) and
-// counts the requests for its file.
-class CountingSource : public QObject, public DraggableFileDataSource {
-public:
-    QTemporaryDir dir;
-    std::optional<QByteArray> bytes = QByteArray("PK\x03\x04 report bytes");
-    std::optional<QUrl> file = writeFile(dir.filePath("Report 1.zip"), *bytes);
-    int requests = 0;
-
-    std::optional<QByteArray> fileDataForDraggableFileImageView(DraggableFileImageView*) override {
-        return bytes;
-    }
-    std::optional<QUrl> fileURLForDraggableFileImageView(DraggableFileImageView*) override {
-        ++requests;
-        return file;
-    }
-};
-
 // A shown view, configured with `path` and `source` unless the path is empty, whose drags go to a
 // recorder, not the window system.
 struct Fixture {
     DraggableFileImageView view;
-    CountingSource source;
+    ReportSource source;
     QList<QDrag*> drags;
     Qt::DropActions offered;
     QSignalSpy clicks{&view, &DraggableFileImageView::clicked};
 
-    explicit Fixture(const QString& path = "/r/Report 1.zip", QObject* dataSource = nullptr) {
+    explicit Fixture(const QString& path = "/r/Report.zip", QObject* dataSource = nullptr) {
         view.resize(128, 128);
         view.setDragRunner([this](QDrag& drag, Qt::DropActions actions, Qt::DropAction) {
             drags.append(&drag);
@@ -147,7 +114,7 @@ private slots:
         QCOMPARE(f.source.requests, 1);
         QCOMPARE(QDir(f.source.dir.path()).count(), 3U); // ".", ".." and the report: no copy made
 
-        f.source.file = writeFile(f.source.dir.filePath("Report 2.zip"), "newer");
+        f.source.file = ReportSource::write(f.source.dir.filePath("Report 2.zip"), "newer");
         f.pressMoveAndRelease(1000);
         QCOMPARE(f.drags.value(1)->mimeData()->urls(), QList<QUrl>{*f.source.file});
     }
@@ -158,13 +125,13 @@ private slots:
         Fixture f("/x/Diag.zip");
         f.source.bytes = "short";
         const QString target = folder.filePath("Diag.zip");
-        writeFile(target, QByteArray(4096, 'x'));
+        ReportSource::write(target, QByteArray(4096, 'x'));
         QCOMPARE(::link(qPrintable(target), qPrintable(folder.filePath("old"))), 0);
         const auto names =
             f.view.namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(folder.path()));
         QCOMPARE(names.value_or(QStringList{"<none>"}), QStringList{"Diag.zip"});
-        QCOMPARE(readFile(target), QByteArray("short"));
-        QCOMPARE(readFile(folder.filePath("old")), QByteArray(4096, 'x'));
+        QCOMPARE(fileBytes(target), QByteArray("short"));
+        QCOMPARE(fileBytes(folder.filePath("old")), QByteArray(4096, 'x'));
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
     }
 
@@ -186,7 +153,7 @@ private slots:
         QFETCH(QString, source);
         QFETCH(bool, dragStarts);
         QObject notASource;
-        auto destroyed = std::make_unique<CountingSource>();
+        auto destroyed = std::make_unique<ReportSource>();
         Fixture f(path, source == "object" ? &notASource : source == "destroyed" ? destroyed.get() : nullptr);
         destroyed.reset();
         if (source == "none")
@@ -207,15 +174,13 @@ private slots:
     void unwritableFolderLogsAndWritesNothing() {
         QTemporaryDir folder;
         const QString notAFolder = folder.filePath("plain-file");
-        writeFile(notAFolder, {});
+        ReportSource::write(notAFolder, {});
         Fixture f("/x/Diag.zip");
         SystemLogCapture log;
         QVERIFY(!f.view.namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(notAFolder)));
         QCOMPARE(log.messages().size(), 1);
-        QVERIFY2(log.messages()[0].startsWith("Error writing report to " +
-                                              QUrl::fromLocalFile(notAFolder + "/Diag.zip").toString() +
-                                              ": "),
-                 qPrintable(log.messages()[0]));
+        QCOMPARE(log.messages()[0].section(": ", 0, 0),
+                 "Error writing report to " + QUrl::fromLocalFile(notAFolder + "/Diag.zip").toString());
         QCOMPARE(QFileInfo(notAFolder).size(), 0);
     }
 };

@@ -2,30 +2,11 @@
 // another application's window.
 
 #include "DraggableFileImageView.h"
+#include "support/ReportSource.h"
 #include "support/TestSupport.h"
 
-#include <QApplication>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
-
-// The report as a file in a temporary folder; counts the requests for it.
-class CountingSource : public QObject, public DraggableFileDataSource {
-public:
-    QTemporaryDir dir;
-    int requests = 0;
-    std::optional<QByteArray> fileDataForDraggableFileImageView(DraggableFileImageView*) override {
-        return {};
-    }
-    std::optional<QUrl> fileURLForDraggableFileImageView(DraggableFileImageView*) override {
-        ++requests;
-        QFile report(dir.filePath(QStringLiteral("Diagnostics Report.zip")));
-        if (report.open(QIODevice::WriteOnly))
-            report.write("PK\x03\x04 dropped report");
-        return QUrl::fromLocalFile(report.fileName());
-    }
-};
+#include <QtTest>
+#include <QtWidgets>
 
 class TestDraggableFileImageViewX11 : public QObject {
     Q_OBJECT
@@ -43,7 +24,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(target.canReadLine(), 20000);
         QCOMPARE(target.readLine(), QByteArray("ready\n"));
 
-        CountingSource source;
+        ReportSource source;
         DraggableFileImageView view;
         view.setGeometry(100, 100, 128, 128);
         QImage icon(64, 64, QImage::Format_ARGB32_Premultiplied);
@@ -76,9 +57,7 @@ private slots:
 
         QCOMPARE(requestsAtEnter, 0);
         QCOMPARE(source.requests, 1);
-        QCOMPARE(lastLine,
-                 "dropped " + QUrl::fromLocalFile(source.dir.filePath("Diagnostics Report.zip")).toEncoded() +
-                     ' ' + QByteArray("PK\x03\x04 dropped report").toHex());
+        QCOMPARE(lastLine, "dropped " + source.file->toEncoded() + ' ' + source.bytes->toHex());
     }
 };
 

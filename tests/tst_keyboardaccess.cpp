@@ -4,37 +4,13 @@
 #include "DraggableFileImageView.h"
 #include "MainInterface.h"
 #include "ProgressIndicator.h"
+#include "support/ReportSource.h"
 #include "ui_MainWindow.h"
 
-#include <QAccessible>
-#include <QAccessibleActionInterface>
-#include <QClipboard>
-#include <QFile>
-#include <QMenu>
-#include <QMimeData>
-#include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 namespace {
-
-// The report as a file in a temporary folder; its bytes hold a NUL and a byte that is no UTF-8.
-class ReportSource : public QObject, public DraggableFileDataSource {
-public:
-    QTemporaryDir dir;
-    std::optional<QUrl> file = QUrl::fromLocalFile(dir.filePath("Diagnostics Report 1.zip"));
-
-    ReportSource() {
-        QFile report(file->toLocalFile());
-        if (report.open(QIODevice::WriteOnly))
-            report.write(QByteArray("PK\x03\x04 report \x00\xff bytes", 20));
-    }
-    std::optional<QByteArray> fileDataForDraggableFileImageView(DraggableFileImageView*) override {
-        return {};
-    }
-    std::optional<QUrl> fileURLForDraggableFileImageView(DraggableFileImageView*) override { return file; }
-};
 
 // Sends one key event the way a keyboard does: to the focus widget, passed up while unused.
 void sendKey(QWidget* target, QEvent::Type type, int key, bool repeat = false) {

@@ -3,11 +3,6 @@
 
 #include "Platform/Localization.h"
 
-#include <QLibraryInfo>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTranslator>
-#include <QXmlStreamReader>
 #include <QtTest>
 
 namespace {

@@ -20,10 +20,6 @@ VTMailMessage message(const QString& subject, const QString& body, const std::op
     return VTMailMessage{kName, kAddress, subject, body, path};
 }
 
-QString decoded(const QString& text) {
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(text.toLatin1()));
-}
-
 QString localFile(const QString& url) {
     const QUrl parsed(url, QUrl::StrictMode);
     return parsed.isLocalFile() ? parsed.toLocalFile() : u"<not a file URL: "_qs + url + u'>';
@@ -46,18 +42,12 @@ QStringList readArguments(const QString& syntax, const FakeMailDesktop::Message&
         return read + a.mid(1, a.indexOf("--") - 1);
     if (syntax != "thunderbird" || a.size() != 2 || a[0] != "-compose")
         return {u"<not read: "_qs + a.join(u' ') + u'>'};
+    static const QRegularExpression field(u"(\\w+)=('[^']*'|[^,]*)"_qs);
     QMap<QString, QString> values;
-    QString current;
-    bool quoted = false;
-    for (const QChar c : a[1] + u',') {
-        if (c == u'\'')
-            quoted = !quoted;
-        else if (c == u',' && !quoted)
-            values.insert(current.section('=', 0, 0), current.section('=', 1)), current.clear();
-        else
-            current += c;
-    }
-    read = QStringList{values.value("to"), decoded(values.value("subject")), decoded(values.value("body"))};
+    for (const QRegularExpressionMatch& match : field.globalMatch(a[1]))
+        values.insert(match.captured(1), match.captured(2).remove(u'\''));
+    read = QStringList{values.value("to"), FakeMailDesktop::percentDecoded(values.value("subject")),
+                       FakeMailDesktop::percentDecoded(values.value("body"))};
     for (const QString& url : values.value("attachment").split(',', Qt::SkipEmptyParts))
         read << localFile(url);
     return read;
@@ -77,18 +67,17 @@ private slots:
         QTest::addColumn<QString>("syntax");
         QTest::addColumn<QString>("clientName");
         QTest::addColumn<bool>("attachmentTaken");
-        QTest::newRow("Thunderbird") << QByteArray("thunderbird") << false << "thunderbird"
-                                     << "Thunderbird" << true;
-        QTest::newRow("KMail") << QByteArray("kmail") << false << "kmail"
-                               << "KMail" << true;
-        QTest::newRow("Sylpheed") << QByteArray("sylpheed") << false << "sylpheed"
-                                  << "Sylpheed" << true;
-        QTest::newRow("Geary") << QByteArray("geary") << false << "xdg-email"
-                               << "Geary" << false;
-        QTest::newRow("NeoMutt, in a terminal") << QByteArray("neomutt") << true << "mutt"
-                                                << "NeoMutt" << true;
-        QTest::newRow("unknown") << QByteArray("fakemail") << false << "xdg-email"
-                                 << "" << true;
+        const auto row = [](const char* program, bool terminal, const char* syntax, const char* client,
+                            bool attachmentTaken) {
+            QTest::newRow(program) << QByteArray(program) << terminal << QString(syntax) << QString(client)
+                                   << attachmentTaken;
+        };
+        row("thunderbird", false, "thunderbird", "Thunderbird", true);
+        row("kmail", false, "kmail", "KMail", true);
+        row("sylpheed", false, "sylpheed", "Sylpheed", true);
+        row("geary", false, "xdg-email", "Geary", false);
+        row("neomutt", true, "mutt", "NeoMutt", true); // in a terminal
+        row("fakemail", false, "xdg-email", "", true); // unknown
     }
     void clientReadsTheMessageInItsOwnSyntax() {
         QFETCH(QByteArray, program);
@@ -161,8 +150,7 @@ private slots:
         desktop.setClient(program, program + ".desktop");
         desktop.setClientExit(clientExit);
         desktop.set("FAKEMAIL_STDERR", clientSays);
-        if (!display)
-            desktop.set("DISPLAY", std::nullopt);
+        desktop.set("DISPLAY", display ? std::optional(qEnvironmentVariable("DISPLAY")) : std::nullopt);
         const QString path = reportExists ? desktop.makeFile("report.zip") : desktop.root() + "/gone.zip";
 
         struct sigaction ignore {

@@ -11,22 +11,8 @@
 
 #include "support/TestSupport.h"
 
-#include <QApplication>
-#include <QCryptographicHash>
-#include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-#include <QTreeWidget>
+#include <QtTest>
+#include <QtWidgets>
 
 namespace {
 
@@ -34,15 +20,18 @@ namespace {
 // one), a packed text with a name in UTF-8, and a megabyte of zeros that packs to a kilobyte.
 const QByteArray kStored = "stored text: the quick brown fox\n";
 const QByteArray kPacked = QByteArray("line of packed text\n").repeated(200);
-const QString kPackedName = QStringLiteral("Prüfung/名前.txt");
+const QString kPackedName = u"Prüfung/名前.txt"_qs;
 constexpr qint64 kZeros = 1 << 20;
 
-QByteArray run(const QString& program, const QStringList& arguments) {
+// unzip, a reader of its own: the bytes of one file of the report, or (no name) the names of its files.
+QByteArray unzip(const QString& report, const QString& name = {}) {
     QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return {};
-    return process.readAllStandardOutput();
+    process.start(u"unzip"_qs, name.isEmpty() ? QStringList{"-Z1", report} : QStringList{"-p", report, name});
+    return process.waitForFinished(60000) && process.exitCode() == 0 ? process.readAllStandardOutput()
+                                                                     : QByteArray();
+}
+QStringList namesIn(const QString& report) {
+    return QString::fromUtf8(unzip(report)).split('\n', Qt::SkipEmptyParts);
 }
 
 // The kind of problem, -1 for an archive that opened.
@@ -69,21 +58,19 @@ class TestReportPreview : public QObject {
 
 private slots:
     void initTestCase() {
-        if (QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty())
+        if (QStandardPaths::findExecutable(u"python3"_qs).isEmpty())
             QSKIP("needs python3 to write the test archive");
-        const QString path = work_.filePath(QStringLiteral("made.zip"));
-        run(u"python3"_qs, {"-c", R"(
+        const QString path = work_.filePath(u"made.zip"_qs);
+        QProcess::execute(u"python3"_qs, {"-c", R"(
 import sys, zipfile
 with zipfile.ZipFile(sys.argv[1], 'w') as z:
     z.writestr('stored.txt', sys.argv[2], zipfile.ZIP_STORED)
     z.writestr(sys.argv[3], sys.argv[4], zipfile.ZIP_DEFLATED)
     z.writestr('zeros.bin', bytes(int(sys.argv[5])), zipfile.ZIP_DEFLATED)
 )",
-                            path, QString::fromUtf8(kStored), kPackedName, QString::fromUtf8(kPacked),
-                            QString::number(kZeros)});
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        zip_ = file.readAll();
+                                          path, QString::fromUtf8(kStored), kPackedName,
+                                          QString::fromUtf8(kPacked), QString::number(kZeros)});
+        zip_ = fileBytes(path);
         QVERIFY(zip_.contains(kStored));
     }
 
@@ -111,28 +98,22 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
         QTest::addColumn<QString>("file"); // read instead of the bytes when named
         QTest::addColumn<VTZipLimits>("limits");
         QTest::addColumn<int>("problem");
-        const VTZipLimits standard;
-        const auto limited = [](qint64 archive, qint64 unpacked, qsizetype members) {
-            VTZipLimits limits;
-            limits.archiveBytes = archive, limits.unpackedBytes = unpacked, limits.members = members;
-            return limits;
-        };
         QByteArray changed = zip_;
         changed[changed.indexOf(kStored) + 5] = 'X';
-        const int damaged = int(VTZipProblemKind::Damaged), notZip = int(VTZipProblemKind::NotZip),
-                  tooLarge = int(VTZipProblemKind::TooLarge);
-        QTest::newRow("a stored byte changed") << changed << QString() << standard << damaged;
-        QTest::newRow("cut short") << zip_.left(zip_.size() * 2 / 3) << QString() << standard << damaged;
-        QTest::newRow("text") << QByteArray("just some text\n") << QString() << standard << notZip;
+        const int damaged = int(VTZipProblemKind::Damaged), tooLarge = int(VTZipProblemKind::TooLarge);
+        QTest::newRow("a stored byte changed") << changed << QString() << VTZipLimits{} << damaged;
+        QTest::newRow("cut short") << zip_.left(zip_.size() * 2 / 3) << QString() << VTZipLimits{} << damaged;
+        QTest::newRow("text") << QByteArray("just some text\n") << QString() << VTZipLimits{}
+                              << int(VTZipProblemKind::NotZip);
         QTest::newRow("unpacks past the limit (a zip bomb)")
-            << zip_ << QString() << limited(standard.archiveBytes, kZeros / 2, standard.members) << tooLarge;
+            << zip_ << QString() << VTZipLimits{.unpackedBytes = kZeros / 2} << tooLarge;
         QTest::newRow("more files than the limit")
-            << zip_ << QString() << limited(standard.archiveBytes, standard.unpackedBytes, 2) << tooLarge;
+            << zip_ << QString() << VTZipLimits{.members = 2} << tooLarge;
         QTest::newRow("file larger than the limit")
-            << QByteArray() << work_.filePath("made.zip")
-            << limited(zip_.size() - 1, standard.unpackedBytes, standard.members) << tooLarge;
-        QTest::newRow("no such file")
-            << QByteArray() << work_.filePath("nothing.zip") << standard << int(VTZipProblemKind::Unreadable);
+            << QByteArray() << work_.filePath("made.zip") << VTZipLimits{.archiveBytes = zip_.size() - 1}
+            << tooLarge;
+        QTest::newRow("no such file") << QByteArray() << work_.filePath("nothing.zip") << VTZipLimits{}
+                                      << int(VTZipProblemKind::Unreadable);
     }
     void damagedForeignAndOversizedArchives() {
         QFETCH(QByteArray, bytes);
@@ -145,7 +126,7 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
 
     void ctrlIPreviewsTheRealReport() {
         for (const char* tool : {"xdotool", "unzip"})
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            if (QStandardPaths::findExecutable(tool).isEmpty())
                 QSKIP("needs xdotool and unzip");
         QTemporaryDir dataHome;
         const ScopedEnv home("XDG_DATA_HOME", dataHome.path().toUtf8());
@@ -177,18 +158,16 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
         QVERIFY(typeKeys(app.window(), {"ctrl+i"}));
         QTRY_VERIFY(app.reportPreview() != nullptr && app.reportPreview()->isVisible());
         ReportPreviewWindow* preview = app.reportPreview();
-        auto* list = preview->findChild<QTreeWidget*>(QStringLiteral("memberList"));
-        auto* text = preview->findChild<QPlainTextEdit*>(QStringLiteral("textView"));
+        auto* list = preview->findChild<QTreeWidget*>(u"memberList"_qs);
+        auto* text = preview->findChild<QPlainTextEdit*>(u"textView"_qs);
         const QString report = DiagnosticsController::generatedReportZipURL()->toLocalFile();
-        QCOMPARE(list->currentItem()->text(0), QStringLiteral("summary.txt"));
+        QCOMPARE(list->currentItem()->text(0), u"summary.txt"_qs);
 
-        // unzip, a reader of its own, gives the names and each file's bytes.
-        const QStringList names =
-            QString::fromUtf8(run("unzip", {"-Z1", report})).split('\n', Qt::SkipEmptyParts);
-        QVERIFY(names.contains(QStringLiteral("manifest.json")));
+        const QStringList names = namesIn(report);
+        QVERIFY(names.contains(u"manifest.json"_qs));
         QCOMPARE(list->topLevelItemCount(), names.size());
         for (int row = 0; row < names.size(); ++row) {
-            const QByteArray bytes = run("unzip", {"-p", report, names[row]});
+            const QByteArray bytes = unzip(report, names[row]);
             QTreeWidgetItem* item = list->topLevelItem(row);
             QCOMPARE(item->text(0), names[row]);
             QCOMPARE(item->text(1), vt_humanReadableSizeStringForBytes(bytes.size()));
@@ -198,54 +177,48 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
 
         // Find, from the keyboard: Ctrl+F, a word, Enter.
         QVERIFY(typeKeys(*preview, {"ctrl+f"}));
-        QTRY_VERIFY(preview->findChild<QLineEdit*>(QStringLiteral("findField"))->hasFocus());
-        list->setCurrentItem(list->topLevelItem(names.indexOf(QStringLiteral("manifest.json"))));
+        QTRY_VERIFY(preview->findChild<QLineEdit*>(u"findField"_qs)->hasFocus());
+        list->setCurrentItem(list->topLevelItem(names.indexOf(u"manifest.json"_qs)));
         QVERIFY(typeKeys(*preview, {"s", "h", "a", "2", "5", "6", "Return"}));
-        QTRY_COMPARE(text->textCursor().selectedText(), QStringLiteral("sha256"));
+        QTRY_COMPARE(text->textCursor().selectedText(), u"sha256"_qs);
 
         // Two files left out: the report is written again in its place, without them, and says so.
         const QStringList leftOut{"processes.txt", "environment.txt"}; // in the archive's order
         for (const QString& name : leftOut)
             list->topLevelItem(names.indexOf(name))->setCheckState(0, Qt::Unchecked);
         alert.clear();
-        preview->findChild<QPushButton*>(QStringLiteral("leaveOutButton"))->click();
-        QVERIFY(alert.contains(QStringLiteral("processes.txt\nenvironment.txt")));
+        preview->findChild<QPushButton*>(u"leaveOutButton"_qs)->click();
+        QVERIFY(alert.contains(u"processes.txt\nenvironment.txt"_qs));
         QCOMPARE(QDir(QFileInfo(report).path()).entryList(QDir::Files | QDir::Hidden),
                  {QFileInfo(report).fileName()});
-        QCOMPARE(QFileInfo(report).permissions() & 0x7777, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                               QFileDevice::ReadUser |
-                                                               QFileDevice::WriteUser);
+        QCOMPARE(QFileInfo(report).permissions() & 0x7777, QFileDevice::Permissions(0x6600)); // 0600
         QStringList kept = names;
         kept.removeIf([&](const QString& name) { return leftOut.contains(name); });
-        QCOMPARE(QString::fromUtf8(run("unzip", {"-Z1", report})).split('\n', Qt::SkipEmptyParts), kept);
+        QCOMPARE(namesIn(report), kept);
         QCOMPARE(list->topLevelItemCount(), kept.size());
-        const QByteArray summary = run("unzip", {"-p", report, "summary.txt"});
+        const QByteArray summary = unzip(report, "summary.txt");
         QVERIFY(summary.endsWith("\nLeft out by the user before sending: processes.txt, environment.txt\n"));
-        const QJsonObject manifest =
-            QJsonDocument::fromJson(run("unzip", {"-p", report, "manifest.json"})).object();
+        const QJsonObject manifest = QJsonDocument::fromJson(unzip(report, "manifest.json")).object();
         QCOMPARE(manifest.value("left_out_by_user").toVariant().toStringList(), leftOut);
         QStringList listed;
-        for (const QJsonValue& file : manifest.value("files").toArray()) {
-            listed << file.toObject().value("name").toString();
-            if (listed.last() == "summary.txt")
-                QCOMPARE(file.toObject().value("sha256").toString().toLatin1(),
+        for (const QJsonValue& file : manifest.value("files").toArray())
+            if ((listed << file["name"].toString()).last() == "summary.txt")
+                QCOMPARE(file["sha256"].toString().toLatin1(),
                          QCryptographicHash::hash(summary, QCryptographicHash::Sha256).toHex());
-        }
         kept.removeOne("manifest.json");
         QCOMPARE(listed, kept);
 
         // A damaged report, newer than the good one, is what the preview reads next time.
-        QFile good(report), damaged(QFileInfo(report).path() + QStringLiteral("/zz damaged.zip"));
-        QVERIFY(good.open(QIODevice::ReadOnly) && damaged.open(QIODevice::WriteOnly));
-        damaged.write(good.readAll().chopped(good.size() / 2));
+        QFile damaged(QFileInfo(report).path() + u"/zz damaged.zip"_qs);
+        QVERIFY(damaged.open(QIODevice::WriteOnly) &&
+                damaged.write(fileBytes(report).left(QFileInfo(report).size() / 2)) > 0);
         QVERIFY(
             damaged.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
         damaged.close();
         QVERIFY(typeKeys(app.window(), {"ctrl+i"}));
         QTRY_VERIFY(!list->isVisible());
-        QVERIFY(preview->findChild<QLabel*>(QStringLiteral("messageField"))
-                    ->text()
-                    .startsWith(u"The report is damaged"));
+        QVERIFY(
+            preview->findChild<QLabel*>(u"messageField"_qs)->text().startsWith(u"The report is damaged"_qs));
         DiagnosticsController::setBundlePathForTesting(std::nullopt);
     }
 };

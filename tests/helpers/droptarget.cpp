@@ -4,13 +4,7 @@
 //   "ready" once shown; "enter" when a drag enters; "dropped <url> <bytes as hex>" at the drop, reading the
 //   dropped file at that moment, then ends with status 0. A drop without a file prints "dropped none".
 
-#include <QApplication>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QFile>
-#include <QMimeData>
-#include <QTimer>
-#include <QWidget>
+#include <QtWidgets>
 
 #include <cstdio>
 

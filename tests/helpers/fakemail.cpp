@@ -7,11 +7,7 @@
 // (if set) to standard output and as much to standard error, logs {"pid": …, "flooded": <bytes that went
 // through>}, stays alive FAKEMAIL_SLEEP seconds (if set) and exits with FAKEMAIL_EXIT (0 when unset).
 
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QtCore>
 
 #include <algorithm>
 #include <cstdio>

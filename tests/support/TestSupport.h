@@ -4,12 +4,7 @@
 
 #include "Platform/SystemLog.h"
 
-#include <QByteArray>
-#include <QFile>
-#include <QLocale>
-#include <QProcess>
-#include <QStringList>
-#include <QTemporaryFile>
+#include <QtCore>
 
 #include <clocale>
 #include <csignal>
@@ -20,6 +15,12 @@
 #include <string>
 #include <sys/prctl.h>
 #include <unistd.h>
+
+// The file's bytes; empty when it cannot be read.
+inline QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // Switches the C library and Qt to a user locale (as QCoreApplication does from LANG) and back.
 class ScopedLocale {
