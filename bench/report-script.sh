@@ -11,9 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-runs=${1:-7}
-baseline=${2:-main}
-work=$(mktemp -d)
+runs=${1:-7} baseline=${2:-main} work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # Both scripts as files of their own, so that neither changes while the other runs.
@@ -37,14 +35,11 @@ median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[
 
 base_script="$work/baseline/KeyloftTroubleshooting/Scripts/vantletools.rb"
 current_script="$work/current/KeyloftTroubleshooting/Scripts/vantletools.rb"
-measure "$base_script" >/dev/null
-measure "$current_script" >/dev/null
-: >"$work/base.ms"
-: >"$work/current.ms"
-for _ in $(seq "$runs"); do
+for _ in $(seq 0 "$runs"); do # the first run of each warms up and is dropped
   measure "$base_script" >>"$work/base.ms"
   measure "$current_script" >>"$work/current.ms"
 done
+sed -i 1d "$work/base.ms" "$work/current.ms"
 
 status=0
 column() { cut -d' ' -f"$1" <"$2"; }

@@ -19,9 +19,8 @@ start_private_xvfb ${KEYLOFT_XVFB_DISPLAYS:-200 229}
 
 # One run of the tool: prints the milliseconds from the click to the enabled mail button.
 measure_app() {
-  local home out start line ready
-  home=$(mktemp -d "$work/home.XXXXXX")
-  out="$work/app.out"
+  local home out start ready
+  home=$(mktemp -d "$work/home.XXXXXX") out=$work/app.out
   : >"$out"
   start_tool "$home" "$out" KEYLOFT_REPORT_MAIL_BUTTON=1
   point_at_action_button
@@ -29,8 +28,8 @@ measure_app() {
   DISPLAY="$display" xdotool click 1
   ready=
   for _ in $(seq 6000); do
-    line=$(grep -m1 '^mail-button ' "$out" || true)
-    if [ -n "$line" ]; then ready=$(cut -d' ' -f2 <<<"$line"); break; fi
+    ready=$(sed -n 's/^mail-button \([0-9]*\).*/\1/p' "$out" | head -n1)
+    [ -n "$ready" ] && break
     sleep 0.01
   done
   stop_tool
@@ -43,22 +42,17 @@ measure_app() {
 
 # One run of the bare script: prints its milliseconds.
 measure_script() {
-  local home start end
-  home=$(mktemp -d "$work/home.XXXXXX")
-  start=$(date +%s%N)
+  local home start
+  home=$(mktemp -d "$work/home.XXXXXX") start=$(date +%s%N)
   in_user_env "$home" ruby "$script" "BUNDLE_PATH=$bundle" >/dev/null
-  end=$(date +%s%N)
-  echo $(((end - start) / 1000000))
+  echo $((($(date +%s%N) - start) / 1000000))
 }
 
-measure_script >/dev/null
-measure_app >/dev/null
-: >"$work/base"
-: >"$work/app"
-for _ in $(seq "$runs"); do
+for _ in $(seq 0 "$runs"); do # the first run of each warms up and is dropped
   measure_script >>"$work/base"
   measure_app >>"$work/app"
 done
+sed -i 1d "$work/base" "$work/app"
 
 base_ms=$(median <"$work/base")
 app_ms=$(median <"$work/app")

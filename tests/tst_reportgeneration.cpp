@@ -54,13 +54,8 @@ QStringList reportFolderEntries(const QString& dataHome) {
         .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-struct Alert {
-    QString title, message;
-    Qt::TextFormat messageFormat = Qt::AutoText;
-    bool windowVisible = false;
-};
-
-// Notes what the application-modal alert shows and dismisses it, as the user would.
+// Notes what each application-modal alert shows ("title | message | format of the message | window")
+// and dismisses it, as the user would.
 class AlertCatcher : public QObject {
 public:
     explicit AlertCatcher(QWidget* window) {
@@ -68,16 +63,18 @@ public:
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (box == nullptr || !box->isVisible())
                 return;
-            Alert alert{box->text(), box->informativeText(), Qt::AutoText, window->isVisible()};
+            QString format = QStringLiteral("not plain text");
             for (auto* label : box->findChildren<QLabel*>())
-                if (label->text() == alert.message)
-                    alert.messageFormat = label->textFormat();
-            alerts.append(alert);
-            box->button(QMessageBox::Ok)->click();
+                if (label->text() == box->informativeText() && label->textFormat() == Qt::PlainText)
+                    format = QStringLiteral("plain text");
+            alerts << QStringList{box->text(), box->informativeText(), format,
+                                  window->isVisible() ? "window shown" : "window hidden"}
+                          .join(QStringLiteral(" | "));
+            box->buttons().constFirst()->click(); // the one button: Ok, or the mail sheet's
         });
         timer_.start(20);
     }
-    QList<Alert> alerts;
+    QStringList alerts;
 
 private:
     QTimer timer_;
@@ -107,23 +104,30 @@ class TestReportGeneration : public QObject {
 
     [[nodiscard]] QString dataHome() const { return dataHome_->path(); }
 
-    // A bundle at <temporary folder>/<name> holding script as its diagnostics script.
+    // A bundle at <temporary folder>/<name> holding script as its diagnostics script; empty on failure.
     QString makeBundle(const QString& name, const QByteArray& script) {
         const QString bundle = bundles_->path() + QLatin1Char('/') + name;
-        if (!writeFile(scriptInBundle(bundle), script))
-            return {};
-        return bundle;
+        return writeFile(scriptInBundle(bundle), script) ? bundle : QString();
     }
 
-    static void pressAndWait(MainInterface& app) {
-        QTest::mouseClick(app.controller().diagnosticsPerformActionButton(), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!app.controller().isGeneratingDiagnostics(), 120000);
+    // The tool's window, shown, running the given bundle's script; its alerts are noted and dismissed.
+    struct Window {
+        MainInterface app;
+        AlertCatcher catcher{&app.window()};
+        DiagnosticsController& controller = app.controller();
+        QPushButton* button = controller.diagnosticsPerformActionButton();
+    };
+    static std::unique_ptr<Window> show(const QString& bundle) {
+        DiagnosticsController::setBundlePathForTesting(bundle);
+        auto window = std::make_unique<Window>();
+        window->controller.awakeFromNib();
+        window->app.window().show();
+        return QTest::qWaitForWindowExposed(&window->app.window()) ? std::move(window) : nullptr;
     }
 
-    static void showWindow(MainInterface& app) {
-        app.controller().awakeFromNib();
-        app.window().show();
-        QVERIFY(QTest::qWaitForWindowExposed(&app.window()));
+    static void pressAndWait(const Window& window) {
+        QTest::mouseClick(window.button, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.controller.isGeneratingDiagnostics(), 120000);
     }
 
 private slots:
@@ -155,27 +159,22 @@ private slots:
             if (loaded != QLatin1String("vantletools.rb"))
                 QVERIFY(QFile::copy(scripts.filePath(loaded),
                                     QFileInfo(scriptInBundle(bundle)).path() + u'/' + loaded));
-        DiagnosticsController::setBundlePathForTesting(bundle);
-        MainInterface app;
-        showWindow(app);
-        DiagnosticsController& controller = app.controller();
-        {
-            AlertCatcher catcher(&app.window()); // a failed run fails the test instead of stopping it
-            pressAndWait(app);
-            QVERIFY(catcher.alerts.isEmpty());
-        }
+        const auto window = show(bundle);
+        QVERIFY(window);
+        DiagnosticsController& controller = window->controller;
+        pressAndWait(*window);
+        QCOMPARE(window->catcher.alerts, QStringList()); // a failed run fails the test instead of stopping it
         const QStringList reports = reportFolderEntries(dataHome());
         QCOMPARE(reports.size(), 1);
-        const QString report = dataHome() + QStringLiteral("/Keyloft 4/Diagnostics/") + reports.first();
-        QTRY_VERIFY(controller.diagnosticsPerformActionButton()->isEnabled());
+        QTRY_VERIFY(window->button->isEnabled());
         QCOMPARE(controller.draggableFileView()->fileName(), reports.first());
         QCOMPARE(controller.fileDataForDraggableFileImageView(controller.draggableFileView())->size(),
-                 QFileInfo(report).size());
+                 QFileInfo(dataHome() + QStringLiteral("/Keyloft 4/Diagnostics/") + reports.first()).size());
 
         // Kept from any real mail client: the press must not run the script again.
         ScopedEnv noDisplay("DISPLAY", std::nullopt);
         ScopedEnv noWayland("WAYLAND_DISPLAY", std::nullopt);
-        QTest::mouseClick(controller.diagnosticsPerformActionButton(), Qt::LeftButton);
+        QTest::mouseClick(window->button, Qt::LeftButton);
         QTest::qWait(300);
         QVERIFY(!controller.isGeneratingDiagnostics());
         QCOMPARE(reportFolderEntries(dataHome()), reports);
@@ -184,11 +183,10 @@ private slots:
     // While the script runs the button is disabled and the spinner turns; the button comes back last, as
     // the mail button, once the icon, the report line, the title and the text have changed.
     void theButtonComesBackLast() {
-        DiagnosticsController::setBundlePathForTesting(makeBundle("gated", recordingScript("gated", true)));
-        MainInterface app;
-        showWindow(app);
-        DiagnosticsController& controller = app.controller();
-        QPushButton* button = controller.diagnosticsPerformActionButton();
+        const auto window = show(makeBundle("gated", recordingScript("gated", true)));
+        QVERIFY(window);
+        DiagnosticsController& controller = window->controller;
+        QPushButton* button = window->button;
         const auto state = [&] {
             const auto flag = [](bool on) { return on ? QStringLiteral("yes") : QStringLiteral("no"); };
             return QStringLiteral("enabled %1, spinning %2, loaded %3 | %4 | %5 | %6 | %7")
@@ -223,11 +221,9 @@ private slots:
     // When the system has no thread to give, the press still makes the report (on the window's thread)
     // instead of ending the tool.
     void aReportComesEvenWithoutAThreadToBeHad() {
-        DiagnosticsController::setBundlePathForTesting(makeBundle("no thread", recordingScript("nothread")));
-        MainInterface app;
-        showWindow(app);
-        QPushButton* button = app.controller().diagnosticsPerformActionButton();
-        AlertCatcher catcher(&app.window());
+        const auto window = show(makeBundle("no thread", recordingScript("nothread")));
+        QVERIFY(window);
+        QPushButton* button = window->button;
         // Every thread started meanwhile is refused: the system cannot give it a stack that large.
         pthread_attr_t usual, huge;
         QVERIFY(::pthread_getattr_default_np(&usual) == 0 && ::pthread_attr_init(&huge) == 0);
@@ -236,9 +232,8 @@ private slots:
         QTest::mouseClick(button, Qt::LeftButton);
         ::pthread_setattr_default_np(&usual);
         QTRY_VERIFY(button->isEnabled());
-        QCOMPARE(button->text(), kMailTitle);
-        QVERIFY(catcher.alerts.isEmpty());
-        QCOMPARE(reportFolderEntries(dataHome()), QStringList{"Keyloft 4 Diagnostics test.zip"});
+        QCOMPARE(QStringList(window->catcher.alerts) << button->text() << reportFolderEntries(dataHome()),
+                 (QStringList{kMailTitle, "Keyloft 4 Diagnostics test.zip"}));
     }
 
     // The script path and its argument reach the script as single, exact words, whatever the bundle's
@@ -263,19 +258,17 @@ private slots:
         ScopedEnv homeEnv("HOME", home.toUtf8());
         const QString bundle = makeBundle(name, recordingScript("exact"));
         QVERIFY(!bundle.isEmpty());
-        DiagnosticsController::setBundlePathForTesting(bundle);
-        MainInterface app;
-        showWindow(app);
-        AlertCatcher catcher(&app.window());
-        pressAndWait(app);
+        const auto window = show(bundle);
+        QVERIFY(window);
+        pressAndWait(*window);
 
-        QVERIFY(catcher.alerts.isEmpty());
+        QCOMPARE(window->catcher.alerts, QStringList());
         QFile record(dataHome() + QStringLiteral("/run-exact.json"));
         QVERIFY(record.open(QIODevice::ReadOnly));
-        const QJsonObject run = QJsonDocument::fromJson(record.readAll()).object();
-        QCOMPARE(run.value("script").toString(), development ? working : scriptInBundle(bundle));
-        QCOMPARE(run.value("argv").toArray(), QJsonArray{QStringLiteral("BUNDLE_PATH=") + bundle});
-        QTRY_VERIFY(app.controller().diagnosticsPerformActionButton()->isEnabled());
+        QCOMPARE(QJsonDocument::fromJson(record.readAll()).object(),
+                 (QJsonObject{{"script", development ? working : scriptInBundle(bundle)},
+                              {"argv", QJsonArray{QStringLiteral("BUNDLE_PATH=") + bundle}}}));
+        QTRY_VERIFY(window->button->isEnabled());
     }
 
     // Every run that leaves no new report shows the alert with the script's own words as plain text (or
@@ -307,7 +300,7 @@ private slots:
         QFETCH(QByteArray, script);
         QFETCH(bool, oldReport);
         QFETCH(QString, message);
-        DiagnosticsController::setBundlePathForTesting(makeBundle(QStringLiteral("failing"), script));
+        const QString bundle = makeBundle(QStringLiteral("failing"), script);
         const QString old = dataHome() + QStringLiteral("/Keyloft 4/Diagnostics/older.zip");
         if (oldReport)
             QVERIFY(writeFile(old, "PK old"));
@@ -319,20 +312,14 @@ private slots:
                 runRubyScriptWaitForResponse(QStringLiteral("x.rb"), std::nullopt).value("err").toString();
             QVERIFY(message.contains(QLatin1String("Ruby cannot be found")));
         }
-        MainInterface app;
-        showWindow(app);
-        DiagnosticsController& controller = app.controller();
-        AlertCatcher catcher(&app.window());
-        pressAndWait(app);
+        const auto window = show(bundle);
+        QVERIFY(window);
+        pressAndWait(*window);
 
-        QTRY_VERIFY(!app.window().isVisible());
-        QCOMPARE(catcher.alerts.size(), 1);
-        const Alert& alert = catcher.alerts.first();
-        QCOMPARE(alert.title, QStringLiteral("Diagnostic script failed."));
-        QCOMPARE(alert.message, message);
-        QCOMPARE(alert.messageFormat, Qt::PlainText);
-        QVERIFY(alert.windowVisible);
-        QVERIFY(controller.diagnosticsPerformActionButton()->text() != kMailTitle);
+        QTRY_VERIFY(!window->app.window().isVisible());
+        QCOMPARE(window->catcher.alerts,
+                 QStringList{"Diagnostic script failed. | " + message + " | plain text | window shown"});
+        QVERIFY(window->button->text() != kMailTitle);
         QCOMPARE(QFileInfo::exists(old), oldReport);
     }
 };

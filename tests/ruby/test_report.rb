@@ -91,23 +91,16 @@ class TestReport < Minitest::Test
     end
 
     # Every character but "/" percent-encoded.
-    def percent(path)
-      path.gsub(%r{[^/]}) { |char| format('%%%02X', char.ord) }
-    end
+    def percent(path) = path.gsub(%r{[^/]}) { |char| format('%%%02X', char.ord) }
   end
 
   def setup
-    @run = self.class.first_run
-    @zip = @run[:out]
+    @zip = (@run = self.class.first_run)[:out]
   end
 
-  def member(name = '*')
-    IO.popen(['unzip', '-p', @zip, name], &:read)
-  end
+  def member(name = '*') = IO.popen(['unzip', '-p', @zip, name], &:read)
 
-  def manifest
-    JSON.parse(member('manifest.json'))
-  end
+  def manifest = JSON.parse(member('manifest.json'))
 
   def test_the_report_is_one_private_valid_archive
     assert @run[:status].success? && @run[:err].empty?, @run[:err] # no warning either, under ruby -w
@@ -146,10 +139,8 @@ class TestReport < Minitest::Test
   # Planted in the vault, settings, database, core dump, a log named like a vault, a foreign log behind
   # a link, the environment, the logs' lines and names; the home folder in its spellings last.
   def test_no_secret_enters_the_report
-    stored = File.binread(@zip)
-    text = member.b
+    stored, text, home = File.binread(@zip), member.b, @run[:home]
     assert_operator text.bytesize, :>, 1000
-    home = @run[:home]
     (CANARIES + [home, home.gsub('/', '\/'), self.class.percent(home)]).each do |secret|
       refute(text.include?(secret.b) || stored.include?(secret.b), secret)
     end
@@ -160,8 +151,7 @@ class TestReport < Minitest::Test
   # greater name).
   def test_a_second_run_makes_a_second_report
     out, _, status = self.class.script(@run[:home], File.join(@run[:home], 'Apps/keyloft'))
-    assert status.success?
-    second = out.strip
+    assert status.success? && (second = out.strip)
     assert_equal 2, Dir.children(File.join(@run[:home], REPORTS)).size # nothing hidden left over either
     first_time = File.mtime(@zip)
     assert File.mtime(second) > first_time || (File.mtime(second) == first_time && second > @zip)

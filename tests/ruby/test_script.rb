@@ -1,9 +1,7 @@
 # frozen_string_literal: true
 #
-# The diagnostics script around redaction: its units (where a log's tail starts, redaction before the
-# cut, the search for logs) and whole runs on a fake home in a process of their own (what the bounds
-# leave out, failures that leave nothing behind, unreadable places, stale temporary files, stuck
-# helpers, signals).
+# The diagnostics script around redaction: its log units, and whole runs on a fake home in a process of
+# their own.
 
 require_relative 'helper'
 require 'fileutils'
@@ -21,8 +19,7 @@ class TestScript < Minitest::Test
   NO_XDG = %w[XDG_DATA_HOME XDG_CONFIG_HOME XDG_STATE_HOME XDG_CACHE_HOME].to_h { |name| [name, nil] }.freeze
 
   def setup
-    @dir = Dir.mktmpdir
-    @home = File.join(@dir, 'home')
+    @home = File.join(@dir = Dir.mktmpdir, 'home')
     FileUtils.mkdir_p(@home)
   end
 
@@ -37,9 +34,9 @@ class TestScript < Minitest::Test
     path
   end
 
-  def tail_of(path)
-    File.open(path, 'rb') { |io| Vantletools::LogTail.new(io, io.size).call }
-  end
+  def tail_of(path) = File.open(path, 'rb') { |io| Vantletools::LogTail.new(io, io.size).call }
+
+  def redacted(rows) = Vantletools::LogCollector.redacted(Vantletools::Redaction::Redactor.new(@dir), rows)
 
   # Runs the script on the fake home in a process of its own: [status, out, err].
   def run_script(environment = {}, prefix: [], **options)
@@ -56,12 +53,12 @@ class TestScript < Minitest::Test
     out.strip
   end
 
-  def member(zip, name)
-    IO.popen(['unzip', '-p', zip, name], &:read)
-  end
+  def member(zip, name) = IO.popen(['unzip', '-p', zip, name], &:read)
 
-  def collector(zip, name)
-    JSON.parse(member(zip, 'manifest.json'))['collectors'].find { |entry| entry['name'] == name }
+  # The outcomes (or another field) of the named collectors in the report's manifest.
+  def collectors(zip, *names, field: 'outcome')
+    entries = JSON.parse(member(zip, 'manifest.json'))['collectors']
+    names.map { |name| entries.find { |entry| entry['name'] == name }[field] }
   end
 
   # The tail starts at a line start (UTF-8 and UTF-16, whatever byte the read starts at); a last line
@@ -69,8 +66,7 @@ class TestScript < Minitest::Test
   def test_a_tail_starts_where_a_line_starts
     filler = "x#{'y' * 98}\n" * 3000
     rows, note = tail_of(write('a.log', "#{filler}token=LateSecret1\nlast line\n"))
-    assert_nil note
-    assert_equal ['token=LateSecret1', 'last line'], rows.last(2)
+    assert_equal [nil, 'token=LateSecret1', 'last line'], [note, *rows.last(2)]
     assert(rows.all? { |row| row.start_with?('x', 'token', 'last') })
 
     utf16 = "\uFEFF#{filler}password=Utf16Secret2\n".encode('UTF-16LE').b
@@ -80,16 +76,14 @@ class TestScript < Minitest::Test
     end
 
     rows, note = tail_of(write('c.log', "#{filler}password=Cut#{'Q' * Bounds::LOG_TAIL_BYTES}Tail3 and more"))
-    assert_equal 1, rows.size
-    assert_match(/longer than the part read/, note)
-    assert_equal ['password=[REDACTED]'], Vantletools::LogCollector.redacted(Vantletools::Redaction::Redactor.new(@dir), rows)
+    assert_equal [1, true], [rows.size, note.include?('longer than the part read')]
+    assert_equal ['password=[REDACTED]'], redacted(rows)
   end
 
   # Redacted whole, then cut: a password whose "@host" falls behind the cut leaves nothing behind.
   def test_lines_are_redacted_before_they_are_cut
     row = "#{'w ' * ((Bounds::LINE_CHARS - 12) / 2)}jo:Hunter2pw@sync.example.com:443"
-    line, = Vantletools::LogCollector.redacted(Vantletools::Redaction::Redactor.new(@dir), [row])
-    assert_gone(line, row, 'Hunter2pw')
+    assert_gone(redacted([row]).first, row, 'Hunter2pw')
   end
 
   # A crowded folder that sorts before the logs uses up the listing, yet the logs are found (not through
@@ -109,8 +103,7 @@ class TestScript < Minitest::Test
     assert_includes summary, '1 folder of ~/Library/Application Support/Keyloft not listed: Logs/'
     assert_operator member(zip, 'folders.txt').scan('Crowd/item-').size, :<=, 1000
     tail = member(zip, 'logs/*-keyloft.log.txt')
-    assert tail.end_with?("LAST\n") && !tail.include?('FIRST-LINE-MARKER'), tail[-200..-1]
-    assert_operator tail.bytesize, :<=, 384 * 1024
+    assert tail.end_with?("LAST\n") && !tail.include?('FIRST-LINE-MARKER') && tail.bytesize <= 384 * 1024, tail[-200..-1]
   end
 
   # A run that cannot write its report says why in one line and leaves everything as it found it.
@@ -126,8 +119,7 @@ class TestScript < Minitest::Test
       prepare&.call
       before = Dir.glob("#{@dir}/**/*", File::FNM_DOTMATCH).sort
       status, out, err = run_script(environment, **options)
-      refute status.success?, message
-      assert_empty out, message
+      assert_equal [false, ''], [status.success?, out], message
       assert_match(/\Avantletools\.rb: [^\n]*#{message}[^\n]*\n\z/, err)
       assert_equal before, Dir.glob("#{@dir}/**/*", File::FNM_DOTMATCH).sort, message
       FileUtils.rm_rf(Dir.children(@dir).map { |name| File.join(@dir, name) })
@@ -148,11 +140,10 @@ class TestScript < Minitest::Test
     File.chmod(0, *locked)
     zip = report({}, prefix: prefix, umask: 0o277)
     File.chmod(0o700, *locked)
-    assert_equal %w[partial partial], [collector(zip, 'folders')['outcome'], collector(zip, 'logs')['outcome']]
+    assert_equal %w[partial partial], collectors(zip, 'folders', 'logs')
     text = member(zip, '*')
-    ['! cannot read Locked/: Permission denied', 'could not be read: Permission denied', 'Vaults/Personal.kvault'].each do |kept|
-      assert_includes text, kept
-    end
+    ['! cannot read Locked/: Permission denied', 'could not be read: Permission denied', 'Vaults/Personal.kvault']
+      .each { |kept| assert_includes text, kept }
     modes = [File.join(@home, '.local/share/Keyloft 4'), File.dirname(zip), zip].map { |path| File.stat(path).mode & 0o777 }
     assert_equal [0o700, 0o700, 0o600], modes
   end
@@ -181,9 +172,9 @@ class TestScript < Minitest::Test
       File.chmod(0o755, write("bin/#{name}", "#!/bin/sh\n#{body}"))
     end
     zip = report({ 'PATH' => "#{@dir}/bin:#{ENV.fetch('PATH')}" })
-    assert_includes collector(zip, 'tool')['notes'], 'xdg-mime was stopped after 3 s'
+    assert_includes collectors(zip, 'tool', field: 'notes').first, 'xdg-mime was stopped after 3 s'
     assert_raises(Errno::ESRCH) { Process.kill(0, File.read(pid_file).to_i) }
-    assert_equal %w[timed\ out ok], [collector(zip, 'folders')['outcome'], collector(zip, 'environment')['outcome']]
+    assert_equal ['timed out', 'ok'], collectors(zip, 'folders', 'environment')
     assert_includes member(zip, 'folders.txt'), 'Vaults/Personal.kvault'
   end
 
