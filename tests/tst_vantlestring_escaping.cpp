@@ -106,11 +106,11 @@ private slots:
         row("decode", "inserted ampersands start one", "&#38;#38;#66;x", "Bx");
         row("decode", "0x prefix, either case", "&#x0x44;&#x0X45;&#xe9;", "DEé");
         // What references that name no character insert.
-        row("decode", "zero, empty, negative, upper-case X", "a&#0;b&#;&#-65;&#X41;",
-            "a" + kFFFD + "b" + kFFFD.repeated(3));
+        row("decode", "zero, empty, negative, upper-case X, no ASCII digit",
+            u"a&#0;b&#;&#-65;&#X41;&#\u0661;"_s, "a" + kFFFD + "b" + kFFFD.repeated(4));
         row("decode", "surrogates do not pair up", "&#xD83D;&#57343;", kFFFD + kFFFD);
         row("decode", "beyond Unicode, low bits an A", "&#x110000;&#x110041;", kFFFD + kFFFD);
-        row("decode", "overflow", "&#99999999999;&#xFFFFFFFFFF;", kFFFD + kFFFD);
+        row("decode", "overflow, hex wrapping to an A", "&#99999999999;&#x10000000000000041;", kFFFD + kFFFD);
         row("decode", "last BMP unit, first and last beyond", "&#xFFFF;&#65536;&#x10FFFF;",
             u"\uFFFF\U00010000\U0010FFFF"_s);
 
