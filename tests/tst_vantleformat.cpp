@@ -28,8 +28,9 @@ private slots:
         QTest::newRow("decimals, a tie rounds to even") << vt_format("%.1f %.2f", 1.25, 0.004) << "1.2 0.00";
         QTest::newRow("unichar, hex byte, percent")
             << vt_format("%C %02X%02X 100%%", 0x25CF, 0x0a, 0xff) << u"● 0AFF 100%"_qs;
-        QTest::newRow("width and left align")
-            << vt_format("[%5s|%-3@|%-4d|%*d]", "ab", u"x"_qs, 7, 4, 9) << "[   ab|x  |7   |   9]";
+        QTest::newRow("width, left align, precision")
+            << vt_format("[%5s|%-3@|%-4d|%*d|%.2@]", "ab", u"x"_qs, 7, 4, 9, u"xyz"_qs)
+            << "[   ab|x  |7   |   9|xy]";
         QTest::newRow("positional") << vt_format("%2$@ %1$@", u"a"_qs, u"b"_qs) << "b a";
         QTest::newRow("non-ASCII format") << vt_format("Größe: %d", 3) << u"Größe: 3"_qs;
         // Malformed formats and missing arguments never read past what they were given.
