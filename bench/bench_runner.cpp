@@ -59,9 +59,11 @@ long statusKiB(const char* field) {
     std::ifstream status("/proc/self/status");
     std::string line;
     const size_t length = std::strlen(field);
-    while (std::getline(status, line) && line.compare(0, length, field) != 0) {
+    while (std::getline(status, line)) {
+        if (line.compare(0, length, field) == 0)
+            return std::stol(line.substr(length + 1));
     }
-    return line.compare(0, length, field) == 0 ? std::stol(line.substr(length + 1)) : -1;
+    return -1;
 }
 
 void resetPeakMemory() {
