@@ -560,14 +560,14 @@ module Vantletools
         words = nil
         segment.each_with_index do |token, index|
           name = token.name
-          spec = OPTIONS[name]
-          next unless spec && (!NEEDS_WORD[name] || (words ||= segment.to_h { |other| [other.text, true] })[NEEDS_WORD[name]])
+          password_options = OPTIONS[name]
+          next unless password_options && (!NEEDS_WORD[name] || (words ||= segment.to_h { |other| [other.text, true] })[NEEDS_WORD[name]])
 
-          option_values(segment, index + 1, spec, WRAPPERS.include?(name), edits)
+          option_values(segment, index + 1, password_options, WRAPPERS.include?(name), edits)
         end
       end
 
-      def option_values(segment, index, spec, wrapper, edits)
+      def option_values(segment, index, password_options, wrapper, edits)
         while index < segment.size
           token = segment[index]
           index += 1
@@ -575,7 +575,7 @@ module Vantletools
           break if token.text == '--' || OPTIONS.key?(token.name)
           break if wrapper && !token.text.start_with?('-') && segment[index - 2].then { |previous| !previous.text.start_with?('-') }
 
-          spec.each do |option, (how, keep)|
+          password_options.each do |option, (how, keep)|
             if token.text == option && how != :attached
               value = segment[index]
               next unless value && !value.operator
