@@ -676,7 +676,7 @@ module Vantletools
       ].freeze
       # Words that make a key secret when they are one of its parts.
       PARTS = %w[
-        pwd pw pass pswd psw pword passw pin pincode otp totp hotp mfa seed recovery auth sig
+        pwd pw pass pswd psw pword passw psk pin pincode otp totp hotp mfa seed recovery auth sig
         signature session sessionid sessid sess cred creds csrf xsrf jwt bearer cvv cvc cvv2 csc
         mdp clave chave chiave jeton jetons cle clé sandi khẩu 비밀 key klucz sleutel anahtar
       ].freeze
@@ -734,7 +734,7 @@ module Vantletools
       # ones in a lowercased copy, the others in their usual cases. Short ones only where a word or a
       # camel-case part starts and ends.
       ASCII_STEMS = %w[
-        pass passw passe passph passc passk pwd pw psw secret token credential cred auth authoriz authoris
+        pass passw passe passph passc passk pwd pw psw psk secret token credential cred auth authoriz authoris
         apikey masterkey privatekey secretkey accesskey authkey signingkey encryptionkey recoverykey
         sig signature sess session cookie pin pincode otp totp hotp mfa seed recover mnemonic csrf xsrf jwt bearer cvv cvc csc key code phrase word kit mdp clave chave chiave jeton cle sandi
         kennwort geheim schluessel zugangs anmelde wiederherstell contrase senha wachtwoord losenord salasana
@@ -771,8 +771,10 @@ module Vantletools
       # Whose or which secret it is, between the key and its separator: up to five words after a
       # preposition ("password for root:", "Password of user bob (old) =", "Passwort des Benutzers bob:",
       # "contraseña de la cuenta de juan:"), then perhaps an aside in brackets; a short aside alone
-      # ("password (again):", "token [prod]:"); a "/word" ("new_password/confirm:") or one word that
-      # qualifies it ("Password again:", "mot de passe maître :"). Bounded, and only before a ":" or
+      # ("password (again):", "token [prod]:"); a "/word" ("new_password/confirm:"); one word known to
+      # qualify it ("Password again:", "mot de passe maître :"), or any one or two words ("parola
+      # d'ordine:", "κωδικός πρόσβασης:"), which count only before a value that does not read as prose
+      # ("Password strength: weak" is prose). Bounded, and only before a ":" or
       # "=" with a blank or a quote after it (not "totp/Keyloft:jo"), or a here-document; words that make it a clause are
       # refused afterwards (see CLAUSE_WORDS).
       # One word of a qualifier: quoted, or a run without blanks, separators and brackets; an apostrophe
@@ -787,7 +789,8 @@ module Vantletools
                       bestätigen|bestätigung|nouveau|nouvelle|ancien|actuel|maître|maitre|principal|confirmer|
                       nuevo|nueva|actual|confirmar|novo|nova|nuovo|nuova|nieuw|oud|ny|nytt|nowe|nowy|новый|текущий|
                       header|value)
-                   (?:[ \t]*#{QUALIFIER_ASIDE})?)|
+                   (?:[ \t]*#{QUALIFIER_ASIDE})?|
+                   (?<loose>\p{L}[\p{L}\p{M}'’\-]{0,30}(?:[ \t]+\p{L}[\p{L}\p{M}'’\-]{0,30})?))|
                    \/[\p{L}\p{N}_\-]{1,24})
                   (?=[ \t]*(?:(?:=(?![=>])|:(?!:)|：|＝)(?:[ \t"'“„«]|\z)|<<[~\-]?["']?[A-Za-z_]))/xio.freeze
       # Words that make what stands between a key and a colon a clause of prose, not a qualifier
@@ -1147,12 +1150,14 @@ module Vantletools
       end
 
       # Skips a qualifier between the key and its separator ("for user bob (old)"), unless its words
-      # read as a clause.
+      # read as a clause. Answers :loose for words not known to qualify a key (see QUALIFIER).
       def qualifier?(scanner)
         start = scanner.pos
         length = scanner.skip(QUALIFIER)
         return false unless length
-        return true unless scanner.string.byteslice(start, length).downcase.scan(/\p{L}+/).any? { |word| CLAUSE_WORDS[word] }
+        unless scanner.string.byteslice(start, length).downcase.scan(/\p{L}+/).any? { |word| CLAUSE_WORDS[word] }
+          return scanner[:loose] ? :loose : true
+        end
 
         scanner.pos = start
         false
@@ -1191,7 +1196,7 @@ module Vantletools
                 else scanner.scan(/.*/).to_s
                 end
         value = value.sub(/\s+\z/, '')
-        return [nil, nil] if value.empty? || (key.qualified && key.weak && prose?(value))
+        return [nil, nil] if value.empty? || (key.qualified && (key.weak || key.qualified == :loose) && prose?(value))
 
         # "Authorization: Digest username="bob"," goes on in the deeper indented lines that follow.
         folded = key.kind == :authorization && value.end_with?(',') ? indentation(line) : nil
