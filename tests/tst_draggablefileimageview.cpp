@@ -130,8 +130,8 @@ private slots:
         const auto names =
             f.view.namesOfPromisedFilesDroppedAtDestination(QUrl::fromLocalFile(folder.path()));
         QCOMPARE(names.value_or(QStringList{"<none>"}), QStringList{"Diag.zip"});
-        QCOMPARE(fileBytes(target), QByteArray("short"));
-        QCOMPARE(fileBytes(folder.filePath("old")), QByteArray(4096, 'x'));
+        QCOMPARE(readFile(target), QByteArray("short"));
+        QCOMPARE(readFile(folder.filePath("old")), QByteArray(4096, 'x'));
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
     }
 

@@ -31,11 +31,6 @@ QStringList messagesOf(const QByteArray& text) {
     return messages;
 }
 
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 } // namespace
 
 class TestDRLogger : public QObject {

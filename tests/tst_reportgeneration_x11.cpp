@@ -123,8 +123,8 @@ private slots:
         verifyCleanEnd(app);
 
         QCOMPARE(QFileInfo(pasted).permissions() & 0x7777, QFileDevice::Permissions(0x6600)); // 0600
-        QVERIFY(!fileBytes(report).isEmpty());
-        QCOMPARE(fileBytes(pasted), fileBytes(report));
+        QVERIFY(!readFile(report).isEmpty());
+        QCOMPARE(readFile(pasted), readFile(report));
     }
 
     // Quitting while the script runs ends the script too: nothing is left running without the tool.

@@ -70,7 +70,7 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
 )",
                                           path, QString::fromUtf8(kStored), kPackedName,
                                           QString::fromUtf8(kPacked), QString::number(kZeros)});
-        zip_ = fileBytes(path);
+        zip_ = readFile(path);
         QVERIFY(zip_.contains(kStored));
     }
 
@@ -211,7 +211,7 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
         // A damaged report, newer than the good one, is what the preview reads next time.
         QFile damaged(QFileInfo(report).path() + u"/zz damaged.zip"_qs);
         QVERIFY(damaged.open(QIODevice::WriteOnly) &&
-                damaged.write(fileBytes(report).left(QFileInfo(report).size() / 2)) > 0);
+                damaged.write(readFile(report).left(QFileInfo(report).size() / 2)) > 0);
         QVERIFY(
             damaged.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
         damaged.close();

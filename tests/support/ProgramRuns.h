@@ -2,6 +2,8 @@
 
 // Running the tool's programs as a fresh user, and the scratch files around them, for the test programs.
 
+#include "TestSupport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -39,12 +41,6 @@ inline QProcessEnvironment freshUserEnvironment(const QString& home) {
     env.insert(QStringLiteral("HOME"), home);
     env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
     return env;
-}
-
-// The whole file, or `missing` when it cannot be read.
-inline QByteArray readFile(const QString& path, const QByteArray& missing = "<missing>") {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : missing;
 }
 
 // Writes the file, and the folders it needs, with these permissions; false when a step fails.

@@ -16,10 +16,10 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
-// The file's bytes; empty when it cannot be read.
-inline QByteArray fileBytes(const QString& path) {
+// The whole file, or `missing` when it cannot be read.
+inline QByteArray readFile(const QString& path, const QByteArray& missing = {}) {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : missing;
 }
 
 // Switches the C library and Qt to a user locale (as QCoreApplication does from LANG) and back.
