@@ -771,10 +771,8 @@ module Vantletools
       # Whose or which secret it is, between the key and its separator: up to five words after a
       # preposition ("password for root:", "Password of user bob (old) =", "Passwort des Benutzers bob:",
       # "contraseña de la cuenta de juan:"), then perhaps an aside in brackets; a short aside alone
-      # ("password (again):", "token [prod]:"); a "/word" ("new_password/confirm:"); one word known to
-      # qualify it ("Password again:", "mot de passe maître :"), or any one or two words ("parola
-      # d'ordine:", "κωδικός πρόσβασης:"), which count only before a value that does not read as prose
-      # ("Password strength: weak" is prose). Bounded, and only before a ":" or
+      # ("password (again):", "token [prod]:"); a "/word" ("new_password/confirm:") or one word that
+      # qualifies it ("Password again:", "mot de passe maître :"). Bounded, and only before a ":" or
       # "=" with a blank or a quote after it (not "totp/Keyloft:jo"), or a here-document; words that make it a clause are
       # refused afterwards (see CLAUSE_WORDS).
       # One word of a qualifier: quoted, or a run without blanks, separators and brackets; an apostrophe
@@ -789,10 +787,15 @@ module Vantletools
                       bestätigen|bestätigung|nouveau|nouvelle|ancien|actuel|maître|maitre|principal|confirmer|
                       nuevo|nueva|actual|confirmar|novo|nova|nuovo|nuova|nieuw|oud|ny|nytt|nowe|nowy|новый|текущий|
                       header|value)
-                   (?:[ \t]*#{QUALIFIER_ASIDE})?|
-                   (?<loose>\p{L}[\p{L}\p{M}'’\-]{0,30}(?:[ \t]+\p{L}[\p{L}\p{M}'’\-]{0,30})?))|
+                   (?:[ \t]*#{QUALIFIER_ASIDE})?)|
                    \/[\p{L}\p{N}_\-]{1,24})
                   (?=[ \t]*(?:(?:=(?![=>])|:(?!:)|：|＝)(?:[ \t"'“„«]|\z)|<<[~\-]?["']?[A-Za-z_]))/xio.freeze
+      # Any one or two words after a key that begins a line, as a field's label does ("parola d'ordine:",
+      # "κωδικός πρόσβασης:"); they count only before a value that does not read as prose ("Password
+      # strength: weak" is prose).
+      LOOSE_QUALIFIER = /[ \t]+\p{L}[\p{L}\p{M}'’\-]{0,30}(?:[ \t]+\p{L}[\p{L}\p{M}'’\-]{0,30})?
+                        (?=[ \t]*(?:=(?![=>])|:(?!:)|：|＝)(?:[ \t"'“„«]|\z))/x.freeze
+      LABEL_START = /\A[ \t\-*•>#]*\z/.freeze
       # Words that make what stands between a key and a colon a clause of prose, not a qualifier
       # ("password for user bob was rejected: too short"): verbs, negations and conjunctions.
       CLAUSE_WORDS = %w[is are was were be been being am has have had would shall should can could might must
@@ -1112,7 +1115,7 @@ module Vantletools
           key.subscript = true
         end
         scanner.skip(/[ \t]*\]/) if key.subscript # "ENV['API_TOKEN'] = …", "config[:password] = …"
-        key.qualified = %i[secret authorization].include?(key.kind) && !key.flag && !name && qualifier?(scanner)
+        key.qualified = %i[secret authorization].include?(key.kind) && !key.flag && !name && qualifier?(scanner, key)
         blanks = scanner.skip(BLANKS).to_i
         # A here-document with no separator before it ("api_key <<EOT", "password <<-'END'").
         return [nil, scanner[2]] if scanner.check(HEREDOC) && terminator?(scanner[1], scanner[2])
@@ -1150,17 +1153,23 @@ module Vantletools
       end
 
       # Skips a qualifier between the key and its separator ("for user bob (old)"), unless its words
-      # read as a clause. Answers :loose for words not known to qualify a key (see QUALIFIER).
-      def qualifier?(scanner)
+      # read as a clause. Answers :loose for words not known to qualify a key (see LOOSE_QUALIFIER).
+      def qualifier?(scanner, key)
         start = scanner.pos
         length = scanner.skip(QUALIFIER)
+        loose = !length && label?(scanner.string, key) && (length = scanner.skip(LOOSE_QUALIFIER))
         return false unless length
         unless scanner.string.byteslice(start, length).downcase.scan(/\p{L}+/).any? { |word| CLAUSE_WORDS[word] }
-          return scanner[:loose] ? :loose : true
+          return loose ? :loose : true
         end
 
         scanner.pos = start
         false
+      end
+
+      # Whether the key begins its line, after at most a little indentation or a list's bullet.
+      def label?(line, key)
+        key.start <= 16 && line.byteslice(0, key.start).match?(LABEL_START)
       end
 
       # Whether the word after the key makes it longer ("secret key", "pass phrase").
