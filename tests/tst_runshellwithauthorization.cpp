@@ -62,7 +62,7 @@ class TestRunShellWithAuthorization : public QObject {
     // The scratch file as one word of a shell command line.
     [[nodiscard]] QString quoted(const char* name) const { return '\'' + path(name) + '\''; }
 
-    [[nodiscard]] QByteArray contents(const char* name) const { return readFile(path(name)); }
+    [[nodiscard]] QByteArray contents(const char* name) const { return readFile(path(name), "<missing>"); }
 
     [[nodiscard]] RunShellWithAuthorizationServices services(const QString& askpass, Variable temporary = {},
                                                              Variable home = {}) const {
