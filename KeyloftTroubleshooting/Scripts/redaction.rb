@@ -454,6 +454,16 @@ module Vantletools
         %w[smbclient rpcclient smbcacls smbget].to_h { |name| [name, SMB] },
         %w[docker podman nerdctl helm buildah skopeo].to_h { |name| [name, REGISTRY_LOGIN] }
       ).freeze
+      # Programs that take a secret as a plain word after their options: [what must be there (a
+      # subcommand, or a one-letter option that may be bundled: "-b" in "-cb"), nil for nothing; the
+      # first of the words after that which is the secret, :last for the last word]. Every word from
+      # it on is masked: "htpasswd -b file jo X", "rabbitmqctl add_user jo X", "openssl passwd -6 X",
+      # "wpa_passphrase MyNet X".
+      OPERANDS = {
+        'htpasswd' => ['-b', :last], 'mosquitto_passwd' => ['-b', :last],
+        'rabbitmqctl' => [%w[add_user change_password authenticate_user], 1],
+        'openssl' => [%w[passwd], 0], 'mkpasswd' => [nil, 0], 'wpa_passphrase' => [nil, 1]
+      }.freeze
       # Registry tools take "-p" as a password only when they log in ("docker run -p 80:80" is a port).
       NEEDS_WORD = %w[docker podman nerdctl helm buildah skopeo].to_h { |name| [name, 'login'] }.freeze
       # Programs that run another program: their options end at its name ("sshpass -p X ssh -p 22").
@@ -471,7 +481,7 @@ module Vantletools
       # Substrings a line must hold to be looked at (see Triggers).
       NEEDLES = %w[sshpass mysql maria zip 7z rar openssl ldap redis curl lftp sqlcmd bcp ipmitool ssh-keygen keytool
                    useradd usermod freerdp mongo snmp smb rpcclient docker podman nerdctl helm buildah skopeo sudo
-                   passwd kinit cryptsetup gpg -stdin <<<].freeze
+                   passwd kinit cryptsetup gpg rabbitmqctl wpa_passphrase -stdin <<<].freeze
       ANYWHERE = %w[passwd freerdp -stdin <<<].freeze
       WORD = /(?:'[^']*'?|"(?:[^"\\]|\\.)*"?|\\.|[^\s'"\\|;&<>()`])+/.freeze
       OPERATOR = /\|\||\||&&|;|&|\(|\)|`|<<<|<<-?|\d?[<>]+&?\d?/.freeze
@@ -515,6 +525,7 @@ module Vantletools
         terminator = nil
         segments(found).each_cons(2) do |(before, joint), (segment, _)|
           options(segment, edits)
+          operands(segment, edits)
           next unless stdin?(segment)
 
           user = segment.any? { |token| USER_INPUT.include?(token.name) }
@@ -591,6 +602,29 @@ module Vantletools
         end
       end
 
+      # The secret words of each program in the command that takes one as a plain word (see OPERANDS).
+      def operands(segment, edits)
+        segment.each_with_index do |token, index|
+          trigger, first = OPERANDS[token.name]
+          next unless first
+
+          words = segment[(index + 1)..-1].take_while { |word| !word.operator }
+          at = trigger ? words.index { |word| trigger_word?(word.text, trigger) } : -1
+          next unless at
+
+          secrets = words[(at + 1)..-1].reject { |word| word.text.start_with?('-') }
+          secrets = first == :last ? secrets.last(1) : secrets.drop(first)
+          secrets.each { |word| edits << masked(word, word.start, nil) }
+        end
+      end
+
+      # A subcommand among words, or a one-letter option alone or bundled with others ("-b", "-nb").
+      def trigger_word?(word, trigger)
+        return trigger.include?(word) if trigger.is_a?(Array)
+
+        word == trigger || word.match?(/\A-[A-Za-z]{2,8}\z/) && word.include?(trigger[1])
+      end
+
       # The edit that masks a word's value: the quotes around it and the part keep names kept; nil
       # when the part keep requires is not there.
       def masked(token, start, keep, required = true)
@@ -610,7 +644,8 @@ module Vantletools
         segment.each_with_index.any? do |token, index|
           next true if STDIN_FLAGS.include?(token.text)
 
-          flags = STDIN[token.name]
+          # Any program named for a password reads it when fed ("vncpasswd -f <<< X").
+          flags = STDIN.fetch(token.name) { token.name.to_s.include?('passwd') ? [] : nil }
           next false if !flags || seen[token.name]
 
           seen[token.name] = true
@@ -652,6 +687,33 @@ module Vantletools
           end
         end
         terminator
+      end
+    end
+
+    # -------------------------------------------------------------------------------------------------
+    # SQL statements
+
+    # SQL gives a user's password after words that name no key: "IDENTIFIED BY 'X'", "IDENTIFIED WITH
+    # caching_sha2_password BY 'X'", "IDENTIFIED BY PASSWORD '*hash'", Oracle's unquoted "IDENTIFIED BY
+    # X". The value is masked and its quotes kept. ("PASSWORD('X')" is a call: the key layer's.) An
+    # unquoted plain word counts only in a statement ("CREATE USER scott IDENTIFIED BY tiger"), not in
+    # prose ("the disk identified by serial 1234").
+    module Sql
+      NEEDLE = 'identified'
+      STATEMENT = /\b(?:create|alter|grant|connect)\b/i.freeze
+      VALUE = /(\bidentified[ \t]+(?:(?:with|via)[ \t]+[\w"'`]{1,64}[ \t]+)?(?:by|as|using)[ \t]+(?:password[ \t]+)?)
+               ('(?:[^'\\]|\\.)*'?|"(?:[^"\\]|\\.)*"?|`[^`]*`?|(?>[^\s;,()'"`]+)(?!\())/xi.freeze
+
+      module_function
+
+      def call(line)
+        line.gsub(VALUE) do
+          match = Regexp.last_match
+          lead, value = match.captures
+          quote = value[0] if value.length > 1 && value[0] == value[-1] && %w[' " `].include?(value[0])
+          secret = value != MASK && (quote || KeyValue.value_like?(value) || line[0, match.begin(0)].match?(STATEMENT))
+          secret ? "#{lead}#{quote}#{MASK}#{quote}" : match[0]
+        end
       end
     end
 
@@ -1134,7 +1196,7 @@ module Vantletools
           [nil, nil]
         elsif key.inside
           inside_edit(line, key)
-        elsif key.quote && scanner.check(/[ \t]*,/)
+        elsif (key.quote || pair_opened?(line, key)) && scanner.check(/[ \t]*,/)
           [pair_value(line, scanner, key), nil]
         elsif element?(line, scanner, key)
           [element_value(line, scanner, key), nil]
@@ -1142,7 +1204,7 @@ module Vantletools
           [call_value(scanner, key), nil]
         elsif blanks.positive? && (linked = linked_value(scanner, key))
           [linked, nil]
-        elsif blanks.positive? && key.strong
+        elsif blanks.positive? && (key.strong || (!name && setting_line?(line, scanner, key)))
           [spaced_value(line, scanner, key, name), nil]
         elsif line.byteslice(key.start, key.stop - key.start).match?(UNSPACED)
           [unspaced_value(line, scanner, key), nil]
@@ -1378,6 +1440,18 @@ module Vantletools
         start = scanner.pos
         quoted = quoted_value(scanner, key.kind)
         quoted ? [start, scanner.pos, quoted] : (scanner.pos = start; nil)
+      end
+
+      # An unquoted key that opens a pair: Erlang's "{password, "X"}", Elixir's "{:password, "X"}".
+      def pair_opened?(line, key)
+        text_before(line, key.start, [0, key.start - 8].max).match?(/[{(\[][ \t]*:?\z/)
+      end
+
+      # A line of a setting's name and one word, as redis, hostapd or keepalived configurations hold
+      # them ("psk walnut2024", "auth_pass X"): the word is the value even after a weak key, when it
+      # looks like one.
+      def setting_line?(line, scanner, key)
+        line.byteslice(0, key.start).match?(/\A[ \t]*\z/) && scanner.check(/\S+[ \t]*\z/)
       end
 
       # <password>value</password>, <entry key="password">value</entry>, plist <key>…</key><string>.
@@ -2055,6 +2129,7 @@ module Vantletools
         @schemes = lines_holding(Structure::SCHEMES, lower)
         @prefixes = lines_holding(Shape::PREFIXES, bytes)
         @commands = lines_holding(CommandLine::NEEDLES, lower) { |at, stop| command_word?(lower, at, stop) }
+        @statements = lines_holding([Sql::NEEDLE], lower)
       end
 
       # The stems line index holds.
@@ -2072,6 +2147,10 @@ module Vantletools
 
       def command?(index)
         @commands.key?(index)
+      end
+
+      def statement?(index)
+        @statements.key?(index)
       end
 
       private
@@ -2179,6 +2258,7 @@ module Vantletools
           text = Encoded.call(text, triggers.stems(index), triggers.scheme?(index))
         end
         text, heredoc = CommandLine.call(text) if triggers.command?(index)
+        text = Sql.call(text) if triggers.statement?(index)
         text = Structure.call(text, triggers.scheme?(index))
         text, yaml = KeyValue.call(text, name: name, stems: triggers.stems(index))
         yaml ||= heredoc
