@@ -736,6 +736,10 @@ module Vantletools
         バックアップコード リカバリーコード リカバリコード 復旧コード セキュリティコード 인증코드 인증번호 복구코드
         백업코드 보안코드
       ].freeze
+      # Endings that make a key secret when a name runs into them without a break ("sshpass", "bindpw",
+      # "requirepass", "userpwd"), and the words that end so but name no secret (sudo's askpass is a program).
+      SUFFIXES = %w[pass pw pwd].freeze
+      NOT_SUFFIXED = %w[bypass compass encompass overpass underpass trespass surpass askpass].freeze
       # Words that make a key secret when they are one of its parts.
       PARTS = %w[
         pwd pw pass pswd psw pword passw psk pin pincode otp totp hotp mfa seed recovery auth sig
@@ -788,7 +792,7 @@ module Vantletools
                        безопасн доступ].freeze
       # Keys whose value may follow after plain whitespace ("password hunter2"); only when the value
       # looks like one.
-      STRONG = /pass(?:w|phrase|code)|paßwort|pwd|pw\z|secret|token|\Apin\z|otp|mnemonic|kennwort|geheim|contrase|senha|
+      STRONG = /pass(?:w|phrase|code)|paßwort|pwd|pw\z|psk\z|secret|token|\Apin\z|otp|mnemonic|kennwort|geheim|contrase|senha|
                 wachtwoord|salasana|passord|heslo|has[łl]o|jelsz|[şs]ifre|пароль|секрет|密|口令|パスワード|
                 비밀번호|암호/x.freeze
 
@@ -970,10 +974,11 @@ module Vantletools
       def whole_part?(bytes, lower, start, stop)
         return true if stop - start > 4 || !bytes.byteslice(start, stop - start).ascii_only?
 
+        suffix = SUFFIXES.include?(lower.byteslice(start, stop - start))
         stop += 1 if lower.getbyte(stop) == 115 && !lower_letter?(lower.getbyte(stop + 1)) # plural "s"
         starts = start.zero? || !lower_letter?(lower.getbyte(start - 1)) || upper_letter?(bytes.getbyte(start))
         ends = stop >= lower.bytesize || !lower_letter?(lower.getbyte(stop)) || upper_letter?(bytes.getbyte(stop))
-        starts && ends
+        (starts || suffix) && ends
       end
 
       def lower_letter?(byte)
@@ -1106,7 +1111,7 @@ module Vantletools
       def secret_part(parts, context)
         offset = context.size - parts.size
         parts.each_with_index do |part, index|
-          return index if INSIDE.any? { |word| part.include?(word) }
+          return index if INSIDE.any? { |word| part.include?(word) } || suffixed?(part)
 
           at = offset + index
           next if FLAG_STRONG.include?(part) && at.positive? && NOT_SECRET_HEADS.include?(context[at - 1])
@@ -1124,6 +1129,11 @@ module Vantletools
       def head_after(words)
         index = words.index { |word| !LINKING_WORDS.include?(word) }
         index if index && AFTER_HEADS.any? { |start| words[index].start_with?(start) }
+      end
+
+      def suffixed?(part)
+        SUFFIXES.any? { |suffix| part.length > suffix.length + 1 && part.end_with?(suffix) } &&
+          !NOT_SUFFIXED.include?(part)
       end
 
       # Whether the part at index has a head before it ("api key", "one-time code").
