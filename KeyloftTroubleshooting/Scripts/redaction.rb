@@ -458,11 +458,12 @@ module Vantletools
       # subcommand, or a one-letter option that may be bundled: "-b" in "-cb"), nil for nothing; the
       # first of the words after that which is the secret, :last for the last word]. Every word from
       # it on is masked: "htpasswd -b file jo X", "rabbitmqctl add_user jo X", "openssl passwd -6 X",
-      # "wpa_passphrase MyNet X".
+      # "wpa_passphrase MyNet X", "smbclient //host/share X" (the word after the share).
       OPERANDS = {
         'htpasswd' => ['-b', :last], 'mosquitto_passwd' => ['-b', :last],
         'rabbitmqctl' => [%w[add_user change_password authenticate_user], 1],
-        'openssl' => [%w[passwd], 0], 'mkpasswd' => [nil, 0], 'wpa_passphrase' => [nil, 1]
+        'openssl' => [%w[passwd], 0], 'mkpasswd' => [nil, 0], 'wpa_passphrase' => [nil, 1],
+        'smbclient' => [%r{\A["']?//}, 0], 'convertto-securestring' => [nil, 0]
       }.freeze
       # Registry tools take "-p" as a password only when they log in ("docker run -p 80:80" is a port).
       NEEDS_WORD = %w[docker podman nerdctl helm buildah skopeo].to_h { |name| [name, 'login'] }.freeze
@@ -481,7 +482,7 @@ module Vantletools
       # Substrings a line must hold to be looked at (see Triggers).
       NEEDLES = %w[sshpass mysql maria zip 7z rar openssl ldap redis curl lftp sqlcmd bcp ipmitool ssh-keygen keytool
                    useradd usermod freerdp mongo snmp smb rpcclient docker podman nerdctl helm buildah skopeo sudo
-                   passwd kinit cryptsetup gpg rabbitmqctl wpa_passphrase -stdin <<<].freeze
+                   passwd kinit cryptsetup gpg rabbitmqctl wpa_passphrase convertto-securestring -stdin <<<].freeze
       ANYWHERE = %w[passwd freerdp -stdin <<<].freeze
       WORD = /(?:'[^']*'?|"(?:[^"\\]|\\.)*"?|\\.|[^\s'"\\|;&<>()`])+/.freeze
       OPERATOR = /\|\||\||&&|;|&|\(|\)|`|<<<|<<-?|\d?[<>]+&?\d?/.freeze
@@ -618,9 +619,11 @@ module Vantletools
         end
       end
 
-      # A subcommand among words, or a one-letter option alone or bundled with others ("-b", "-nb").
+      # A subcommand among words, a word of a shape, or a one-letter option alone or bundled with
+      # others ("-b", "-nb").
       def trigger_word?(word, trigger)
         return trigger.include?(word) if trigger.is_a?(Array)
+        return trigger.match?(word) if trigger.is_a?(Regexp)
 
         word == trigger || word.match?(/\A-[A-Za-z]{2,8}\z/) && word.include?(trigger[1])
       end
@@ -725,7 +728,7 @@ module Vantletools
       INSIDE = %w[
         password passwort paßwort passwd passphrase passcode passkey secret token credential mnemonic apikey
         privatekey masterkey secretkey accesskey authkey signingkey encryptionkey recoverykey
-        kennwort geheim schlüssel schluessel zugangsdaten anmeldedaten wiederherstellung
+        authtok kennwort geheim schlüssel schluessel zugangsdaten anmeldedaten wiederherstellung
         contraseña contrasena contrasenya senha wachtwoord lösenord losenord salasana adgangskode
         passord heslo hasło haslo jelszó jelszo şifre sifre parola lozinka geslo secrète
         пароль секрет токен ключ 密码 密碼 口令 密钥 密鑰 金鑰 私钥 私鑰 令牌 パスワード 暗証番号
@@ -801,7 +804,7 @@ module Vantletools
       # camel-case part starts and ends.
       ASCII_STEMS = %w[
         pass passw passe passph passc passk pwd pw psw psk secret token credential cred auth authoriz authoris
-        apikey masterkey privatekey secretkey accesskey authkey signingkey encryptionkey recoverykey
+        apikey masterkey privatekey secretkey accesskey authkey signingkey encryptionkey recoverykey authtok
         sig signature sess session cookie pin pincode otp totp hotp mfa seed recover mnemonic csrf xsrf jwt bearer cvv cvc csc key code phrase word kit mdp clave chave chiave jeton cle sandi
         kennwort geheim schluessel zugangs anmelde wiederherstell contrase senha wachtwoord losenord salasana
         adgangskode passord heslo haslo jelsz sifre parola lozinka geslo privee codigo codice kod kodu klucz
@@ -1492,6 +1495,9 @@ module Vantletools
           return [start, scanner.pos, quoted]
         end
 
+        # Options between a setting and its value ("rootpw --plaintext X", as a kickstart file has it).
+        scanner.skip(/(?:--[a-z][a-z\-]{1,30}[ \t]+){1,2}(?=[^\s\-])/) unless key.flag || name
+        value_start = scanner.pos
         word = scanner.scan(name ? /.+/ : SHELL_WORD).to_s
         judged = (name ? word[SHELL_WORD].to_s.sub(/\.[A-Za-z0-9]{1,5}\z/, '') : word).sub(/[.,;:!?)\]]+\z/, '')
         return (scanner.pos = start; nil) if word.empty? || judged == MASK
@@ -1501,7 +1507,7 @@ module Vantletools
           scanner.pos = start
           return nil
         end
-        [start, scanner.pos, masked(word, key.kind)]
+        [value_start, scanner.pos, masked(word, key.kind)]
       end
 
       # The value of a flag: always after a strong key ("--password x"); after a weak one
