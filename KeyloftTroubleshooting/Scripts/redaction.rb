@@ -526,7 +526,6 @@ module Vantletools
         terminator = nil
         segments(found).each_cons(2) do |(before, joint), (segment, _)|
           options(segment, edits)
-          operands(segment, edits)
           next unless stdin?(segment)
 
           user = segment.any? { |token| USER_INPUT.include?(token.name) }
@@ -567,11 +566,13 @@ module Vantletools
         list << [current, nil]
       end
 
-      # The values of the secret options of each known program in the command.
+      # The values of the secret options, and the secret words, of each known program in the command.
       def options(segment, edits)
         words = nil
         segment.each_with_index do |token, index|
           name = token.name
+          operands = OPERANDS[name]
+          operands(segment, index, operands, edits) if operands
           password_options = OPTIONS[name]
           next unless password_options && (!NEEDS_WORD[name] || (words ||= segment.to_h { |other| [other.text, true] })[NEEDS_WORD[name]])
 
@@ -603,20 +604,16 @@ module Vantletools
         end
       end
 
-      # The secret words of each program in the command that takes one as a plain word (see OPERANDS).
-      def operands(segment, edits)
-        segment.each_with_index do |token, index|
-          trigger, first = OPERANDS[token.name]
-          next unless first
+      # The secret words of the program at index, which takes one as a plain word (see OPERANDS): up to
+      # the next such program, so that a line of many costs no more.
+      def operands(segment, index, (trigger, first), edits)
+        words = segment[(index + 1)..-1].take_while { |word| !word.operator && !OPERANDS.key?(word.name) }
+        at = trigger ? words.index { |word| trigger_word?(word.text, trigger) } : -1
+        return unless at
 
-          words = segment[(index + 1)..-1].take_while { |word| !word.operator }
-          at = trigger ? words.index { |word| trigger_word?(word.text, trigger) } : -1
-          next unless at
-
-          secrets = words[(at + 1)..-1].reject { |word| word.text.start_with?('-') }
-          secrets = first == :last ? secrets.last(1) : secrets.drop(first)
-          secrets.each { |word| edits << masked(word, word.start, nil) }
-        end
+        secrets = words[(at + 1)..-1].reject { |word| word.text.start_with?('-') }
+        secrets = first == :last ? secrets.last(1) : secrets.drop(first)
+        secrets.each { |word| edits << masked(word, word.start, nil) }
       end
 
       # A subcommand among words, a word of a shape, or a one-letter option alone or bundled with
@@ -742,6 +739,7 @@ module Vantletools
       # Endings that make a key secret when a name runs into them without a break ("sshpass", "bindpw",
       # "requirepass", "userpwd"), and the words that end so but name no secret (sudo's askpass is a program).
       SUFFIXES = %w[pass pw pwd].freeze
+      SETTING_AFTER = '=:"\'`[]'.bytes.freeze
       NOT_SUFFIXED = %w[bypass compass encompass overpass underpass trespass surpass askpass].freeze
       # Words that make a key secret when they are one of its parts.
       PARTS = %w[
@@ -848,8 +846,11 @@ module Vantletools
       # ("l'utilisateur") or a URL's "://" may stand inside it.
       QUALIFIER_WORD = %q{(?:'[^'\n]{1,80}'|"[^"\n]{1,80}"|[^\s=:()\[\]'"](?:[^\s=:()\[\]"]|://){0,79})}
       QUALIFIER_ASIDE = %q{(?:\([^()\n"'`]{1,40}\)|\[[^\[\]\n"'`]{1,40}\])}
-      QUALIFIER = /(?:[ \t]+(?:(?:for|of|on|to|für|fuer|von|vom|des|der|de|del|della|du|pour|para|per|di|da|do|voor|van|för|til|
-                              dla|для|от|на)
+      QUALIFIER_PREPOSITION = %q{(?:for|of|on|to|für|fuer|von|vom|des|der|de|del|della|du|pour|para|per|di|da|do|voor|van|
+                                   för|til|dla|для|от|на)}
+      # A separator with a blank or a quote after it, or a here-document.
+      QUALIFIER_END = %q{(?=[ \t]*(?:(?:=(?![=>])|:(?!:)|：|＝)(?:[ \t"'“„«]|\z)|<<[~\-]?["']?[A-Za-z_]))}
+      QUALIFIER = /(?:[ \t]+(?:#{QUALIFIER_PREPOSITION}
                    (?:[ \t]+#{QUALIFIER_WORD}){1,5}(?:[ \t]*#{QUALIFIER_ASIDE})?|
                    #{QUALIFIER_ASIDE}|
                    (?:again|confirm|confirmation|repeat|retype|verify|new|old|current|neu|alt|aktuell|wiederholen|
@@ -858,7 +859,11 @@ module Vantletools
                       header|value)
                    (?:[ \t]*#{QUALIFIER_ASIDE})?)|
                    \/[\p{L}\p{N}_\-]{1,24})
-                  (?=[ \t]*(?:(?:=(?![=>])|:(?!:)|：|＝)(?:[ \t"'“„«]|\z)|<<[~\-]?["']?[A-Za-z_]))/xio.freeze
+                  #{QUALIFIER_END}/xio.freeze
+      # A label's longer qualifier ("Password for the admin user of the main database server:"): up to
+      # twelve words, for a key that begins its line, before a value that does not read as prose.
+      LABEL_QUALIFIER = /[ \t]+#{QUALIFIER_PREPOSITION}(?:[ \t]+#{QUALIFIER_WORD}){6,12}(?:[ \t]*#{QUALIFIER_ASIDE})?
+                         #{QUALIFIER_END}/xio.freeze
       # Any one or two words after a key that begins a line, as a field's label does ("parola d'ordine:",
       # "κωδικός πρόσβασης:"); they count only before a value that does not read as prose ("Password
       # strength: weak" is prose).
@@ -977,11 +982,26 @@ module Vantletools
       def whole_part?(bytes, lower, start, stop)
         return true if stop - start > 4 || !bytes.byteslice(start, stop - start).ascii_only?
 
-        suffix = SUFFIXES.include?(lower.byteslice(start, stop - start))
-        stop += 1 if lower.getbyte(stop) == 115 && !lower_letter?(lower.getbyte(stop + 1)) # plural "s"
         starts = start.zero? || !lower_letter?(lower.getbyte(start - 1)) || upper_letter?(bytes.getbyte(start))
-        ends = stop >= lower.bytesize || !lower_letter?(lower.getbyte(stop)) || upper_letter?(bytes.getbyte(stop))
-        (starts || suffix) && ends
+        return false unless starts || setting_suffix?(lower, start, stop)
+
+        stop += 1 if lower.getbyte(stop) == 115 && !lower_letter?(lower.getbyte(stop + 1)) # plural "s"
+        stop >= lower.bytesize || !lower_letter?(lower.getbyte(stop)) || upper_letter?(bytes.getbyte(stop))
+      end
+
+      # An ending of a name ("sshpass", "bindpw") counts where a setting stands: before a separator, a
+      # quote or a subscript, as an option, or as a line's first word ("requirepass X"); elsewhere the
+      # name is a program's ("sshpass -p X" is the command line layer's).
+      def setting_suffix?(lower, start, stop)
+        return false unless SUFFIXES.include?(lower.byteslice(start, stop - start))
+
+        after = lower.getbyte(stop)
+        return true if after.nil? || SETTING_AFTER.include?(after)
+
+        head = start - 1
+        head -= 1 while head >= 0 && start - head < 48 && ascii_ident_byte?(lower.getbyte(head))
+        head -= 1 while head >= 0 && [32, 9].include?(lower.getbyte(head))
+        head.negative? || lower.getbyte(head) == 10 || lower.getbyte(head + 1) == 45
       end
 
       def lower_letter?(byte)
@@ -1190,6 +1210,7 @@ module Vantletools
           key.subscript = true
         end
         scanner.skip(/[ \t]*\]/) if key.subscript # "ENV['API_TOKEN'] = …", "config[:password] = …"
+        scanner.skip(/\[\w{0,20}\]/) unless key.quote # an index: "password[0]=…", a form's "password[]=…"
         key.qualified = %i[secret authorization].include?(key.kind) && !key.flag && !name && qualifier?(scanner, key)
         blanks = scanner.skip(BLANKS).to_i
         # A here-document with no separator before it ("api_key <<EOT", "password <<-'END'").
@@ -1232,7 +1253,8 @@ module Vantletools
       def qualifier?(scanner, key)
         start = scanner.pos
         length = scanner.skip(QUALIFIER)
-        loose = !length && label?(scanner.string, key) && (length = scanner.skip(LOOSE_QUALIFIER))
+        loose = !length && label?(scanner.string, key) &&
+                (length = scanner.skip(LOOSE_QUALIFIER) || scanner.skip(LABEL_QUALIFIER))
         return false unless length
         unless scanner.string.byteslice(start, length).downcase.scan(/\p{L}+/).any? { |word| CLAUSE_WORDS[word] }
           return loose ? :loose : true
@@ -1460,11 +1482,11 @@ module Vantletools
         text_before(line, key.start, [0, key.start - 8].max).match?(/[{(\[][ \t]*:?\z/)
       end
 
-      # A line of a setting's name and one word, as redis, hostapd or keepalived configurations hold
-      # them ("psk walnut2024", "auth_pass X"): the word is the value even after a weak key, when it
-      # looks like one.
+      # A line of a setting's name and one word, perhaps with a comment, as redis, hostapd or keepalived
+      # configurations hold them ("psk walnut2024", "auth_pass X"): the word is the value even after a
+      # weak key, when it looks like one.
       def setting_line?(line, scanner, key)
-        line.byteslice(0, key.start).match?(/\A[ \t]*\z/) && scanner.check(/\S+[ \t]*\z/)
+        label?(line, key) && scanner.check(/\S+[ \t]*(?:[#;].*)?\z/)
       end
 
       # <password>value</password>, <entry key="password">value</entry>, plist <key>…</key><string>.
