@@ -4,19 +4,12 @@
 # Prints the medians and their ratios against the targets (2x, 1.5x); exit status 1 when one is missed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# shellcheck source=scripts/lib/private-xvfb.sh
-. scripts/lib/private-xvfb.sh
+# shellcheck source=bench/lib/window-bench.sh
+. bench/lib/window-bench.sh
 
 runs=${1:-10}
-app=build/release/keyloft-troubleshooting/Contents/bin/keyloft-troubleshooting
-if [ ! -x "$app" ]; then
-  cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-  cmake --build build/release -j2 --target keyloft-troubleshooting >/dev/null
-fi
-
-work=$(mktemp -d)
-xvfb_pid=
-trap '[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null; rm -rf "$work"' EXIT
+use_release_bundle
+make_work_folder
 
 baseline="$work/minimal_window"
 # shellcheck disable=SC2046
@@ -46,8 +39,6 @@ measure() {
   if [ -z "$frame" ]; then echo "no first frame from $program" >&2; exit 2; fi
   echo "$(( (frame - start) / 1000000 )) $peak"
 }
-
-median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
 
 measure "$baseline" >/dev/null
 measure "$app" >/dev/null

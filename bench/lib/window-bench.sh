@@ -1,4 +1,4 @@
-# Sourced by the benchmarks that drive the tool's window under a private Xvfb (report.sh, preview.sh):
+# Sourced by the benchmarks that start the tool under a private Xvfb (startup.sh, report.sh, preview.sh):
 # the Release bundle, a work folder that goes at exit together with the tool and the X server, the
 # tool's environment, starting it and pointing at its action button, and the median.
 # shellcheck source=scripts/lib/private-xvfb.sh

@@ -81,8 +81,7 @@ public:
 
     QByteArray text() {
         restore();
-        QFile f(file_.fileName());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        return readFile(file_.fileName());
     }
 
 private:
