@@ -18,8 +18,6 @@ Q_DECLARE_METATYPE(OptionalText)
 
 namespace {
 
-const QList<const char*> kLocales = {"C", "de_DE.UTF-8", "tr_TR.UTF-8"};
-
 const QString kGrinning = u"\U0001F600"_s;
 
 } // namespace
@@ -28,31 +26,18 @@ class TestVantleStringText : public QObject {
     Q_OBJECT
 
 private slots:
-    void decodesBytes_data() {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("empty") << QByteArray("") << QString();
-        QTest::newRow("utf-8") << QByteArray("caf\xC3\xA9\xF0\x9F\x98\x80") << u"café"_s + kGrinning;
-        QTest::newRow("not UTF-8: every byte read as Latin-1")
-            << QByteArray("\xC3\xA9\xFF") << u"\u00C3\u00A9\u00FF"_s;
-        QTest::newRow("byte-order mark dropped") << QByteArray("\xEF\xBB\xBF") + "abc" << u"abc"_s;
-        QTest::newRow("embedded NUL kept") << QByteArray("a\0b", 3) << u"a\0b"_s;
-    }
-    void decodesBytes() {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, expected);
-        QCOMPARE(vt_utf8stringWithData(bytes), expected);
-        QCOMPARE(vt_stringWithData(bytes), expected);
-        QCOMPARE(vt_asString(bytes), expected);
-        QCOMPARE(vt_utf8stringWithBytes(bytes.constData(), static_cast<int32_t>(bytes.size())), expected);
-    }
-
+    // tst_vtstreamdecoder holds vt_utf8stringWithData's rules; the other entry points follow it, NULs too.
     void decodingEdges() {
+        for (const QByteArray& bytes :
+             {QByteArray("caf\xC3\xA9\0\xF0\x9F\x98\x80", 10), QByteArray("\xE9\xFF")}) {
+            const OptionalText expected = vt_utf8stringWithData(bytes);
+            QCOMPARE(vt_stringWithData(bytes), expected);
+            QCOMPARE(vt_asString(bytes), expected);
+            QCOMPARE(vt_utf8stringWithBytes(bytes.constData(), static_cast<int32_t>(bytes.size())), expected);
+        }
         QVERIFY(!vt_utf8stringWithData(std::nullopt));
-        QVERIFY(!vt_stringWithData(std::nullopt));
         QCOMPARE(vt_utf8stringWithBytes(nullptr, 5), QString());
         QCOMPARE(vt_utf8stringWithBytes("abc", -1), QString());
-        QCOMPARE(vt_utf8stringWithBytes("abc", 2), u"ab"_s);
         QCOMPARE(vt_utf8stringWithCString(nullptr), QString());
         QCOMPARE(vt_utf8stringWithCString("caf\xC3\xA9\0tail"), u"café"_s);
         QCOMPARE(vt_utf8stringWithCString("\xE9t\xE9"), u"été"_s);
@@ -62,7 +47,6 @@ private slots:
     void encodesText_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<OptionalBytes>("expected");
-        QTest::newRow("empty") << QString() << OptionalBytes(QByteArray());
         QTest::newRow("non-BMP") << kGrinning << OptionalBytes("\xF0\x9F\x98\x80");
         QTest::newRow("stops at NUL") << u"a\0b"_s << OptionalBytes("a");
         QTest::newRow("lone high surrogate") << u"a"_s + QChar(0xD83D) << OptionalBytes();
@@ -75,12 +59,6 @@ private slots:
         QCOMPARE(syslog.messages().size(), expected ? 0 : 1);
     }
 
-    void buildsCharacters() {
-        QCOMPARE(vt_stringWithCharacter(0xFFFF), u"\uFFFF"_s);
-        QCOMPARE(vt_stringWithCharacter(0x10FFFF), u"\U0010FFFF"_s);
-        QCOMPARE(vt_stringWithCharacter(0xFFFFFFFF), QString(QChar(0xDBBF)) + QChar(0xDFFF)); // masked
-    }
-
     void smallHelpers() {
         QCOMPARE(vt_trim(u"\u3000a  b\u0085\u2029"_s), u"a  b"_s);
         QCOMPARE(vt_trim(u"\u200Ba"_s), u"\u200Ba"_s); // a zero width space is no space
@@ -88,6 +66,7 @@ private slots:
         QCOMPARE(vt_firstLetter(kGrinning), kGrinning.left(1));
         QCOMPARE(vt_asBullets(QString(500, u'x')), QString(10, QChar(0x25CF)));
         QVERIFY(vt_isEmpty(std::nullopt) && vt_isEmpty(QString()) && !vt_isEmpty(u" "_s));
+        QCOMPARE(vt_stringWithCharacter(0xFFFFFFFF), QString(QChar(0xDBBF)) + QChar(0xDFFF)); // masked
     }
 
     void uuidIsFreshHex() {
@@ -99,7 +78,6 @@ private slots:
     }
 
     void sizes_data() {
-        QTest::addColumn<QByteArray>("locale");
         QTest::addColumn<quint64>("bytes");
         QTest::addColumn<QString>("expected");
         // 1310720 is 1.25 MB exactly: printf rounds the tie to even.
@@ -107,18 +85,15 @@ private slots:
             {1024, "1024 bytes"},      {1025, "1 KB"},         {1048576, "1024 KB"},
             {1048577, "1.0 MB"},       {1572864, "1.5 MB"},    {1310720, "1.2 MB"},
             {1073741824, "1024.0 MB"}, {1073741825, "1.0 GB"}, {UINT64_MAX, "17179869184.0 GB"}};
-        for (const char* locale : kLocales) {
-            for (const auto& [bytes, expected] : cases)
-                QTest::addRow("%s %llu", locale, qulonglong(bytes))
-                    << QByteArray(locale) << bytes << QString(expected);
-        }
+        for (const auto& [bytes, expected] : cases)
+            QTest::addRow("%llu", qulonglong(bytes)) << bytes << QString(expected);
     }
+    // Under a German locale the C library writes a decimal comma; the formatter must not.
     void sizes() {
-        QFETCH(QByteArray, locale);
         QFETCH(quint64, bytes);
         QFETCH(QString, expected);
-        const ScopedLocale scope(locale.constData());
-        QVERIFY2(scope.active(), (locale + " is not installed (Debian: locales-all)").constData());
+        const ScopedLocale german("de_DE.UTF-8");
+        QVERIFY2(german.active(), "de_DE.UTF-8 is not installed (Debian: locales-all)");
         QCOMPARE(vt_humanReadableSizeStringForBytes(bytes), expected);
     }
 
@@ -127,7 +102,6 @@ private slots:
         QTest::addColumn<quint64>("limit");
         QTest::addColumn<quint64>("lines");
         const quint64 none = UINT64_MAX;
-        QTest::newRow("empty") << QString() << none << quint64(0);
         QTest::newRow("a LF") << u"a\n"_s << none << quint64(1);
         QTest::newRow("CR LF is one") << u"a\r\nb"_s << none << quint64(2);
         QTest::newRow("LF CR is two") << u"a\n\rb"_s << none << quint64(3);
@@ -135,7 +109,6 @@ private slots:
         QTest::newRow("line and paragraph separators") << u"a\u2028b\u2029"_s << none << quint64(2);
         QTest::newRow("vertical tab, form feed") << u"a\vb\fc"_s << none << quint64(1);
         QTest::newRow("below the limit") << u"a\nb\nc"_s << quint64(2) << quint64(2);
-        QTest::newRow("at the limit") << u"a\nb\nc"_s << quint64(3) << quint64(3);
     }
     void countsLines() {
         QFETCH(QString, text);
@@ -147,13 +120,11 @@ private slots:
     }
 
     void matchesRegex_data() {
-        QTest::addColumn<QByteArray>("locale");
         QTest::addColumn<QString>("text");
         QTest::addColumn<OptionalText>("pattern");
         QTest::addColumn<bool>("matches");
         const auto row = [](const char* tag, const QString& text, const OptionalText& pattern, bool matches) {
-            for (const char* locale : kLocales)
-                QTest::addRow("%s %s", locale, tag) << QByteArray(locale) << text << pattern << matches;
+            QTest::newRow(tag) << text << pattern << matches;
         };
         row("not anchored", u"bac"_s, u"a"_s, true);
         row("extended syntax", u"aaa"_s, u"^a+$"_s, true);
@@ -161,30 +132,25 @@ private slots:
         row("unbalanced parenthesis", u"abc"_s, u"(a"_s, false);
         row("absent pattern", u"abc"_s, std::nullopt, false);
         row("line feed not special", u"abc\ndef"_s, u"^def"_s, false);
-        row("bytes, not characters", u"é"_s, u"^.$"_s, false);
         row("dotless i is no alpha", u"ı"_s, u"^[[:alpha:]]+$"_s, false);
-        row("ASCII range", u"I"_s, u"^[A-Z]$"_s, true);
         row("text ends at NUL", u"a\0b"_s, u"b"_s, false);
         row("lone surrogate text", u"a"_s + QChar(0xD800), u"a"_s, false);
         row("lone surrogate pattern", u"a"_s, u"a"_s + QChar(0xDC00), false);
     }
+    // Under a Turkish locale the C library counts a dotless i as a letter: patterns see bytes in C.
     void matchesRegex() {
-        QFETCH(QByteArray, locale);
         QFETCH(QString, text);
         QFETCH(OptionalText, pattern);
         QFETCH(bool, matches);
-        const ScopedLocale scope(locale.constData());
-        QVERIFY2(scope.active(), (locale + " is not installed (Debian: locales-all)").constData());
+        const ScopedLocale turkish("tr_TR.UTF-8");
+        QVERIFY2(turkish.active(), "tr_TR.UTF-8 is not installed (Debian: locales-all)");
         QCOMPARE(vt_matchesRegex(text, pattern), matches);
         // The user's locale is back in place for the rest of the application.
-        QCOMPARE(QByteArray(std::setlocale(LC_CTYPE, nullptr)), locale);
+        QCOMPARE(QByteArray(std::setlocale(LC_CTYPE, nullptr)), QByteArray("tr_TR.UTF-8"));
     }
 
     // The set is asked about whole characters: a pair as one, a lone surrogate as itself.
     void characterSets() {
-        const auto lineBreaks = [](char32_t c) { return c == u'\n' || c == u'\r'; };
-        QVERIFY(vt_containsCharacterInSet(u"a\rb"_s, lineBreaks));
-        QVERIFY(!vt_containsCharacterInSet(u"a b"_s, lineBreaks));
         QVERIFY(vt_containsCharacterInSet(kGrinning, [](char32_t c) { return c == 0x1F600; }));
         QVERIFY(!vt_containsCharacterInSet(kGrinning, [](char32_t c) { return c == 0xD83D || c == 0xDE00; }));
         QVERIFY(vt_containsCharacterInSet(u"x"_s + QChar(0xDE00), [](char32_t c) { return c == 0xDE00; }));
@@ -220,13 +186,9 @@ private slots:
 
     // Last: the German translation stays installed.
     void sizesUseTranslations() {
-        const ScopedLocale scope("de_DE.UTF-8");
-        QVERIFY(scope.active());
-        QCOMPARE(vt_humanReadableSizeStringForBytes(1), u"1 bytes"_s);
         QVERIFY(vt_installTranslations(*QCoreApplication::instance(),
                                        QLocale(QLocale::German, QLocale::Germany)));
         QCOMPARE(vt_humanReadableSizeStringForBytes(1), u"1 Byte"_s);
-        QCOMPARE(vt_humanReadableSizeStringForBytes(1572864), u"1.5 MB"_s);
     }
 };
 

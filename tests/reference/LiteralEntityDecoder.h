@@ -67,8 +67,6 @@ inline QString decodeEntities(const QString& s) {
     const QStringList& names = latin1EntityNames();
     for (qsizetype i = 0; i < names.size(); ++i)
         w.replace(u'&' + names[i] + u';', QChar(static_cast<char16_t>(0xA0 + i)));
-    if (w.isEmpty())
-        return w;
     qsizetype pos = 0;
     while (pos < w.size()) {
         const qsizetype a = w.indexOf(QStringLiteral("&#"), pos);
