@@ -1,10 +1,17 @@
+// The diagnostics controller: the report folder and the newest report in it, what the report icon is
+// given, and the mail button, whose press hands a message to support with the current report to the
+// desktop's mail program (real xdg-email, fake program) and says what to check; a failure shows the sheet
+// on the window, in the user's terms, and leaves the button as is.
+
 #include "AppResources.h"
 #include "DiagnosticsController.h"
+#include "FakeMailDesktop.h"
+#include "MailMessage.h"
 #include "support/ProgramRuns.h"
 #include "support/TestSupport.h"
 
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <ctime>
 #include <fcntl.h>
@@ -13,13 +20,40 @@
 using Env = std::optional<QByteArray>;
 using Url = std::optional<QUrl>;
 
+namespace {
+
+// A window with its action button, wired to a controller whose report exists.
+struct MailWindow {
+    QWidget window;
+    QPushButton* button = new QPushButton(QStringLiteral("Create New Mail Message..."), &window);
+    QLabel* description = new QLabel(QStringLiteral("The report has been created."), &window);
+    DiagnosticsController controller;
+
+    MailWindow() {
+        controller.setWindow(&window);
+        controller.setDiagnosticsPerformActionButton(button);
+        controller.setDescriptionField(description);
+        QObject::connect(button, &QPushButton::clicked, &controller,
+                         &DiagnosticsController::diagnosticsActionButtonPressed);
+        controller.awakeFromNib();
+        controller.setDiagsLoaded(true);
+        window.show();
+    }
+
+    QMessageBox* sheet() const { return window.findChild<QMessageBox*>(); }
+};
+
+const QString kReportFolder = QStringLiteral("data/Keyloft 4/Diagnostics/");
+
 // Writes a file modified ageSeconds before one fixed moment, so equal ages give equal times.
-static void writeAged(const QString& path, const QByteArray& bytes, int ageSeconds = 0) {
+void writeAged(const QString& path, const QByteArray& bytes, int ageSeconds = 0) {
     QVERIFY(writeFile(path, bytes));
     static const time_t now = ::time(nullptr);
     const struct timespec times[2] = {{now - ageSeconds, 0}, {now - ageSeconds, 0}};
     QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
 }
+
+} // namespace
 
 class TestDiagnosticsController : public QObject {
     Q_OBJECT
@@ -57,9 +91,8 @@ private slots:
     void theNewestVisibleFileIsTheReport_data() {
         QTest::addColumn<QStringList>("entries"); // "name:age seconds", a trailing "/" for a folder
         QTest::addColumn<QString>("expected");    // empty: none
-        QTest::newRow("old and new") << QStringList{"zz-old.zip:3600", "aa-new.zip:5"} << "aa-new.zip";
-        QTest::newRow("hidden file and folder are newer")
-            << QStringList{".DS_Store:0", "sub/:0", "report.zip:60"} << "report.zip";
+        QTest::newRow("older file, and a hidden file and folder that are newer")
+            << QStringList{".DS_Store:0", "sub/:0", "zz-old.zip:3600", "report.zip:60"} << "report.zip";
         QTest::newRow("equal times: greater name")
             << QStringList{"b.zip:100", "c.zip:100", "a.zip:100"} << "c.zip";
         QTest::newRow("only hidden") << QStringList{".partial.zip:0"} << "";
@@ -122,6 +155,142 @@ private slots:
         QCOMPARE(artwork.deviceIndependentSize(), QSizeF(128, 128));
         // Not blank: the page is drawn in the middle and the corners stay clear.
         QVERIFY(qAlpha(artwork.pixel(pixels / 2, pixels / 2)) == 255 && qAlpha(artwork.pixel(0, 0)) == 0);
+    }
+
+    void pressCreatesTheMessage_data() {
+        QTest::addColumn<QString>("report");
+        QTest::addColumn<QByteArray>("client");
+        QTest::addColumn<QString>("windowText");
+        QTest::newRow("no report") << "" << QByteArray("fakemail") << "Check that";
+        QTest::newRow("report name with quotes and non-ASCII, client that drops attachments")
+            << "Jo \"Q\" O'Brien – Zoë.zip" << QByteArray("geary")
+            << "Your mail program (Geary) cannot take attachments";
+    }
+
+    void pressCreatesTheMessage() {
+        QFETCH(QString, report);
+        QFETCH(QByteArray, client);
+        QFETCH(QString, windowText);
+        FakeMailDesktop desktop;
+        desktop.setClient(client, client + ".desktop");
+        SystemLogCapture log;
+        const QString path = report.isEmpty() ? QString() : desktop.makeFile(kReportFolder + report);
+        MailWindow ui;
+
+        // Two presses make two messages.
+        QTest::mouseClick(ui.button, Qt::LeftButton);
+        QTest::mouseClick(ui.button, Qt::LeftButton);
+
+        const QList<FakeMailDesktop::Message> received = desktop.messages();
+        QCOMPARE(received.size(), 2);
+        for (const FakeMailDesktop::Message& message : received) {
+            QCOMPARE(message.to, QString("Vantle Support Jedi <%1>").arg(kSupportAddress));
+            QCOMPARE(message.fields.value("subject"), diagnosticsMailSubject(fullUserName()));
+            QVERIFY(message.fields.value("body").startsWith("Attached is the Keyloft 4 Diagnostics Report"));
+            QCOMPARE(message.fields.value("attach", "<none>"), report.isEmpty() ? "<none>" : path);
+        }
+        QVERIFY(!ui.sheet());
+        QCOMPARE(log.messages(), QStringList());
+        QVERIFY2(ui.description->text().startsWith(windowText), qPrintable(ui.description->text()));
+    }
+
+    // Each row takes away one thing the message needs; once it is back, the same button creates the message.
+    void failureShowsTheSheet_data() {
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<std::optional<QString>>("value");
+        QTest::addColumn<QString>("told");   // what the sheet says failed
+        QTest::addColumn<QString>("reason"); // what the system log says
+        QTest::newRow("no display") << QByteArray("DISPLAY") << std::optional<QString>()
+                                    << "No mail program is set up for writing e-mail on this computer."
+                                    << "no mail program could be found";
+        QTest::newRow("no xdg-email") << QByteArray("PATH") << std::optional<QString>("/nonexistent")
+                                      << "Your mail program could not be started."
+                                      << "xdg-email is not installed";
+    }
+    void failureShowsTheSheet() {
+        QFETCH(QByteArray, variable);
+        QFETCH(std::optional<QString>, value);
+        QFETCH(QString, told);
+        QFETCH(QString, reason);
+        FakeMailDesktop desktop;
+        desktop.makeFile(kReportFolder + "report.zip");
+        const std::optional<QString> before = qEnvironmentVariableIsSet(variable)
+                                                  ? std::optional(qEnvironmentVariable(variable))
+                                                  : std::nullopt;
+        desktop.set(variable, value);
+        SystemLogCapture log;
+        MailWindow ui;
+
+        QTest::mouseClick(ui.button, Qt::LeftButton);
+
+        QMessageBox* sheet = ui.sheet();
+        QVERIFY(sheet && sheet->isVisible());
+        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        QVERIFY(sheet->informativeText().startsWith(told + " Please drag and drop the report icon"));
+        QVERIFY(sheet->informativeText().contains(kSupportAddress));
+        QCOMPARE(sheet->buttons().size(), 1);
+        QCOMPARE(log.messages().size(), 1);
+        QVERIFY2(log.messages()[0].startsWith("Error emailing Diagnostics Report: " + reason),
+                 qPrintable(log.messages()[0]));
+        QVERIFY2(!log.messages()[0].contains("subject="), qPrintable(log.messages()[0]));
+        QVERIFY(ui.button->isEnabled());
+        QCOMPARE(ui.description->text(), "The report has been created.");
+
+        sheet->buttons()[0]->click();
+        QTRY_VERIFY(!ui.sheet());
+        desktop.set(variable, before);
+        QTest::mouseClick(ui.button, Qt::LeftButton);
+        QVERIFY(!ui.sheet());
+        QCOMPARE(desktop.messages().size(), 1);
+    }
+
+    // A mail program that stays open does not hold up the window: the event loop runs throughout.
+    void lingeringClientKeepsTheWindowAlive() {
+        FakeMailDesktop desktop;
+        desktop.setClientSleep(60);
+        MailWindow ui;
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+        ticker.start(50);
+        QElapsedTimer clock;
+        clock.start();
+
+        QTest::mouseClick(ui.button, Qt::LeftButton);
+
+        QVERIFY(clock.elapsed() < 10000);
+        QVERIFY2(ticks >= 20, qPrintable(QString::number(ticks)));
+        QCOMPARE(desktop.messages().size(), 1);
+        QVERIFY(!ui.sheet());
+    }
+
+    void fullName_data() {
+        QTest::addColumn<std::optional<QByteArray>>("gecos");
+        QTest::addColumn<QString>("expected");
+        using G = std::optional<QByteArray>;
+        QTest::newRow("name and office") << G("Jo \"Q\" O'Brien,Room 1,,") << "Jo \"Q\" O'Brien";
+        QTest::newRow("Latin-1 bytes") << G("Zo\xeb,") << "Zoë";
+        QTest::newRow("empty name before comma") << G(",Room 1") << "jo";
+        QTest::newRow("no field") << G() << "jo";
+    }
+    void fullName() {
+        QFETCH(std::optional<QByteArray>, gecos);
+        QFETCH(QString, expected);
+        QCOMPARE(fullNameFromPasswordEntry(gecos, "jo"), expected);
+    }
+
+    // The date is United States English on the 12-hour clock, in the local time zone, whatever the
+    // user's language.
+    void bodyCarriesTheLocalDate() {
+        ScopedEnv timeZone("TZ", "America/Los_Angeles");
+        ScopedEnv all("LC_ALL", "de_DE.UTF-8");
+        ScopedLocale scope("de_DE.UTF-8");
+        QVERIFY(scope.active());
+        const QString body = diagnosticsMailBody(QDateTime::fromString("2026-12-07T02:47:00Z", Qt::ISODate));
+        QVERIFY2(
+            body.startsWith("Attached is the Keyloft 4 Diagnostics Report generated at December 6, 2026 at "
+                            "6:47 PM. "),
+            qPrintable(body));
     }
 };
 
