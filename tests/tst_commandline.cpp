@@ -6,8 +6,6 @@
 #include "VTScriptUtils.h"
 #include "support/ProgramRuns.h"
 
-#include <QCoreApplication>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
