@@ -65,11 +65,12 @@ private slots:
         const QString copy = bundle + QStringLiteral("/Contents/bin/keyloft-troubleshooting");
         writeFile(copy, readFile(tool), QFile::ReadOwner | QFile::ExeOwner);
         writeFile(bundle + QStringLiteral("/Contents/Resources/Scripts/vantletools.rb"),
-                  "$stderr.puts('The report folder is full (100%).', '  Free some space.')\nexit 2\n");
+                  "$stderr.puts('The report folder is full (100%).\x1b[2J', '  Free some space.')\nexit 2\n");
 
-        QTest::newRow("failing script")
+        QTest::newRow("failing script, on one line that cannot clear the terminal")
             << copy << QStringList{"--report"} << 1 << QByteArray()
-            << QByteArray("Diagnostic script failed. The report folder is full (100%). Free some space.\n");
+            << QByteArray(
+                   "Diagnostic script failed. The report folder is full (100%). [2J Free some space.\n");
         QTest::newRow("no interpreter")
             << QCoreApplication::applicationFilePath() << QStringList{kAsTool, "--report"} << 127
             << QByteArray() << QByteArray("Diagnostic script failed. A Ruby interpreter is required…");
