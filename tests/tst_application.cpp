@@ -28,8 +28,8 @@ private slots:
         Ui::MainWindow& ui = interface.ui();
         // The delegate closes this window when the desktop ends the session.
         QCOMPARE(interface.delegate().window(), &interface.window());
-        // Only an existing connection can be disconnected. The button's, to a report run, every report
-        // made through the window proves.
+        // Only an existing connection can be disconnected. The button needs no check here: every report
+        // made through the window presses it.
         for (const auto& [action, operation] :
              {std::pair{ui.actionResetFolderPermissions, &DiagnosticsController::resetFolderPermissions},
               {ui.actionRepairExtendedAttributes, &DiagnosticsController::repairExtendedAttributes},

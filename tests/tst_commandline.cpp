@@ -1,4 +1,5 @@
-// The command line of the built tool, run with no display as a fresh user.
+// The command line of the built tool, run with no display as a fresh user: its failures, its arguments and
+// Ctrl+C. That --report prints the path of the report it made the installed program's test proves.
 
 #include "CommandLine.h"
 #include "DiagnosticsController.h"
@@ -41,18 +42,6 @@ class TestCommandLine : public QObject {
     QTemporaryDir bundles_;
 
 private slots:
-    void reportWithoutADisplayPrintsItsPath() {
-        QTemporaryDir home;
-        const Run result =
-            run(QStringLiteral(KEYLOFT_APP_EXECUTABLE), {"--report"}, freshUserEnvironment(home.path()));
-        QVERIFY2(result.status == 0 && result.err.isEmpty(), result.err.constData());
-        const QStringList entries = reportFolderEntries(home.path());
-        QCOMPARE(entries.size(), 1);
-        const QString report = home.filePath(kReportFolder + QLatin1Char('/') + entries.first());
-        QCOMPARE(result.out, QFile::encodeName(report) + '\n');
-        QCOMPARE(QProcess::execute(QStringLiteral("unzip"), {"-tq", report}), 0);
-    }
-
     void failuresAndArguments_data() {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QStringList>("arguments");
