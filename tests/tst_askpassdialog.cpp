@@ -2,12 +2,8 @@
 
 #include "AskpassDialog.h"
 
-#include <QDialogButtonBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTimer>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <csignal>
 #include <fcntl.h>

@@ -102,7 +102,6 @@ private slots:
         QVERIFY(w.ready());
         QPushButton* button = w.ui.diagnosticsPerformActionButton;
         QCOMPARE(w.focused(), button);
-        QVERIFY(button->isDefault());
         QList<QWidget*> visited;
         for (int i = 0; i < 5 && !visited.contains(w.focused()); ++i) {
             visited.append(w.focused());
@@ -137,8 +136,8 @@ private slots:
         QVERIFY(w.icon.grab().toImage().pixel(edge) != highlight);
     }
 
-    // Ctrl+C puts the report file itself on the clipboard, for file managers too; without a report (it
-    // is gone, or there never was one) the clipboard is left alone.
+    // Ctrl+C puts the report file itself on the clipboard, for file managers too; once the report is gone
+    // the clipboard is left alone.
     void copyPutsTheReportFileOnTheClipboard() {
         Window w;
         QVERIFY(w.ready() && w.focus("icon"));
@@ -151,8 +150,6 @@ private slots:
         clipboard->setText(u"kept"_qs);
         w.source.file.reset();
         QTest::keyClick(&w.icon, Qt::Key_C, Qt::ControlModifier);
-        DraggableFileImageView unconfigured;
-        QTest::keyClick(&unconfigured, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(clipboard->text(), u"kept"_qs);
     }
 

@@ -174,13 +174,20 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
             list->setCurrentItem(item);
             QCOMPARE(text->toPlainText(), QString::fromUtf8(bytes));
         }
+        // The summary and the manifest stay in every report: they have no box to uncheck.
+        for (const QString& required : {u"summary.txt"_qs, u"manifest.json"_qs})
+            QVERIFY(!list->topLevelItem(names.indexOf(required))->data(0, Qt::CheckStateRole).isValid());
 
-        // Find, from the keyboard: Ctrl+F, a word, Enter.
+        // Find, from the keyboard: Ctrl+F, a word (found as it is typed), Enter for the next one.
         QVERIFY(typeKeys(*preview, {"ctrl+f"}));
         QTRY_VERIFY(preview->findChild<QLineEdit*>(u"findField"_qs)->hasFocus());
         list->setCurrentItem(list->topLevelItem(names.indexOf(u"manifest.json"_qs)));
-        QVERIFY(typeKeys(*preview, {"s", "h", "a", "2", "5", "6", "Return"}));
+        QVERIFY(typeKeys(*preview, {"s", "h", "a", "2", "5", "6"}));
         QTRY_COMPARE(text->textCursor().selectedText(), u"sha256"_qs);
+        const int first = text->textCursor().selectionStart();
+        QVERIFY(typeKeys(*preview, {"Return"}));
+        QTRY_VERIFY(text->textCursor().selectionStart() > first);
+        QCOMPARE(text->textCursor().selectedText(), u"sha256"_qs);
 
         // Two files left out: the report is written again in its place, without them, and says so.
         const QStringList leftOut{"processes.txt", "environment.txt"}; // in the archive's order

@@ -1,5 +1,5 @@
 // Saves a picture of the whole X screen (DISPLAY) as PNG: screengrab OUTPUT.png [X Y WIDTH HEIGHT].
-// Used by the tests' end-to-end runs and by scripts/screenshots for the README.
+// Used by scripts/screenshots for the README.
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
