@@ -51,15 +51,9 @@ private slots:
         QVERIFY(QDir().rename(staging, prefix_));
     }
 
-    // The bin link is relative, so it still leads into the bundle after the tree moved.
-    void theBundleHoldsWhatTheProgramRuns() {
-        const QFileInfo link(installed("bin/" + kProgram));
-        QVERIFY(link.isSymLink());
-        QCOMPARE(link.canonicalFilePath(),
-                 QFileInfo(installed(kBundle + "/Contents/bin/" + kProgram)).canonicalFilePath());
-        for (const char* file : {"Resources/Scripts/vantletools.rb", "Resources/Scripts/redaction.rb",
-                                 "Resources/version", "libexec/keyloft-askpass"})
-            QVERIFY2(QFileInfo(installed(kBundle + "/Contents/" + file)).size() > 0, file);
+    // The password program sudo is handed; the report below proves the link, the scripts and the version.
+    void theBundleHoldsThePasswordProgram() {
+        QVERIFY(QFileInfo(installed(kBundle + "/Contents/libexec/keyloft-askpass")).isExecutable());
     }
 
     // Drawn, not blank: opaque in the middle, clear in the corner.
@@ -95,7 +89,8 @@ private slots:
         checkValidator({"appstreamcli", "validate", "--no-net", metainfoFile});
     }
 
-    // A fresh user (own HOME, none of the caller's XDG folders) runs the script from the moved bundle.
+    // A fresh user (own HOME, none of the caller's XDG folders) runs the script from the moved bundle,
+    // through the bin link: a relative one, so it still leads into the bundle after the tree moved.
     void theInstalledProgramMakesAReport() {
         QTemporaryDir home;
         const Run report = run(installed("bin/" + kProgram), {"--report"}, freshUserEnvironment(home.path()));
@@ -136,7 +131,6 @@ private slots:
         const QString listing = QString::fromUtf8(contents.out);
         for (const QString& path : QStringList{
                  "./usr/lib/keyloft-troubleshooting/Contents/Resources/Scripts/vantletools.rb",
-                 "./usr/lib/keyloft-troubleshooting/Contents/Resources/Scripts/redaction.rb",
                  "./usr/bin/" + kProgram + " -> ../lib/keyloft-troubleshooting/Contents/bin/" + kProgram,
                  "./usr/share/icons/hicolor/512x512/apps/" + kAppId + ".png"})
             QVERIFY2(listing.contains(" " + path + "\n"), qPrintable(path));

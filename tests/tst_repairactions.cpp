@@ -1,5 +1,6 @@
-// The repairs with the privileged shell and the alert stubbed (the folder repair also run by real bash),
-// then the privileged shell with a stand-in for sudo.
+// What the sudo service decides before sudo runs; the repairs with the privileged shell and the alert
+// stubbed (the folder repair also run by real bash); then the privileged shell with a stand-in for sudo.
+// The work with the real sudo: tst_runshellwithauthorization.
 
 #include "Platform/SpawnSetup.h"
 #include "Platform/SystemLog.h"
@@ -15,8 +16,10 @@
 #include <QtTest>
 
 #include <atomic>
+#include <cerrno>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 
 namespace {
@@ -93,6 +96,39 @@ private slots:
         shellAnswer_ = true;
         runWithBash_ = false;
         account_ = UserAccount{QStringLiteral("jdoe"), 501};
+    }
+
+    // First, while this process has no child yet.
+    void sudoIsNotStartedForTextsWithNul_data() {
+        QTest::addColumn<QString>("prompt");
+        QTest::addColumn<QString>("command");
+        QTest::newRow("command") << "Prompt" << QString::fromUtf16(u"true\0; rm -rf /tmp/x", 20);
+        QTest::newRow("prompt") << QString::fromUtf16(u"Pro\0mpt", 7) << "true";
+    }
+    // A NUL would cut the text short on sudo's command line: a shortened command must never run. /bin/true
+    // would grant anything: the refusal must come before sudo is run.
+    void sudoIsNotStartedForTextsWithNul() {
+        QFETCH(QString, prompt);
+        QFETCH(QString, command);
+        const SudoAuthorization authorization(QStringLiteral("/bin/false"), QStringLiteral("/bin/true"));
+        const SudoStart start = authorization.startShell(prompt, command, std::nullopt);
+        QVERIFY(start.status == EINVAL && start.pid == -1);
+        QVERIFY(!prompt.contains(QChar(u'\0')) || authorization.preauthorize(prompt) == -1);
+        QCOMPARE(waitpid(-1, nullptr, WNOHANG), -1); // no child was started
+    }
+
+    void missingSudoIsAFailure() {
+        const SudoAuthorization authorization(QStringLiteral("/bin/false"),
+                                              QStringLiteral("/nonexistent/sudo"));
+        QCOMPARE(authorization.preauthorize(QStringLiteral("Prompt")), -1);
+        const SudoStart start =
+            authorization.startShell(QStringLiteral("Prompt"), QStringLiteral("true"), {});
+        QVERIFY(start.status == ENOENT && start.pid == -1);
+    }
+
+    void sudoPromptReachesPasswordProgramUnexpanded() {
+        QCOMPARE(SudoAuthorization::sudoPromptArgument(u"%u für %h %p %U %H %%"_qs),
+                 QString("%%u für %%h %%p %%U %%H %%%%").toUtf8());
     }
 
     // The person hears of a repair only when it succeeded (a cancelled password is a failure); the
