@@ -43,6 +43,8 @@ class TestRedaction < Minitest::Test
     ['export KEYLOFT_MASTER_PASSWORD="Blue Whale 77!"', 'Blue Whale 77!', 'export KEYLOFT_MASTER_PASSWORD='],
     ['<entry key="password">Ent!ry42</entry>', 'Ent!ry42', '<entry key="password">'],
     ['<key>SyncToken</key><string>Pl1stT0ken</string>', 'Pl1stT0ken', '<key>SyncToken</key>'],
+    # A key that is secret through the word before it ("api key"), its value right after the colon.
+    ['params {api_key:Xq9mZ2wL}', 'Xq9mZ2wL', 'params {api_key:'],
     # Keys as command-line flags.
     ['curl -u x --token plainword https://example.com', 'plainword', 'curl -u x --token'],
     # Secrets as the values of options whose names say nothing, on logged command lines.
