@@ -1,10 +1,11 @@
-// The report run in-process: the real window, the real Ruby, and bundles in temporary folders holding the
-// shipped script or small scripts that fail, record what reached them, or wait for a go-ahead.
+// The report run in-process: the real window, the real Ruby, and bundles in temporary folders holding small
+// scripts that fail, record what reached them, or wait for a go-ahead. The shipped script's own run is
+// tst_reportgeneration_x11's and the Ruby tests'.
 
 #include "MainInterface.h"
 #include "ProgressIndicator.h"
 #include "VTScriptUtils.h"
-#include "support/TestSupport.h"
+#include "support/ProgramRuns.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,7 +14,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageBox>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -36,13 +36,6 @@ QByteArray recordingScript(const char* tag, bool waitForGo = false) {
     script += "folder = File.join(data, 'Keyloft 4', 'Diagnostics')\nFileUtils.mkdir_p(folder)\n"
               "File.write(File.join(folder, 'Keyloft 4 Diagnostics test.zip'), 'PK' * 700)\n";
     return script;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return false;
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 QString scriptInBundle(const QString& bundle) {
@@ -144,40 +137,6 @@ private slots:
         qunsetenv("XDG_DATA_HOME");
         dataHome_.reset();
         bundles_.reset();
-    }
-
-    // The shipped script from a bundle whose name takes the single-quote path (apostrophe and colon): the
-    // window offers the report, and a second press goes to mail.
-    void theShippedScriptMakesTheReport() {
-        const QDir scripts(QStringLiteral(KEYLOFT_SOURCE_DIR "/KeyloftTroubleshooting/Scripts"));
-        QFile shipped(scripts.filePath(QStringLiteral("vantletools.rb")));
-        QVERIFY(shipped.open(QIODevice::ReadOnly));
-        const QString bundle =
-            makeBundle(QStringLiteral("Support \"Files\" (Jo's copy): 2/keyloft"), shipped.readAll());
-        for (const QString& loaded :
-             scripts.entryList({QStringLiteral("*.rb")}, QDir::Files)) // what it loads
-            if (loaded != QLatin1String("vantletools.rb"))
-                QVERIFY(QFile::copy(scripts.filePath(loaded),
-                                    QFileInfo(scriptInBundle(bundle)).path() + u'/' + loaded));
-        const auto window = show(bundle);
-        QVERIFY(window);
-        DiagnosticsController& controller = window->controller;
-        pressAndWait(*window);
-        QCOMPARE(window->catcher.alerts, QStringList()); // a failed run fails the test instead of stopping it
-        const QStringList reports = reportFolderEntries(dataHome());
-        QCOMPARE(reports.size(), 1);
-        QTRY_VERIFY(window->button->isEnabled());
-        QCOMPARE(controller.draggableFileView()->fileName(), reports.first());
-        QCOMPARE(controller.fileDataForDraggableFileImageView(controller.draggableFileView())->size(),
-                 QFileInfo(dataHome() + QStringLiteral("/Keyloft 4/Diagnostics/") + reports.first()).size());
-
-        // Kept from any real mail client: the press must not run the script again.
-        ScopedEnv noDisplay("DISPLAY", std::nullopt);
-        ScopedEnv noWayland("WAYLAND_DISPLAY", std::nullopt);
-        QTest::mouseClick(window->button, Qt::LeftButton);
-        QTest::qWait(300);
-        QVERIFY(!controller.isGeneratingDiagnostics());
-        QCOMPARE(reportFolderEntries(dataHome()), reports);
     }
 
     // While the script runs the button is disabled and the spinner turns; the button comes back last, as

@@ -22,9 +22,4 @@ module LeakCheck
     end
     nil
   end
-
-  def assert_gone(output, input, secret, label = input)
-    piece = leaked_piece(output, input, secret)
-    assert_nil piece, "#{label.inspect}: #{piece.inspect} of the secret is still in #{output.inspect}"
-  end
 end

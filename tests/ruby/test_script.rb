@@ -78,17 +78,23 @@ class TestScript < Minitest::Test
     rows, note = tail_of(write('c.log', "#{filler}password=Cut#{'Q' * Bounds::LOG_TAIL_BYTES}Tail3 and more"))
     assert_equal [1, true], [rows.size, note.include?('longer than the part read')]
     assert_equal ['password=[REDACTED]'], redacted(rows)
-  end
 
-  # Redacted whole, then cut: a password whose "@host" falls behind the cut leaves nothing behind.
-  def test_lines_are_redacted_before_they_are_cut
+    # Redacted whole, then cut: a password whose "@host" falls behind the cut leaves nothing behind.
     row = "#{'w ' * ((Bounds::LINE_CHARS - 12) / 2)}jo:Hunter2pw@sync.example.com:443"
-    assert_gone(redacted([row]).first, row, 'Hunter2pw')
+    assert_nil leaked_piece(out = redacted([row]).first, row, 'Hunter2pw'), out
   end
 
   # A crowded folder that sorts before the logs uses up the listing, yet the logs are found (not through
   # a link), and the summary says exactly what the listing left out; a log larger than is read shows its end.
-  def test_the_summary_names_what_the_bounds_left_out
+  # The hidden temporary file a killed earlier run left goes, and nothing else: not a young one (a run may
+  # be writing it right now), not one of another name.
+  def test_the_summary_names_what_the_bounds_and_a_killed_run_left
+    names = ['.Keyloft 4 Diagnostics 2026-01-02 03-04-05.zip.4242-1a2b3c.part',
+             '.Keyloft 4 Diagnostics 2026-01-02 03-04-06.zip.4243-4d5e6f.part', '.notes.part']
+    names.each_with_index do |name, index|
+      path = write(File.join(REPORTS, name), 'PK')
+      File.utime(Time.now - 120, Time.now - 120, path) unless index == 1
+    end
     write("#{SUPPORT}/Crowd/first")
     1500.times { |index| write(format("#{SUPPORT}/Crowd/item-%04d", index)) }
     write("#{SUPPORT}/Logs/keyloft.log", "FIRST-LINE-MARKER\n#{"2026-12-06 18:47:03 an ordinary line of a busy log\n" * 90_000}LAST\n")
@@ -104,6 +110,8 @@ class TestScript < Minitest::Test
     assert_operator member(zip, 'folders.txt').scan('Crowd/item-').size, :<=, 1000
     tail = member(zip, 'logs/*-keyloft.log.txt')
     assert tail.end_with?("LAST\n") && !tail.include?('FIRST-LINE-MARKER') && tail.bytesize <= 384 * 1024, tail[-200..-1]
+    assert_equal [names[1], names[2], File.basename(zip)].sort, Dir.children(File.join(@dir, REPORTS)).sort
+    assert_includes summary, 'Unfinished report files of an earlier, interrupted run removed: 1'
   end
 
   # A run that cannot write its report says why in one line and leaves everything as it found it.
@@ -146,20 +154,6 @@ class TestScript < Minitest::Test
       .each { |kept| assert_includes text, kept }
     modes = [File.join(@home, '.local/share/Keyloft 4'), File.dirname(zip), zip].map { |path| File.stat(path).mode & 0o777 }
     assert_equal [0o700, 0o700, 0o600], modes
-  end
-
-  # A run removes the hidden temporary file that a killed earlier run left, and nothing else: not a
-  # young one (a run may be writing it right now), not one of another name.
-  def test_a_stale_temporary_file_of_a_killed_run_is_removed
-    names = ['.Keyloft 4 Diagnostics 2026-01-02 03-04-05.zip.4242-1a2b3c.part',
-             '.Keyloft 4 Diagnostics 2026-01-02 03-04-06.zip.4243-4d5e6f.part', '.notes.part']
-    names.each_with_index do |name, index|
-      path = write(File.join(REPORTS, name), 'PK')
-      File.utime(Time.now - 120, Time.now - 120, path) unless index == 1
-    end
-    zip = report
-    assert_equal [names[1], names[2], File.basename(zip)].sort, Dir.children(File.join(@dir, REPORTS)).sort
-    assert_includes member(zip, 'summary.txt'), 'Unfinished report files of an earlier, interrupted run removed: 1'
   end
 
   # A helper that never ends is stopped at its time limit and killed; access-control lookups that take
