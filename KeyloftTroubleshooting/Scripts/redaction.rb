@@ -458,12 +458,13 @@ module Vantletools
       # subcommand, or a one-letter option that may be bundled: "-b" in "-cb"), nil for nothing; the
       # first of the words after that which is the secret, :last for the last word]. Every word from
       # it on is masked: "htpasswd -b file jo X", "rabbitmqctl add_user jo X", "openssl passwd -6 X",
-      # "wpa_passphrase MyNet X", "smbclient //host/share X" (the word after the share).
+      # "wpa_passphrase MyNet X", "smbclient //host/share X" (the word after the share), a password
+      # manager's "bw unlock X".
       OPERANDS = {
         'htpasswd' => ['-b', :last], 'mosquitto_passwd' => ['-b', :last],
         'rabbitmqctl' => [%w[add_user change_password authenticate_user], 1],
         'openssl' => [%w[passwd], 0], 'mkpasswd' => [nil, 0], 'wpa_passphrase' => [nil, 1],
-        'smbclient' => [%r{\A["']?//}, 0], 'convertto-securestring' => [nil, 0]
+        'smbclient' => [%r{\A["']?//}, 0], 'convertto-securestring' => [nil, 0], 'bw' => [%w[unlock login], 0]
       }.freeze
       # Registry tools take "-p" as a password only when they log in ("docker run -p 80:80" is a port).
       NEEDS_WORD = %w[docker podman nerdctl helm buildah skopeo].to_h { |name| [name, 'login'] }.freeze
@@ -482,7 +483,7 @@ module Vantletools
       # Substrings a line must hold to be looked at (see Triggers).
       NEEDLES = %w[sshpass mysql maria zip 7z rar openssl ldap redis curl lftp sqlcmd bcp ipmitool ssh-keygen keytool
                    useradd usermod freerdp mongo snmp smb rpcclient docker podman nerdctl helm buildah skopeo sudo
-                   passwd kinit cryptsetup gpg rabbitmqctl wpa_passphrase convertto-securestring -stdin <<<].freeze
+                   passwd kinit cryptsetup gpg rabbitmqctl wpa_passphrase convertto-securestring bw -stdin <<<].freeze
       ANYWHERE = %w[passwd freerdp -stdin <<<].freeze
       WORD = /(?:'[^']*'?|"(?:[^"\\]|\\.)*"?|\\.|[^\s'"\\|;&<>()`])+/.freeze
       OPERATOR = /\|\||\||&&|;|&|\(|\)|`|<<<|<<-?|\d?[<>]+&?\d?/.freeze

@@ -62,6 +62,7 @@ class TestRedaction < Minitest::Test
     ['htpasswd -cb /etc/nginx/.htpasswd bob meadow', 'meadow', '/etc/nginx/.htpasswd bob'],
     ['rabbitmqctl add_user bob meadow && echo ok', 'meadow', '&& echo ok'],
     ['smbclient //srv/share meadow -U bob', 'meadow', 'smbclient //srv/share'],
+    ['bw unlock meadow --raw', 'meadow', 'bw unlock'],
     ["CREATE USER 'app'@'%' IDENTIFIED BY 'two words';", 'two words', "CREATE USER 'app'@'%' IDENTIFIED BY '"],
     ['create user scott identified by meadow', 'meadow', 'create user scott identified by'],
     # Settings: one word after a weak key or an option, a name that ends in a secret, an index, a pair.
