@@ -8,16 +8,13 @@
 
 #include <QtTest>
 
-#include <unistd.h>
-
 namespace {
 
 const QString kOpening = u"== Opening log session =="_qs;
 
-// The messages of the lines in text. Each line must be exactly "[version] ctime-text| message" and end
-// in one line feed, so a level or anything else added to a line shows as a malformed line.
+// The messages of the lines in text, each exactly "[version] Sun Dec  6 18:47:03 2026| message" (the ctime
+// text without its line feed) and ending in one line feed: anything added to a line shows it malformed.
 QStringList messagesOf(const QByteArray& text) {
-    // "[version] Sun Dec  6 18:47:03 2026| message": the ctime text without its line feed.
     static const QRegularExpression prefix(
         QStringLiteral(R"(^\[%1\] \w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}\| )")
             .arg(QRegularExpression::escape(QStringLiteral(KEYLOFT_BUILD_VERSION))));
@@ -135,8 +132,7 @@ private slots:
                  u"2026-12-06 18:47:03.120 keyloft-troubleshooting[1234:1240] Running %@"_qs);
     }
 
-    // A replaced sink gets the formatted message; once restored, standard error gets one line in the
-    // usual layout with the message as it is.
+    // A replaced sink gets the message formatted; standard error, once restored, a line with it as it is.
     void aRestoredSinkWritesOneUnformattedLineToStandardError() {
         {
             SystemLogCapture capture;

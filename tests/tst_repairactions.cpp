@@ -3,16 +3,11 @@
 // The work with the real sudo: tst_runshellwithauthorization.
 
 #include "Platform/SpawnSetup.h"
-#include "Platform/SystemLog.h"
 #include "RepairActions.h"
 #include "RunShellWithAuthorization.h"
 #include "VTScriptUtils.h"
 #include "support/ProgramRuns.h"
-#include "support/TestSupport.h"
 
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTranslator>
 #include <QtTest>
 
 #include <atomic>
@@ -45,7 +40,6 @@ RunShellWithAuthorizationServices standInServices(const QString& sudo) {
                                              [] { return std::nullopt; }, [] { return std::nullopt; }};
 }
 
-// The permission bits of a file (sticky bit included), or -1 when it is not there.
 int mode(const QString& path) {
     struct stat info {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
@@ -98,15 +92,14 @@ private slots:
         account_ = UserAccount{QStringLiteral("jdoe"), 501};
     }
 
-    // First, while this process has no child yet.
+    // First, while this process has no child yet. A NUL would cut the text short on sudo's command line, and
+    // /bin/true would grant anything: the refusal must come before sudo runs.
     void sudoIsNotStartedForTextsWithNul_data() {
         QTest::addColumn<QString>("prompt");
         QTest::addColumn<QString>("command");
         QTest::newRow("command") << "Prompt" << QString::fromUtf16(u"true\0; rm -rf /tmp/x", 20);
         QTest::newRow("prompt") << QString::fromUtf16(u"Pro\0mpt", 7) << "true";
     }
-    // A NUL would cut the text short on sudo's command line: a shortened command must never run. /bin/true
-    // would grant anything: the refusal must come before sudo is run.
     void sudoIsNotStartedForTextsWithNul() {
         QFETCH(QString, prompt);
         QFETCH(QString, command);

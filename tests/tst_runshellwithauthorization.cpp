@@ -3,13 +3,9 @@
 
 #include "RunShellWithAuthorization.h"
 #include "support/ProgramRuns.h"
-#include "support/TestSupport.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
-#include <cstdlib>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -59,7 +55,6 @@ class TestRunShellWithAuthorization : public QObject {
     QTemporaryDir scratch_;
 
     [[nodiscard]] QString path(const char* name) const { return scratch_.filePath(QLatin1String(name)); }
-    // The scratch file as one word of a shell command line.
     [[nodiscard]] QString quoted(const char* name) const { return '\'' + path(name) + '\''; }
 
     [[nodiscard]] QByteArray contents(const char* name) const { return readFile(path(name), "<missing>"); }
@@ -145,9 +140,8 @@ private slots:
         row("SIGCHLD ignored", "askpass_right", "", false, -1, set, 1);
     }
 
-    // The shell runs as root with PATH "/bin:/usr/bin" and the caller's F1-F3 and THEUSER, after one
-    // password request showing the prompt exactly. Whatever the outcome, PATH, TMPDIR, SUDO_ASKPASS and
-    // the SIGCHLD disposition are as they were; a failure is one line with the status.
+    // The shell runs as root with PATH "/bin:/usr/bin" and the caller's F1-F3 and THEUSER. Whatever happens,
+    // PATH, TMPDIR, SUDO_ASKPASS and the SIGCHLD disposition stay; a failure logs one line with its status.
     void runsAsAdministratorAndLeavesProcessStateAlone() {
         QFETCH(QString, askpass);
         QFETCH(QString, commandTail);
@@ -186,8 +180,7 @@ private slots:
         const bool shellRan = askpass == QLatin1String("askpass_right") && sigchld != 1;
         QCOMPARE(contents("seen"),
                  shellRan ? "0\n/bin:/usr/bin\n" + passed.join('\n') + '\n' : QByteArray("<missing>"));
-        // What the password programs were shown ("length\nprompt\n" each), byte for byte: one request
-        // covers the authorization and the run.
+        // One request, shown byte for byte ("length\nprompt\n"), covers the authorization and the run.
         const QByteArray shown = prompt.toUtf8();
         QCOMPARE(contents("prompts.log"), QByteArray::number(shown.size()) + '\n' + shown + '\n');
     }
@@ -222,7 +215,6 @@ private slots:
         QCOMPARE(log.messages().filter(QStringLiteral("tmpfile failed")).size(), p[3].toInt());
         QCOMPARE(contents("tmpdir"), *resolve(p[4]));
         QCOMPARE(variable("TMPDIR"), resolve(p[0]));
-        // The probes leave no file and no descriptor behind.
         for (const char* folder : {"good1", "good2"})
             QVERIFY(QDir(folders.filePath(QLatin1String(folder))).isEmpty());
         QCOMPARE(QDir(QStringLiteral("/proc/self/fd")).count(), descriptorsBefore);

@@ -1,7 +1,5 @@
-// Text made safe for one destination (shell, HTML, script, predicate, tag, address), the
-// character-reference decoder, accent folding, and addresses taken apart: the cases that break in
-// practice (ports, user information, non-BMP text, lone surrogates, a Turkish locale) and the
-// first-match order of the suffix table. The shell forms are checked by real shells reading them back.
+// Text made safe for one destination (shell, HTML, script, predicate, tag, address), the character-reference
+// decoder, accent folding, addresses taken apart and the first-match order of the suffix table.
 
 #include "VantleString.h"
 #include "VantleTLDs.h"
@@ -10,24 +8,15 @@
 #include "reference/LiteralTLDWalk.h"
 #include "support/TestSupport.h"
 
-#include <QProcess>
-#include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 
 using OptionalText = std::optional<QString>;
-Q_DECLARE_METATYPE(OptionalText)
-Q_DECLARE_METATYPE(VTRange)
 
 namespace {
 
 using Function = QString (*)(const QString&);
-
-QString orAbsent(const std::optional<QString>& s) {
-    return s.value_or(u"(absent)"_s);
-}
 
 const QMap<QString, Function> kFunctions = {
     // The two names promise the same result.
@@ -47,8 +36,8 @@ const QMap<QString, Function> kFunctions = {
     {u"protocol"_s, vt_stringWithURLProtocol},
     {u"scheme"_s, vt_stringByExtractingScheme},
     {u"valid"_s, vt_validURLString},
-    {u"urlEscape"_s, [](const QString& s) { return orAbsent(vt_stringAsValidURLString(s)); }},
-    {u"httpEscape"_s, [](const QString& s) { return orAbsent(vt_stringAsHttpURLString(s)); }},
+    {u"urlEscape"_s, [](const QString& s) { return vt_stringAsValidURLString(s).value_or(u"(absent)"_s); }},
+    {u"httpEscape"_s, [](const QString& s) { return vt_stringAsHttpURLString(s).value_or(u"(absent)"_s); }},
 };
 
 void row(const char* function, const char* tag, const QString& input, const QString& expected) {
@@ -60,8 +49,7 @@ const QString kFFFD = u"\uFFFD"_s;
 const QString kLoneHigh = QString(QChar(0xD800));
 const QString k2047 = QString(2047, u'x');
 
-// Characters the path escaping takes care of: plain path characters, the thirteen it escapes, the
-// colon it replaces, and some beyond ASCII.
+// Path characters, the thirteen the path escaping escapes, the colon it replaces, and some beyond ASCII.
 const QString kHandledAlphabet = u"abcXYZ019/._-+,%@^='\" ()$&;`{}<>:éü日"_s + kGrinning;
 // Everything a shell may treat specially, for the single-quoted form and the exactness check.
 const QString kWideAlphabet = kHandledAlphabet + u"\\*?[]|!#~\t\n\r\v"_s;
@@ -104,8 +92,7 @@ class TestVantleStringEscaping : public QObject {
 private slots:
     void initTestCase() { QVERIFY(emptyDirectory_.isValid()); }
 
-    // Path escaping and most of the decoder's parsing are held against the literal steps below; these
-    // rows are what the literal steps do not cover.
+    // What matchesLiteralSteps leaves uncovered of path escaping and of the decoder's parsing.
     void answers_data() {
         QTest::addColumn<QString>("function");
         QTest::addColumn<QString>("input");
@@ -219,8 +206,7 @@ private slots:
         QCOMPARE(changed, 48);
     }
 
-    // The single-pass escaping and decoding against the plain, step-by-step forms, over random texts
-    // rich in what each treats.
+    // Single-pass escaping and decoding match the step-by-step forms on random texts rich in what they treat.
     void matchesLiteralSteps() {
         QRandomGenerator random(5);
         const QString pathAlphabet = kWideAlphabet + u"\\\\\\''  "_s;
@@ -253,9 +239,8 @@ private slots:
         for (int i = 0; i < 80; ++i)
             QTest::addRow("any %d", i) << randomText(random, kWideAlphabet, 12) << false;
     }
-    // Both shells read the escaped path back as one word (colons as underscores) whenever it is made of
-    // characters the escaping handles, or the exactness check accepts it; and the single-quoted form
-    // back exactly whenever there is one. Nothing the text says is run.
+    // Both shells read back as one word the escaped path (colons as underscores) when the escaping handles
+    // its characters or the exactness check accepts it, and any quoted form exactly; nothing in it runs.
     void shellReadsPathsBack() {
         QFETCH(QString, path);
         QFETCH(bool, inexact);
@@ -314,9 +299,8 @@ private slots:
         QCOMPARE(vtwStringByReplacingCharactersInRange(u"abcdef"_s, range, replacement), expected);
     }
 
-    // The fingerprinted walk gives the plain walk's answer. And the table's order holds: for a host that
-    // ends in an entry, the entry that wins is never later and never longer (a three-label entry never
-    // wins over its two-label tail).
+    // The fingerprinted walk answers as the plain walk. The table's order holds: for a host ending in an
+    // entry, the winner is never later and never longer (no three-label entry beats its two-label tail).
     void fastWalkAgreesWithPlainWalk() {
         std::vector<std::string> hosts;
         for (std::size_t i = 0; i < TLDs.size(); ++i) {

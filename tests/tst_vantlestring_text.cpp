@@ -5,28 +5,20 @@
 #include "VantleString.h"
 #include "support/TestSupport.h"
 
-#include <QSet>
 #include <QTest>
-
-#include <clocale>
 
 using namespace Qt::StringLiterals;
 
 using OptionalText = std::optional<QString>;
 using OptionalBytes = std::optional<QByteArray>;
-Q_DECLARE_METATYPE(OptionalText)
-
-namespace {
 
 const QString kGrinning = u"\U0001F600"_s;
-
-} // namespace
 
 class TestVantleStringText : public QObject {
     Q_OBJECT
 
 private slots:
-    // tst_vtstreamdecoder holds vt_utf8stringWithData's rules; the other entry points follow it, NULs too.
+    // tst_vtscriptutils holds vt_utf8stringWithData's rules; the other entry points follow it, NULs too.
     void decodingEdges() {
         for (const QByteArray& bytes :
              {QByteArray("caf\xC3\xA9\0\xF0\x9F\x98\x80", 10), QByteArray("\xE9\xFF")}) {
@@ -43,7 +35,6 @@ private slots:
         QCOMPARE(vt_utf8stringWithCString("\xE9t\xE9"), u"été"_s);
     }
 
-    // A text with no UTF-8 form is absent, and says so in the system log.
     void encodesText_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<OptionalBytes>("expected");

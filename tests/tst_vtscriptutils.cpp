@@ -4,11 +4,7 @@
 #include "VTScriptUtils.h"
 #include "VantleString.h"
 
-#include <QDir>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTemporaryFile>
-#include <QTest>
+#include <QtTest>
 
 #include <csignal>
 
@@ -28,7 +24,6 @@ QVariantMap runWaiting(const QString& script, const std::optional<QByteArray>& i
     return runScriptWaitForExit(script, std::nullopt, input, true);
 }
 
-// Pipes of this process that a child would inherit because they are not close-on-exec.
 int inheritablePipeCount() {
     int count = 0;
     for (const QString& entry : descriptors()) {
@@ -40,7 +35,6 @@ int inheritablePipeCount() {
     return count;
 }
 
-// Decoding a stream piece by piece must give exactly the text of decoding all of it at once.
 QString decodedInPieces(const QByteArray& bytes, const QList<qsizetype>& pieceSizes) {
     VTStreamDecoder decoder;
     qsizetype at = 0;
@@ -80,36 +74,34 @@ class TestVTScriptUtils : public QObject {
     Q_OBJECT
 
 private slots:
-    // Absent parameters or input are invalid QVariants.
     void shellRunner_data() {
         QTest::addColumn<QString>("script");
-        QTest::addColumn<QVariant>("parameters");
-        QTest::addColumn<QVariant>("standardInput");
+        QTest::addColumn<std::optional<QString>>("parameters");
+        QTest::addColumn<std::optional<QByteArray>>("standardInput");
         QTest::addColumn<QVariantMap>("expected");
-        const QVariant absent;
+        const std::optional<QString> noParameters;
+        const std::optional<QByteArray> noInput;
         QTest::newRow("silent, no parameters: no trailing space")
-            << "true" << absent << absent << QVariantMap{{"out", kNoOutput + "true"}, {"status", 0}};
+            << "true" << noParameters << noInput << QVariantMap{{"out", kNoOutput + "true"}, {"status", 0}};
         QTest::newRow("silent, empty parameters: one trailing space")
-            << "true" << QVariant(QString()) << absent
+            << "true" << std::optional(QString()) << noInput
             << QVariantMap{{"out", kNoOutput + "true "}, {"status", 0}};
         QTest::newRow("parameters after one space, unquoted; blanks kept")
-            << "printf '%s|'" << QVariant(QStringLiteral("a 'b c\t'")) << absent
+            << "printf '%s|'" << std::optional(QStringLiteral("a 'b c\t'")) << noInput
             << QVariantMap{{"out", "a|b c\t|"}, {"status", 0}};
-        QTest::newRow("zero-byte input ends at once") << "cat; echo end" << absent << QVariant(QByteArray(""))
-                                                      << QVariantMap{{"out", "end\n"}, {"status", 0}};
+        QTest::newRow("zero-byte input ends at once")
+            << "cat; echo end" << noParameters << std::optional(QByteArray(""))
+            << QVariantMap{{"out", "end\n"}, {"status", 0}};
         QTest::newRow("background grandchild writes after the child exited")
-            << "(sleep 0.4; echo late; echo late-err >&2) & echo early" << absent << absent
+            << "(sleep 0.4; echo late; echo late-err >&2) & echo early" << noParameters << noInput
             << QVariantMap{{"out", "early\nlate\n"}, {"err", "late-err\n"}, {"status", 0}};
     }
     void shellRunner() {
         QFETCH(QString, script);
-        QFETCH(QVariant, parameters);
-        QFETCH(QVariant, standardInput);
+        QFETCH(std::optional<QString>, parameters);
+        QFETCH(std::optional<QByteArray>, standardInput);
         QFETCH(QVariantMap, expected);
-        const auto params = parameters.isValid() ? std::optional(parameters.toString()) : std::nullopt;
-        const auto input =
-            standardInput.isValid() ? std::optional(standardInput.toByteArray()) : std::nullopt;
-        QCOMPARE(runScriptWaitForExit(script, params, input, true), expected);
+        QCOMPARE(runScriptWaitForExit(script, parameters, standardInput, true), expected);
     }
 
     void standardInputIsInheritedWhenAbsent() {
@@ -123,9 +115,8 @@ private slots:
         QCOMPARE(result.value("out").toString(), QStringLiteral("inherited\n"));
     }
 
-    // More than any pipe holds in each direction, decoded on a second thread as it arrives in pieces
-    // that cut characters apart: a runner that serves one stream at a time hangs, and the text must be
-    // exactly that of decoding all the bytes at once.
+    // More than a pipe holds each way, decoded on a second thread in pieces that cut characters apart: a
+    // runner serving one stream at a time hangs; the text is that of decoding all the bytes at once.
     void largeStreams_data() {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QByteArray>("input");
@@ -156,9 +147,8 @@ private slots:
         QCOMPARE(result, (QVariantMap{{"out", "aaaaa"}, {"status", 0}}));
     }
 
-    // The application ignores SIGPIPE; a child must not inherit that nor a blocked signal. A process that
-    // ignores SIGCHLD (as a launcher may hand it over) loses every exit status to the kernel: a lost
-    // status is never taken for success.
+    // A child inherits neither the application's ignored SIGPIPE nor a blocked signal. With SIGCHLD ignored
+    // (as a launcher may hand it over) the kernel takes every exit status: a lost one is no success.
     void childStartsWithDefaultSignals() {
         const auto previousPipe = std::signal(SIGPIPE, SIG_IGN);
         const auto previousChild = std::signal(SIGCHLD, SIG_IGN);
@@ -178,7 +168,6 @@ private slots:
         QCOMPARE(ignored & ((1ULL << (SIGPIPE - 1)) | (1ULL << (SIGCHLD - 1))), 0ULL);
     }
 
-    // /etc/passwd stands for a file without execute permission.
     void taskRunner_data() {
         QTest::addColumn<QString>("launchPath");
         QTest::addColumn<QStringList>("arguments");

@@ -2,13 +2,9 @@
 
 #include "VTScriptUtils.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include "support/ProgramRuns.h"
-#include "support/TestSupport.h"
 
 namespace {
 
@@ -113,10 +109,9 @@ private slots:
         QCOMPARE(shown(rubyVersion(QStringLiteral("ruby"))) + '|' + interpreter + '|' + shown(rubyPath()),
                  substitute(found));
         QCOMPARE(rubyExists(), interpreter != "-");
-        for (QVariant& value : result) {
+        for (QVariant& value : result)
             if (value.typeId() == QMetaType::QString)
                 value = substitute(value.toString());
-        }
         QCOMPARE(runRubyScriptWaitForResponse(QStringLiteral("S"), QStringLiteral("P1 P2")), result);
     }
 
@@ -129,14 +124,13 @@ private slots:
                                   "$stderr.write(\"warn\\u00e9\".b)\n"
                                   "exit 2\n"));
         const QString quoted = QStringLiteral("'%1'").arg(script);
-        const QVariantMap waited = runRubyScriptWithStandarInputWaitForResponse(
-            quoted, QStringLiteral("A=1 'B 2'"), QByteArray("caf\xc3\xa9"), true);
-        QCOMPARE(waited, (QVariantMap{{"out", QStringLiteral("A=1|B 2:caf\u00e9")},
-                                      {"err", QStringLiteral("warn\u00e9")},
-                                      {"status", 2}}));
-        const QVariantMap unwaited =
-            runRubyScriptWithStandarInput(quoted, QStringLiteral("x"), QByteArray("in"));
-        QCOMPARE(unwaited, (QVariantMap{{"out", "x:in"}, {"err", QStringLiteral("warn\u00e9")}}));
+        QCOMPARE(runRubyScriptWithStandarInputWaitForResponse(quoted, QStringLiteral("A=1 'B 2'"),
+                                                              QByteArray("caf\xc3\xa9"), true),
+                 (QVariantMap{{"out", QStringLiteral("A=1|B 2:caf\u00e9")},
+                              {"err", QStringLiteral("warn\u00e9")},
+                              {"status", 2}}));
+        QCOMPARE(runRubyScriptWithStandarInput(quoted, QStringLiteral("x"), QByteArray("in")),
+                 (QVariantMap{{"out", "x:in"}, {"err", QStringLiteral("warn\u00e9")}}));
     }
 };
 
