@@ -1,9 +1,8 @@
 #pragma once
 
-// A desktop whose default mail client is the fakemail helper, for tests that run the real xdg-email: a
-// temporary HOME with mimeapps.list and the client's desktop entry, the fake programs first on PATH, and this
-// process's environment (inherited by children) pointed at it, with no desktop session and a DISPLAY that
-// need not exist, until the object goes.
+// A desktop whose default mail client is the fakemail helper, for tests that run the real xdg-email: this
+// process's environment (inherited by children) points at a temporary HOME with the client's desktop entry,
+// the fakes first on PATH, no desktop session and a DISPLAY that need not exist, until the object goes.
 
 #include <QtCore>
 
@@ -66,8 +65,7 @@ public:
               "[Default Applications]\nx-scheme-handler/mailto=" + desktopId + "\n");
         write(root() + "/data/applications/" + QString::fromUtf8(desktopId),
               "[Desktop Entry]\nType=Application\nName=Fake Mail\nExec=" + program +
-                  " %u\nStartupWMClass=FakeMailWindow\nMimeType=x-scheme-handler/"
-                  "mailto;\n" +
+                  " %u\nStartupWMClass=FakeMailWindow\nMimeType=x-scheme-handler/mailto;\n" +
                   (terminal ? "Terminal=true\n" : ""));
     }
     void setClientExit(int status) { set("FAKEMAIL_EXIT", QString::number(status)); }
@@ -96,8 +94,7 @@ public:
         return result;
     }
 
-    // How many bytes the fake client with this pid got written when told to flood its output; absent until it
-    // has finished.
+    // The bytes the flooding fake client with this pid got written; absent until it has finished.
     [[nodiscard]] std::optional<qint64> floodedBytes(qint64 pid) const {
         for (const QJsonObject& record : records())
             if (record.value("pid").toInteger() == pid && record.contains("flooded"))
@@ -141,11 +138,9 @@ private:
         if (at < 0)
             return message;
         const QString uri = message.arguments[at].mid(7);
-        message.to = percentDecoded(uri.section(QLatin1Char('?'), 0, 0));
-        for (const QString& field :
-             uri.section(QLatin1Char('?'), 1).split(QLatin1Char('&'), Qt::SkipEmptyParts))
-            message.fields.insert(field.section(QLatin1Char('='), 0, 0),
-                                  percentDecoded(field.section(QLatin1Char('='), 1)));
+        message.to = percentDecoded(uri.section(u'?', 0, 0));
+        for (const QString& field : uri.section(u'?', 1).split(u'&', Qt::SkipEmptyParts))
+            message.fields.insert(field.section(u'=', 0, 0), percentDecoded(field.section(u'=', 1)));
         return message;
     }
 

@@ -1,4 +1,3 @@
-#include "AppResources.h"
 #include "FakeMailDesktop.h"
 #include "MainInterface.h"
 #include "Platform/Bundle.h"
@@ -24,7 +23,6 @@ private slots:
 
     void theInterfaceIsConnected() {
         MainInterface interface;
-        DiagnosticsController& controller = interface.controller();
         Ui::MainWindow& ui = interface.ui();
         // The delegate closes this window when the desktop ends the session.
         QCOMPARE(interface.delegate().window(), &interface.window());
@@ -34,7 +32,7 @@ private slots:
              {std::pair{ui.actionResetFolderPermissions, &DiagnosticsController::resetFolderPermissions},
               {ui.actionRepairExtendedAttributes, &DiagnosticsController::repairExtendedAttributes},
               {ui.actionResetLaunchServicesDb, &DiagnosticsController::resetLaunchServicesDb}})
-            QVERIFY(QObject::disconnect(action, &QAction::triggered, &controller, operation));
+            QVERIFY(QObject::disconnect(action, &QAction::triggered, &interface.controller(), operation));
     }
 
     void clickingTheReportIconOpensTheReportFolder_data() {

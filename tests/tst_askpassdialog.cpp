@@ -15,8 +15,7 @@ class TestAskpassDialog : public QObject {
 private slots:
     // Line feeds, a trailing space and markup all stay as they are.
     void showsPromptExactly() {
-        const QString prompt =
-            QStringLiteral("Please enter your password.\n\n<b>Folders</b> &amp; 100% %u. ");
+        const QString prompt = u"Please enter your password.\n\n<b>Folders</b> &amp; 100% %u. "_qs;
         const AskpassDialog dialog(prompt);
         QCOMPARE(dialog.promptLabel()->text(), prompt);
         QVERIFY(dialog.promptLabel()->textFormat() == Qt::PlainText &&
@@ -44,12 +43,10 @@ private slots:
             ::close(fds[0]);
         const auto previous = std::signal(SIGPIPE, SIG_IGN);
         // The person types into the dialog about to show, then presses the button.
-        QTimer::singleShot(0, [button] {
+        QTimer::singleShot(0, [button = QDialogButtonBox::StandardButton(button)] {
             if (auto* dialog = qobject_cast<AskpassDialog*>(QApplication::activeModalWidget())) {
                 dialog->passwordField()->setText(QStringLiteral("pässwörd€"));
-                dialog->findChild<QDialogButtonBox*>()
-                    ->button(QDialogButtonBox::StandardButton(button))
-                    ->click();
+                dialog->findChild<QDialogButtonBox*>()->button(button)->click();
             }
         });
 

@@ -17,7 +17,6 @@ namespace {
 constexpr const char* kAsTool = "--as-tool";
 const QString kReportFolder = QStringLiteral(".local/share/Keyloft 4/Diagnostics");
 
-// Everything in the report folder, hidden files included.
 QStringList reportFolderEntries(const QString& home) {
     return QDir(home + QLatin1Char('/') + kReportFolder)
         .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);

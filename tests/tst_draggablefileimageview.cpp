@@ -1,5 +1,4 @@
-// The report icon with the mouse: its pressed and drag images, clicks, the drag and what a drop hands
-// over, and a drop that has nothing to give.
+// The report icon with the mouse: its pressed and drag images, clicks, drags and drops.
 
 #include "DraggableFileImageView.h"
 #include "support/ReportSource.h"
@@ -18,8 +17,7 @@ QImage filledIcon(QRgb color, QSize size = {32, 32}) {
     return image;
 }
 
-// A shown view, configured with `path` and a data source, whose drags go to a recorder, not the window
-// system.
+// A shown view of `path` and a data source, whose drags go to a recorder, not the window system.
 struct Fixture {
     DraggableFileImageView view;
     ReportSource source;
@@ -93,9 +91,8 @@ private slots:
         QVERIFY(f.drags.isEmpty());
     }
 
-    // The first move after a press starts one copy drag with the drag image; the release after it is no
-    // click. The target receives the data source's own file, asked for only when it reads the drop, and
-    // the same file at every read.
+    // The release after a drag is no click. The data source is asked for its file only when the target
+    // reads the drop, and the target gets the same file at every read.
     void theDragHandsOverTheFileOfTheMoment() {
         Fixture f;
         f.pressMoveAndRelease();
@@ -127,8 +124,7 @@ private slots:
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
     }
 
-    // Nothing to give (no file name, or no file): the drop writes nothing, a drag that starts offers no
-    // file, and a press that starts no drag is a click.
+    // No file name or no file: the drop writes nothing, a drag offers no file, a press without a drag clicks.
     void nothingToGive_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("source");

@@ -1,8 +1,6 @@
-// The tool in German, walked. Every text, tooltip and accessible name of the real window, its menus, the
-// alerts and sheets, the password dialog and the report preview must come out of a translation: the walk
-// runs under the German translations (ours and Qt's) with every translated text marked ⟦…⟧, and whatever
-// is left unmarked once the known data (file names) is taken out escaped translation, as does an English
-// phrase quoted inside a German text. The real programs and --help follow LANG and LANGUAGE too.
+// The tool in German, walked: every text, tooltip and accessible name of the real window, its menus, alerts,
+// sheets, password dialog and report preview comes from a translation, marked ⟦…⟧ here. Whatever is left
+// unmarked but data (file names) escaped translation, as does an English phrase inside a German text.
 
 #include "AskpassDialog.h"
 #include "FakeMailDesktop.h"
@@ -18,8 +16,7 @@
 
 namespace {
 
-// The German translations, ours and Qt's, marking every text they translate. Remembers the English phrases it
-// translated, so that one quoted inside a German text can be found.
+// Ours and Qt's German, marking every text translated; remembers the English phrases, to find them quoted.
 class MarkingTranslator : public QTranslator {
 public:
     bool loadGerman() {
@@ -61,8 +58,7 @@ public:
         // An untitled window shows the application's name in its title bar.
         add(state + u" title"_qs, window->windowTitle().isEmpty() ? QGuiApplication::applicationDisplayName()
                                                                   : window->windowTitle());
-        QList<QWidget*> widgets = window->findChildren<QWidget*>();
-        for (QWidget* widget : widgets << window)
+        for (QWidget* widget : window->findChildren<QWidget*>() + QList<QWidget*>{window})
             walkWidget(widget,
                        state + u'/' + widget->objectName() + u' ' + widget->metaObject()->className());
     }
@@ -138,8 +134,7 @@ private:
     QList<std::pair<QString, QString>> seen_;
 };
 
-// Runs trigger and, once a modal dialog is up, walks it and agrees to it as a person would (a message box
-// by its accepting button). False when none came.
+// Walks the modal dialog trigger brings up and agrees to it as a person would; false when none came.
 bool walkModal(Walker& walker, const std::function<void()>& trigger, const QString& state) {
     bool walked = false;
     QTimer poll;
@@ -176,12 +171,8 @@ private slots:
     }
     void cleanupTestCase() { xServer_.reset(); }
 
-    // The window before, during and after a report made by the real script; after the mail program got the
-    // report, with or without attaching it; the sheets for a failed mail and an unopened folder; the preview
-    // of that report with a search that finds nothing and a file left out, and its messages for no report
-    // and for a file that is no report. Then the alert of a report run on a system without Ruby, the
-    // password dialog with a repair's prompt, a repair's success alert and the alert for a user the system
-    // does not know.
+    // Every state a person meets, each named where it is walked: a real report, the mail, the preview, the
+    // alerts and the repairs' password dialog.
     void everyTextIsTranslated() {
         FakeMailDesktop desktop;
         MainInterface interface;
@@ -190,11 +181,6 @@ private slots:
         interface.window().show();
         QVERIFY(QTest::qWaitForWindowExposed(&interface.window()));
         Walker walker;
-        const auto walkAfter = [&](const std::function<void()>& action, QWidget* window,
-                                   const QString& state) {
-            action();
-            walker.walkWindow(window, state);
-        };
         const auto click = [&] { ui.diagnosticsPerformActionButton->click(); };
         walker.walkWindow(&interface.window(), u"before a report"_qs);
         click();
@@ -205,9 +191,11 @@ private slots:
         QVERIFY2(report, "the diagnostics script made no report");
         walker.data << report->fileName();
         walker.walkWindow(&interface.window(), u"after a report"_qs);
-        walkAfter(click, &interface.window(), u"mail handed over"_qs);
+        click();
+        walker.walkWindow(&interface.window(), u"mail handed over"_qs);
         desktop.setClient("geary", "geary.desktop");
-        walkAfter(click, &interface.window(), u"mail without attachment"_qs);
+        click();
+        walker.walkWindow(&interface.window(), u"mail without attachment"_qs);
         QCOMPARE(desktop.messages().size(), 2);
 
         desktop.setClient("fakemail");
@@ -225,19 +213,19 @@ private slots:
         for (int row = 0; row < list->topLevelItemCount(); ++row)
             walker.data << list->topLevelItem(row)->text(0);
         walker.walkWindow(preview, u"preview"_qs);
-        walkAfter(
-            [&] { QTest::keyClicks(preview->findChild<QLineEdit*>(u"findField"_qs), u"no such text"_qs); },
-            preview, u"preview, nothing found"_qs);
+        QTest::keyClicks(preview->findChild<QLineEdit*>(u"findField"_qs), u"no such text"_qs);
+        walker.walkWindow(preview, u"preview, nothing found"_qs);
         list->findItems(u"processes.txt"_qs, Qt::MatchExactly).constFirst()->setCheckState(0, Qt::Unchecked);
         QVERIFY(walkModal(
             walker, [&] { preview->findChild<QPushButton*>(u"leaveOutButton"_qs)->click(); },
             u"leave-out question"_qs));
         QVERIFY(preview->findChild<QLabel*>(u"messageField"_qs)->isVisible());
         walker.walkWindow(preview, u"preview, file left out"_qs);
-        walkAfter([&] { preview->showReport(std::nullopt); }, preview, u"preview, no report"_qs);
+        preview->showReport(std::nullopt);
+        walker.walkWindow(preview, u"preview, no report"_qs);
         walker.data << u"not a report.zip"_qs;
-        walkAfter([&] { preview->showReport(desktop.makeFile(u"not a report.zip"_qs)); }, preview,
-                  u"preview, no zip archive"_qs);
+        preview->showReport(desktop.makeFile(u"not a report.zip"_qs));
+        walker.walkWindow(preview, u"preview, no zip archive"_qs);
 
         {
             QTemporaryDir home, emptyPath;
@@ -276,8 +264,7 @@ private slots:
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
     }
 
-    // --help under German: every line that holds words reads differently from the English one (the program's
-    // path and the option names aside), Qt's own lines ("Usage:", "Options:") included.
+    // Every line of --help with words in it differs from the English one, Qt's "Usage:" and "Options:" too.
     void theCommandLineHelpIsGerman() {
         QTemporaryDir home;
         const auto help = [&](const QString& lang) {
@@ -297,8 +284,7 @@ private slots:
                      qPrintable(german[i]));
     }
 
-    // The real window and password program take the language from LANG and LANGUAGE when they start: their
-    // title is German. On an X server of this test's own, where no other test's windows or keys come in.
+    // The real window and password program show a German title, on an X server of this test's own.
     void theRealProgramsFollowTheLocale_data() {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QStringList>("locale");

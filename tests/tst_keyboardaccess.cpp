@@ -1,5 +1,4 @@
-// The window from the keyboard alone and for a screen reader: Enter, Space, Tab, Alt+R, Ctrl+C on the
-// report icon, its focus frame, and what each control tells assistive technology.
+// The window from the keyboard alone and for a screen reader.
 
 #include "DraggableFileImageView.h"
 #include "MainInterface.h"
@@ -95,8 +94,7 @@ private slots:
         QTEST(int(w.iconClicks.count()), "iconClicks");
     }
 
-    // The focus starts on the default button; Tab goes round the report icon and the button in reading
-    // order, Shift+Tab back; Alt+R opens the Repair menu.
+    // The focus starts on the default button; Tab and Shift+Tab go round in reading order.
     void everyControlIsReachedFromTheKeyboard() {
         Window w;
         QVERIFY(w.ready());
@@ -114,8 +112,7 @@ private slots:
         QTRY_VERIFY(w.ui.repairMenu->isVisible());
     }
 
-    // Space shows the pressed icon while held; focus leaving while it is down cancels the press, as for a
-    // button. The focused icon shows a focus frame.
+    // Focus leaving while Space is down cancels the press, as for a button.
     void spaceShowsThePressedIconWhileHeldAndFocusShows() {
         Window w;
         QVERIFY(w.ready() && w.focus("icon"));
@@ -136,8 +133,7 @@ private slots:
         QVERIFY(w.icon.grab().toImage().pixel(edge) != highlight);
     }
 
-    // Ctrl+C puts the report file itself on the clipboard, for file managers too; once the report is gone
-    // the clipboard is left alone.
+    // For file managers too; once the report is gone the clipboard is left alone.
     void copyPutsTheReportFileOnTheClipboard() {
         Window w;
         QVERIFY(w.ready() && w.focus("icon"));
@@ -153,8 +149,6 @@ private slots:
         QCOMPARE(clipboard->text(), u"kept"_qs);
     }
 
-    // Every control has a name and a description; the report icon is a button that names its file and
-    // can be pressed; the spinner tells whether it is busy.
     void aScreenReaderIsToldWhatEachControlIsAndDoes() {
         Window w;
         for (QWidget* control : QList<QWidget*>{&w.icon, w.ui.indicator, w.ui.diagnosticsPerformActionButton})

@@ -1,5 +1,4 @@
-// The translations: the lookup falls back to English, German comes with Qt's own German, and every text
-// of the code and of the interface files, as Qt's lupdate collects them, has its German translation.
+// The translations: English as the fallback, German with Qt's own, and German for every text of the code.
 
 #include "Platform/Localization.h"
 
@@ -17,7 +16,6 @@ struct Message {
     friend bool operator==(const Message&, const Message&) = default;
 };
 
-// The messages of a Qt Linguist file, each with its context.
 QList<Message> messagesOf(const QString& tsFile) {
     QFile file(tsFile);
     if (!file.open(QIODevice::ReadOnly))
@@ -31,16 +29,14 @@ QList<Message> messagesOf(const QString& tsFile) {
         if (xml.name() == u"name")
             context = xml.readElementText();
         else if (xml.name() == u"message")
-            messages.append(
-                {context, {}, xml.attributes().value(QLatin1String("numerus")) == QLatin1String("yes")});
+            messages.append({context, {}, xml.attributes().value(u"numerus"_qs) == u"yes"});
         else if (xml.name() == u"source" && !messages.isEmpty())
             messages.last().source = xml.readElementText();
     }
     return messages;
 }
 
-// Every text marked for translation in the application's sources and interface files, collected by Qt's
-// lupdate exactly as the translation tools see them.
+// Every text marked for translation in the sources and interface files, as Qt's lupdate collects them.
 QList<Message> textsInTheCode() {
     QTemporaryDir out;
     QProcess lupdate;
@@ -88,9 +84,7 @@ private slots:
         QVERIFY(vt_localized(kLeaveOutQuestion, 3).startsWith(u"Diese Dateien "_qs));
     }
 
-    // Each text of the code has a German translation in every plural form, with the same values filled in
-    // and a keyboard mnemonic where the English has one; and the German file holds no translation of a
-    // text the code no longer has.
+    // In every plural form, with the same values filled in and a mnemonic where the English has one.
     void everyTextHasItsGermanTranslation() {
         const QList<Message> texts = textsInTheCode();
         // The window's texts, the alerts, the size formats and the repairs at the least.
@@ -99,11 +93,9 @@ private slots:
         QVERIFY(german.load(u":/i18n/keyloft_de.qm"_qs));
         QStringList problems;
         for (const Message& text : texts) {
-            const QByteArray context = text.context.toUtf8();
-            const QByteArray source = text.source.toUtf8();
-            const QList<int> counts = text.numerus ? QList<int>{1, 2} : QList<int>{-1};
-            for (const int count : counts) {
-                const QString translation = german.translate(context, source, nullptr, count);
+            for (const int count : text.numerus ? QList<int>{1, 2} : QList<int>{-1}) {
+                const QString translation =
+                    german.translate(text.context.toUtf8(), text.source.toUtf8(), nullptr, count);
                 if (translation.isEmpty())
                     problems << u"untranslated: "_qs + text.source;
                 else if (conversions(translation) != conversions(text.source))

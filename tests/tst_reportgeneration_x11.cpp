@@ -1,12 +1,10 @@
-// The real executable on an X server of the test's own (Xvfb; keys are typed and the clipboard is used),
-// driven from the keyboard alone (xdotool): the report, the mail to a fake mail client, a copy of the report
-// icon, and quitting during a report. And the report icon's drag with the real pointer into another
-// application.
+// The real executable driven from the keyboard alone (xdotool), and the report icon dragged with the real
+// pointer into another application, on an X server of the test's own since keys and the clipboard are used.
 
 #include "DraggableFileImageView.h"
 #include "FakeMailDesktop.h"
+#include "support/ProgramRuns.h"
 #include "support/ReportSource.h"
-#include "support/TestSupport.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -53,8 +51,9 @@ QString startApplication(QProcess& app, const QString& program, const QStringLis
     return app.waitForStarted(20000) ? visibleWindows(app, true).value(0) : QString();
 }
 
-// Ended cleanly: sanitizer findings end the tool with a non-zero status (they never recover here).
-void verifyCleanEnd(QProcess& app) {
+// Ctrl+Q ends it cleanly: sanitizer findings end the tool with a non-zero status (they never recover here).
+void quitCleanly(QProcess& app, const QString& window) {
+    QVERIFY(pressKeys(window, {"ctrl+q"}));
     QVERIFY(app.waitForFinished(30000));
     QVERIFY2(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0,
              app.readAllStandardError().constData());
@@ -74,10 +73,8 @@ private slots:
             QSKIP("needs xdotool and unzip");
     }
 
-    // Started the way some launchers start programs, with SIGCHLD ignored (bash passes its ignored signals
-    // on): Return makes the report (no alert), Return again hands it to the mail client, Tab and Ctrl+C
-    // copy the report icon, Ctrl+Q quits. The clipboard handed over the report itself: mode 0600, still
-    // there afterwards.
+    // Started with SIGCHLD ignored, as some launchers start programs (bash passes its ignored signals on).
+    // The clipboard hands over the report itself: mode 0600, still there afterwards.
     void theKeyboardAloneTakesTheReportToTheMail() {
         FakeMailDesktop desktop;
         desktop.set("DISPLAY", display_);
@@ -116,30 +113,24 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(int(copied().size()), 1, 10000);
         const QString pasted = copied().first().toLocalFile();
         QCOMPARE(visibleWindows(app), QStringList{window}); // no alert, no sheet
-        QVERIFY(pressKeys(window, {"ctrl+q"}));
-        verifyCleanEnd(app);
+        quitCleanly(app, window);
 
         QCOMPARE(QFileInfo(pasted).permissions() & 0x7777, QFileDevice::Permissions(0x6600)); // 0600
         QVERIFY(!readFile(report).isEmpty());
         QCOMPARE(readFile(pasted), readFile(report));
     }
 
-    // Quitting while the script runs ends the script too: nothing is left running without the tool.
     void quittingDuringTheReportStopsTheScript() {
         FakeMailDesktop desktop;
         desktop.set("DISPLAY", display_);
-        // A copy of the built executable in a bundle of its own, whose diagnostics script says its process
-        // id and waits.
+        // A copy of the tool in a bundle of its own, whose diagnostics script says its process id and waits.
         QTemporaryDir place;
         const QString bundle = place.filePath(QStringLiteral("Keyloft (copy): \"other\""));
         const QString executable = bundle + QStringLiteral("/Contents/bin/keyloft-troubleshooting");
-        QFile script(bundle + QStringLiteral("/Contents/Resources/Scripts/vantletools.rb"));
-        QVERIFY(QDir().mkpath(QFileInfo(executable).path()) && QDir().mkpath(QFileInfo(script).path()));
-        QVERIFY(QFile::copy(QStringLiteral(KEYLOFT_APP_EXECUTABLE), executable) &&
-                script.open(QIODevice::WriteOnly));
         const QString pidFile = place.filePath(QStringLiteral("script.pid"));
-        script.write("File.write('" + pidFile.toUtf8() + "', Process.pid.to_s)\nsleep 120\n");
-        script.close();
+        QVERIFY(writeFile(executable, readFile(KEYLOFT_APP_EXECUTABLE), QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(writeFile(bundle + QStringLiteral("/Contents/Resources/Scripts/vantletools.rb"),
+                          "File.write('" + pidFile.toUtf8() + "', Process.pid.to_s)\nsleep 120\n"));
         QProcess app;
         const QString window = startApplication(app, executable);
         QVERIFY2(!window.isEmpty(), "the window did not appear");
@@ -150,22 +141,19 @@ private slots:
         const pid_t scriptPid = pid.readAll().toInt();
         // Running: there, and not a zombie waiting for its parent.
         const auto running = [scriptPid] {
-            QFile stat(QStringLiteral("/proc/%1/stat").arg(scriptPid));
-            return stat.open(QIODevice::ReadOnly) &&
-                   stat.readAll().split(')').last().trimmed().left(1) != "Z";
+            const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(scriptPid));
+            return !stat.isEmpty() && stat.split(')').last().trimmed().left(1) != "Z";
         };
         QVERIFY(running());
 
-        QVERIFY(pressKeys(window, {"ctrl+q"}));
-        verifyCleanEnd(app);
+        quitCleanly(app, window);
         const bool scriptEnded = QTest::qWaitFor([&] { return !running(); }, 10000);
         if (!scriptEnded)
             ::kill(scriptPid, SIGKILL);
         QVERIFY(scriptEnded);
     }
 
-    // The report icon dragged with the mouse into another application's window (the drop target prints
-    // "enter" when the drag enters and "dropped <url> <bytes as hex>" at the drop).
+    // The report icon dragged with the mouse into another application's window: helpers/droptarget.
     void theReportIconDropsIntoAnotherApplication() {
         QProcess target;
         target.start(QStringLiteral(KEYLOFT_HELPERS_DIR "/droptarget"), {"600", "100"});

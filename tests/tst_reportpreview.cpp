@@ -1,7 +1,5 @@
-// The report preview. The zip reader against an archive Python's zipfile writes, whole, damaged and
-// beyond the limits; and the real window on an X server of the test's own (keys are typed) after a real
-// report: Ctrl+I typed there opens the preview, which lists every file with its size and shows each
-// file's exact text, finds text, leaves files out, and gives the message for a damaged newer report.
+// The report preview: the zip reader against an archive Python's zipfile writes, and the real window after
+// a real report, on an X server of the test's own since keys are typed.
 
 #include "MainInterface.h"
 #include "ReportPreviewWindow.h"
@@ -23,7 +21,7 @@ const QByteArray kPacked = QByteArray("line of packed text\n").repeated(200);
 const QString kPackedName = u"Prüfung/名前.txt"_qs;
 constexpr qint64 kZeros = 1 << 20;
 
-// unzip, a reader of its own: the bytes of one file of the report, or (no name) the names of its files.
+// unzip, a reader of its own: the bytes of one file of the report, or (no name) its file names.
 QByteArray unzip(const QString& report, const QString& name = {}) {
     QProcess process;
     process.start(u"unzip"_qs, name.isEmpty() ? QStringList{"-Z1", report} : QStringList{"-p", report, name});
@@ -74,7 +72,6 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
         QVERIFY(zip_.contains(kStored));
     }
 
-    // Whole, the files come in order with their sizes and exact bytes, also a capped part of one.
     void aWholeArchiveListsAndReadsEveryFile() {
         VTZipArchive::Opened opened = VTZipArchive::fromBytes(zip_);
         QCOMPARE(problemKind(opened), -1);
@@ -138,8 +135,7 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
         app.controller().awakeFromNib();
         app.window().show();
         QVERIFY(QTest::qWaitForWindowExposed(&app.window()));
-        // The person at the keyboard confirms every message box (a failed run would wait for its alert);
-        // the test keeps its text.
+        // The person confirms every message box (a failed run waits for its alert); the test keeps its text.
         QString alert;
         QTimer alertWatch;
         connect(&alertWatch, &QTimer::timeout, this, [&] {

@@ -1,8 +1,6 @@
-// A drop target in a process of its own, for the end-to-end drag test under X11.
-//
-//   droptarget X Y   opens a 300×300 window at X,Y and prints, one line each:
-//   "ready" once shown; "enter" when a drag enters; "dropped <url> <bytes as hex>" at the drop, reading the
-//   dropped file at that moment, then ends with status 0.
+// droptarget X Y: a drop target in a process of its own, for the drag test under X11. Opens a 300×300
+// window at X,Y and prints, one line each: "ready" once shown; "enter" when a drag enters; "dropped <url>
+// <bytes as hex>" at the drop, reading the dropped file at that moment, then ends with status 0.
 
 #include <QtWidgets>
 

@@ -1,11 +1,10 @@
-// A stand-in for the desktop's mail client (and for the terminal a terminal mail client runs in), started by
-// xdg-email or by the tool itself in the mail tests. Copied under the name of the client it plays.
-//
-// Appends one JSON line {"pid": …, "program": <its own file name>, "arguments": [...]} to the file named by
-// FAKEMAIL_LOG. Started as "x-terminal-emulator -e PROGRAM ARGS…" it then runs PROGRAM with ARGS, as a
-// terminal does. Otherwise it writes FAKEMAIL_STDERR (if set) to standard error, writes FAKEMAIL_FLOOD MiB
-// (if set) to standard output and as much to standard error, logs {"pid": …, "flooded": <bytes that went
-// through>}, stays alive FAKEMAIL_SLEEP seconds (if set) and exits with FAKEMAIL_EXIT (0 when unset).
+// A stand-in for the desktop's mail client (and for the terminal a terminal mail client runs in), copied
+// under the name of the client it plays. Appends one JSON line {"pid": …, "program": <its own file name>,
+// "arguments": [...]} to the file named by FAKEMAIL_LOG. Started as "x-terminal-emulator -e PROGRAM ARGS…" it
+// then runs PROGRAM with ARGS, as a terminal does. Otherwise it writes FAKEMAIL_STDERR (if set) to standard
+// error, FAKEMAIL_FLOOD MiB (if set) to standard output and as much to standard error, logs {"pid": …,
+// "flooded": <bytes that went through>}, stays alive FAKEMAIL_SLEEP seconds (if set) and exits with
+// FAKEMAIL_EXIT (0 when unset).
 
 #include <QtCore>
 
