@@ -1,7 +1,6 @@
-// The diagnostics controller: the report folder and the newest report in it, what the report icon is
-// given, and the mail button, whose press hands a message to support with the current report to the
-// desktop's mail program (real xdg-email, fake program) and says what to check; a failure shows the sheet
-// on the window, in the user's terms, and leaves the button as is.
+// The diagnostics controller: the report folder and its newest report, what the report icon is given, and
+// the mail button, whose press hands support's message with the report to the desktop's mail program (real
+// xdg-email, fake program) and says what to check; a failure shows the sheet in the user's terms instead.
 
 #include "AppResources.h"
 #include "DiagnosticsController.h"
@@ -118,8 +117,7 @@ private slots:
         QVERIFY(folder.mkpath("."));
         writeAged(folder.filePath("first.zip"), "first report", 60);
         DiagnosticsController controller;
-        DraggableFileImageView icon;
-        DraggableFileImageView other;
+        DraggableFileImageView icon, other;
         QVERIFY(!controller.fileDataForDraggableFileImageView(&icon));
         controller.setDraggableFileView(&icon);
         icon.configureWithFileIcon(vt_reportArtwork(), QUrl::fromLocalFile(folder.filePath("first.zip")),
@@ -177,7 +175,6 @@ private slots:
         const QString path = report.isEmpty() ? QString() : desktop.makeFile(kReportFolder + report);
         MailWindow ui;
 
-        // Two presses make two messages.
         QTest::mouseClick(ui.button, Qt::LeftButton);
         QTest::mouseClick(ui.button, Qt::LeftButton);
 
@@ -197,27 +194,24 @@ private slots:
     // Each row takes away one thing the message needs; once it is back, the same button creates the message.
     void failureShowsTheSheet_data() {
         QTest::addColumn<QByteArray>("variable");
-        QTest::addColumn<std::optional<QString>>("value");
+        QTest::addColumn<Env>("value");
         QTest::addColumn<QString>("told");   // what the sheet says failed
         QTest::addColumn<QString>("reason"); // what the system log says
-        QTest::newRow("no display") << QByteArray("DISPLAY") << std::optional<QString>()
+        QTest::newRow("no display") << QByteArray("DISPLAY") << Env()
                                     << "No mail program is set up for writing e-mail on this computer."
                                     << "no mail program could be found";
-        QTest::newRow("no xdg-email") << QByteArray("PATH") << std::optional<QString>("/nonexistent")
-                                      << "Your mail program could not be started."
-                                      << "xdg-email is not installed";
+        QTest::newRow("no xdg-email")
+            << QByteArray("PATH") << Env("/nonexistent") << "Your mail program could not be started."
+            << "xdg-email is not installed";
     }
     void failureShowsTheSheet() {
         QFETCH(QByteArray, variable);
-        QFETCH(std::optional<QString>, value);
+        QFETCH(Env, value);
         QFETCH(QString, told);
         QFETCH(QString, reason);
         FakeMailDesktop desktop;
         desktop.makeFile(kReportFolder + "report.zip");
-        const std::optional<QString> before = qEnvironmentVariableIsSet(variable)
-                                                  ? std::optional(qEnvironmentVariable(variable))
-                                                  : std::nullopt;
-        desktop.set(variable, value);
+        std::optional<ScopedEnv> taken(std::in_place, variable, value);
         SystemLogCapture log;
         MailWindow ui;
 
@@ -238,7 +232,7 @@ private slots:
 
         sheet->buttons()[0]->click();
         QTRY_VERIFY(!ui.sheet());
-        desktop.set(variable, before);
+        taken.reset();
         QTest::mouseClick(ui.button, Qt::LeftButton);
         QVERIFY(!ui.sheet());
         QCOMPARE(desktop.messages().size(), 1);
@@ -265,32 +259,28 @@ private slots:
     }
 
     void fullName_data() {
-        QTest::addColumn<std::optional<QByteArray>>("gecos");
+        QTest::addColumn<Env>("gecos");
         QTest::addColumn<QString>("expected");
-        using G = std::optional<QByteArray>;
-        QTest::newRow("name and office") << G("Jo \"Q\" O'Brien,Room 1,,") << "Jo \"Q\" O'Brien";
-        QTest::newRow("Latin-1 bytes") << G("Zo\xeb,") << "Zoë";
-        QTest::newRow("empty name before comma") << G(",Room 1") << "jo";
-        QTest::newRow("no field") << G() << "jo";
+        QTest::newRow("name and office") << Env("Jo \"Q\" O'Brien,Room 1,,") << "Jo \"Q\" O'Brien";
+        QTest::newRow("Latin-1 bytes") << Env("Zo\xeb,") << "Zoë";
+        QTest::newRow("empty name before comma") << Env(",Room 1") << "jo";
+        QTest::newRow("no field") << Env() << "jo";
     }
     void fullName() {
-        QFETCH(std::optional<QByteArray>, gecos);
-        QFETCH(QString, expected);
-        QCOMPARE(fullNameFromPasswordEntry(gecos, "jo"), expected);
+        QFETCH(Env, gecos);
+        QTEST(fullNameFromPasswordEntry(gecos, "jo"), "expected");
     }
 
     // The date is United States English on the 12-hour clock, in the local time zone, whatever the
     // user's language.
     void bodyCarriesTheLocalDate() {
-        ScopedEnv timeZone("TZ", "America/Los_Angeles");
-        ScopedEnv all("LC_ALL", "de_DE.UTF-8");
+        const ScopedEnv timeZone("TZ", "America/Los_Angeles"), all("LC_ALL", "de_DE.UTF-8");
         ScopedLocale scope("de_DE.UTF-8");
         QVERIFY(scope.active());
         const QString body = diagnosticsMailBody(QDateTime::fromString("2026-12-07T02:47:00Z", Qt::ISODate));
-        QVERIFY2(
-            body.startsWith("Attached is the Keyloft 4 Diagnostics Report generated at December 6, 2026 at "
-                            "6:47 PM. "),
-            qPrintable(body));
+        QVERIFY2(body.startsWith("Attached is the Keyloft 4 Diagnostics Report generated at "
+                                 "December 6, 2026 at 6:47 PM. "),
+                 qPrintable(body));
     }
 };
 

@@ -3,10 +3,7 @@
 #include "support/ProgramRuns.h"
 
 #include <QImage>
-#include <QRegularExpression>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 namespace {
 
@@ -14,7 +11,6 @@ const QString kAppId = QStringLiteral("com.vantle.KeyloftTroubleshooting");
 const QString kProgram = QStringLiteral("keyloft-troubleshooting");
 const QString kBundle = QStringLiteral("lib/keyloft-troubleshooting");
 
-// Whether the text has a line matching the pattern.
 bool hasLine(const QString& text, const QString& pattern) {
     return text.contains(QRegularExpression('^' + pattern + '$', QRegularExpression::MultilineOption));
 }
@@ -59,8 +55,7 @@ private slots:
     // Drawn, not blank: opaque in the middle, clear in the corner.
     void iconsInEveryHicolorSize() {
         for (int side : {16, 22, 24, 32, 48, 64, 128, 256, 512}) {
-            const QString path =
-                installed(QStringLiteral("share/icons/hicolor/%1x%1/apps/").arg(side) + kAppId + ".png");
+            const QString path = installed(u"share/icons/hicolor/%1x%1/apps/"_qs.arg(side) + kAppId + ".png");
             const QImage icon(path);
             QVERIFY2(icon.size() == QSize(side, side), qPrintable(path));
             QVERIFY(qAlpha(icon.pixel(side / 2, side / 2)) > 0 && qAlpha(icon.pixel(0, 0)) == 0);

@@ -1,22 +1,13 @@
-// The report run in-process: the real window, the real Ruby, and bundles in temporary folders holding small
-// scripts that fail, record what reached them, or wait for a go-ahead. The shipped script's own run is
-// tst_reportgeneration_x11's and the Ruby tests'.
+// The report run in-process: the real window and Ruby, with bundles holding small scripts that fail, record
+// what reached them or wait for a go-ahead (the shipped script runs in tst_reportgeneration_x11).
 
 #include "MainInterface.h"
 #include "ProgressIndicator.h"
 #include "VTScriptUtils.h"
 #include "support/ProgramRuns.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QMessageBox>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <pthread.h>
 
@@ -40,11 +31,6 @@ QByteArray recordingScript(const char* tag, bool waitForGo = false) {
 
 QString scriptInBundle(const QString& bundle) {
     return bundle + QStringLiteral("/Contents/Resources/Scripts/vantletools.rb");
-}
-
-QStringList reportFolderEntries(const QString& dataHome) {
-    return QDir(dataHome + QStringLiteral("/Keyloft 4/Diagnostics"))
-        .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // Notes what each application-modal alert shows ("title | message | format of the message | window")
@@ -73,7 +59,6 @@ private:
     QTimer timer_;
 };
 
-// Calls back each time the watched widget becomes enabled.
 class EnableWatcher : public QObject {
 public:
     explicit EnableWatcher(std::function<void()> onEnable) : onEnable_(std::move(onEnable)) {}
@@ -164,9 +149,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dataHome() + QStringLiteral("/run-gated.json")), 60000);
         QTRY_VERIFY(controller.indicator()->isAnimating());
         QTest::qWait(100);
-        QCOMPARE(
-            state(),
-            QStringLiteral("enabled no, spinning yes, loaded no |  |  | %1 | %2").arg(firstTitle, firstText));
+        QCOMPARE(state(),
+                 u"enabled no, spinning yes, loaded no |  |  | %1 | %2"_qs.arg(firstTitle, firstText));
 
         QVERIFY(writeFile(dataHome() + QStringLiteral("/go"), "go"));
         QTRY_VERIFY_WITH_TIMEOUT(!atEnable.isEmpty(), 60000);
@@ -191,7 +175,10 @@ private slots:
         QTest::mouseClick(button, Qt::LeftButton);
         ::pthread_setattr_default_np(&usual);
         QTRY_VERIFY(button->isEnabled());
-        QCOMPARE(QStringList(window->catcher.alerts) << button->text() << reportFolderEntries(dataHome()),
+        const QStringList reports =
+            QDir(dataHome() + u"/Keyloft 4/Diagnostics"_qs)
+                .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+        QCOMPARE(QStringList(window->catcher.alerts) << button->text() << reports,
                  (QStringList{kMailTitle, "Keyloft 4 Diagnostics test.zip"}));
     }
 
@@ -211,8 +198,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(bool, development);
         const QString home = bundles_->path() + QStringLiteral("/home of Jo");
-        const QString working =
-            home + QStringLiteral("/Projects/keyloft-troubleshooting/scripts/diagnostics-v3.rb");
+        const QString working = home + u"/Projects/keyloft-troubleshooting/scripts/diagnostics-v3.rb"_qs;
         QVERIFY(writeFile(working, recordingScript("exact")));
         ScopedEnv homeEnv("HOME", home.toUtf8());
         const QString bundle = makeBundle(name, recordingScript("exact"));

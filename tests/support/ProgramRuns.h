@@ -4,11 +4,6 @@
 
 #include "TestSupport.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-
 // How a program ended: its exit code, or -1 when a signal ended it, it did not start or did not finish
 // in time (the reason then stands as the error output).
 struct Run {

@@ -21,7 +21,6 @@ public:
         ++requests;
         return file;
     }
-    // Writes the bytes to the file at path; answers its URL.
     static QUrl write(const QString& path, const QByteArray& bytes) {
         QFile file(path);
         if (file.open(QIODevice::WriteOnly))

@@ -9,7 +9,6 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -34,8 +33,7 @@ public:
         std::setlocale(LC_ALL, previousC_.c_str());
         QLocale::setDefault(previousQt_);
     }
-    ScopedLocale(const ScopedLocale&) = delete;
-    ScopedLocale& operator=(const ScopedLocale&) = delete;
+    Q_DISABLE_COPY(ScopedLocale)
     // False when the machine lacks the locale (the test then proves nothing and should say so).
     [[nodiscard]] bool active() const { return active_; }
 
@@ -54,8 +52,7 @@ public:
         set(value);
     }
     ~ScopedEnv() { set(previous_); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    Q_DISABLE_COPY(ScopedEnv)
 
 private:
     void set(const std::optional<QByteArray>& value) {
@@ -65,8 +62,7 @@ private:
     std::optional<QByteArray> previous_;
 };
 
-// Sends one of the process's standard streams to a file for the scope; text() ends the capture and reads what
-// arrived.
+// Sends a standard stream of the process to a file for the scope; text() ends the capture and reads it.
 template <int Fd> class CapturedStream {
 public:
     CapturedStream() {
@@ -76,8 +72,7 @@ public:
         dup2(file_.handle(), Fd);
     }
     ~CapturedStream() { restore(); }
-    CapturedStream(const CapturedStream&) = delete;
-    CapturedStream& operator=(const CapturedStream&) = delete;
+    Q_DISABLE_COPY(CapturedStream)
 
     QByteArray text() {
         restore();
@@ -103,10 +98,7 @@ using CapturedStderr = CapturedStream<STDERR_FILENO>;
 // True once the process has installed its handler for sig (it shows in the "SigCgt" mask), so a test can send
 // the signal without killing a process that is still starting.
 inline bool catchesSignal(qint64 pid, int sig) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray& line : status.readAll().split('\n'))
+    for (const QByteArray& line : readFile(QStringLiteral("/proc/%1/status").arg(pid)).split('\n'))
         if (line.startsWith("SigCgt:"))
             return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (sig - 1)) & 1U;
     return false;
@@ -121,8 +113,7 @@ public:
               messages_ << message;
           })) {}
     ~SystemLogCapture() { vt_setSystemLogSink(std::move(previous_)); }
-    SystemLogCapture(const SystemLogCapture&) = delete;
-    SystemLogCapture& operator=(const SystemLogCapture&) = delete;
+    Q_DISABLE_COPY(SystemLogCapture)
 
     QStringList messages() const {
         std::lock_guard lock(mutex_);
@@ -135,12 +126,11 @@ private:
     VTSystemLogSink previous_;
 };
 
-// An X server (Xvfb) of the test's own, for a test that takes a whole display: one that plays its window
-// manager, moves its pointer, types into its windows, uses its clipboard or starts programs whose windows a
-// test beside it could take for its own (ctest runs tests side by side). The numbers KEYLOFT_XVFB_DISPLAYS
-// ("FIRST LAST") names are tried in turn, else the server takes the first free one. It never resets: Xvfb
-// otherwise starts afresh whenever its last client leaves and refuses the programs that connect meanwhile.
-// display() is empty when no server came up. The server ends with the object, or with this process.
+// An X server (Xvfb) of the test's own, for a test that takes a whole display (window manager, pointer,
+// keyboard, clipboard, or programs whose windows a test ctest runs beside it could take for its own). It
+// tries the numbers KEYLOFT_XVFB_DISPLAYS ("FIRST LAST") names, else takes the first free one, and never
+// resets: Xvfb otherwise starts afresh when its last client leaves, refusing those connecting meanwhile.
+// display() is empty when no server came up; the server ends with the object, or with this process.
 class PrivateXServer {
 public:
     PrivateXServer() {
@@ -169,8 +159,7 @@ public:
         server_.terminate();
         server_.waitForFinished();
     }
-    PrivateXServer(const PrivateXServer&) = delete;
-    PrivateXServer& operator=(const PrivateXServer&) = delete;
+    Q_DISABLE_COPY(PrivateXServer)
     [[nodiscard]] QByteArray display() const { return display_; }
 
 private:
