@@ -489,6 +489,8 @@ module Vantletools
       OPERATOR = /\|\||\||&&|;|&|\(|\)|`|<<<|<<-?|\d?[<>]+&?\d?/.freeze
       SPLITS = ['||', '|', '&&', ';', '&', '(', ')', '`'].freeze
       HEREDOC_WORD = /\A(["']?)([A-Za-z_][A-Za-z0-9_]{0,63})\1\z/.freeze
+      # One-letter options bundled in one word ("-kS", "-cb").
+      BUNDLED = /\A-[A-Za-z]{2,8}\z/.freeze
 
       # name: the program a word would run ("/usr/bin/sudo" → "sudo"); nil for an operator.
       Token = Struct.new(:text, :start, :stop, :operator, :name)
@@ -623,7 +625,7 @@ module Vantletools
         return trigger.include?(word) if trigger.is_a?(Array)
         return trigger.match?(word) if trigger.is_a?(Regexp)
 
-        word == trigger || word.match?(/\A-[A-Za-z]{2,8}\z/) && word.include?(trigger[1])
+        word == trigger || word.match?(BUNDLED) && word.include?(trigger[1])
       end
 
       # The edit that masks a word's value: the quotes around it and the part keep names kept; nil
@@ -658,7 +660,7 @@ module Vantletools
       def stdin_flag?(word, flags)
         return true if flags.include?(word)
 
-        word.match?(/\A-[A-Za-z]{2,8}\z/) && flags.any? { |flag| flag.length == 2 && word.include?(flag[1]) }
+        word.match?(BUNDLED) && flags.any? { |flag| flag.length == 2 && word.include?(flag[1]) }
       end
 
       # What "echo", "printf" or "cat <<<" before the pipe writes.

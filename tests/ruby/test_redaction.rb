@@ -96,7 +96,7 @@ class TestRedaction < Minitest::Test
     ['wrapped Hukr/aIioXrYSD1pimw5ng== stored', 'Hukr/aIioXrYSD1pimw5ng', 'stored'],
     ['url-safe xdHKjO0HM-NehksmVzl0ZHWT8cCJ2jcJ here', 'xdHKjO0HM-NehksmVzl0ZHWT8cCJ2jcJ', 'here'],
     ['hex key 3a182c5331e1c05e059aceb88861a104 set', '3a182c5331e1c05e059aceb88861a104', 'set'],
-    ['seed LFE46FHG66AXPIAJ', 'LFE46FHG66AXPIAJ', nil],
+    ['seed LFE46FHG66AXPIAJ stored', 'LFE46FHG66AXPIAJ', 'stored'],
     ['manual entry: ml5s hslh nib7 knhr xtfd mjwt busb vvsp', 'ml5s hslh nib7 knhr', 'manual entry:'],
     ['secret key A3-ASWWYB-798JRY-LJVD4-23DC2-86TVM-H43EB', 'ASWWYB-798JRY-LJVD4', 'secret key'],
     ['your Secret Key is A3-K7P2QX-9RZ4MW-T8N3B-5VJ6C-W2H9D-L4X7E', 'K7P2QX-9RZ4MW-T8N3B', 'your Secret Key is'],
