@@ -1003,8 +1003,10 @@ module Vantletools
 
         head = start - 1
         head -= 1 while head >= 0 && start - head < 48 && ascii_ident_byte?(lower.getbyte(head))
+        return true if lower.getbyte(head + 1) == 45 # "--dbpass X"
+
         head -= 1 while head >= 0 && [32, 9].include?(lower.getbyte(head))
-        head.negative? || lower.getbyte(head) == 10 || lower.getbyte(head + 1) == 45
+        head.negative? || lower.getbyte(head) == 10
       end
 
       def lower_letter?(byte)

@@ -70,6 +70,7 @@ class TestRedaction < Minitest::Test
     ['nmcli con mod home wifi-sec.psk Xq9mZ2wL', 'Xq9mZ2wL', 'wifi-sec.psk'],
     ['rootpw --plaintext Xq9mZ2wL', 'Xq9mZ2wL', 'rootpw --plaintext'],
     ['SSHPASS=Xq9mZ2wL sshpass -e ssh bob@host', 'Xq9mZ2wL', 'SSHPASS='],
+    ['backup --dbpass Xq9mZ2wL -v', 'Xq9mZ2wL', '-v'],
     ['ldap_default_authtok = Xq9mZ2wL', 'Xq9mZ2wL', 'ldap_default_authtok ='],
     ['password[0]=Xq9mZ2wL', 'Xq9mZ2wL', 'password[0]='],
     ['{password, "two words"}', 'two words', '{password,'],
