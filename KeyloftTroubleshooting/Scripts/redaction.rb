@@ -1096,6 +1096,12 @@ module Vantletools
         HEAD_OF.key?(parts.first) || PHRASE_TAILS.include?(parts.last)
       end
 
+      # Whether a name on its own names a secret ("DB_PASSWORD", "apiToken"), as a list of settings
+      # gives it in a field of its own.
+      def secret_name?(ident)
+        !kind_cached(parts_of(ident), '', ident, false).nil?
+      end
+
       # [kind, inside offset, weak, part] of an identifier (see #kind_of).
       def kind_cached(parts, previous, ident, name)
         KIND_CACHE.clear if KIND_CACHE.size > 4096
@@ -2236,6 +2242,8 @@ module Vantletools
 
     class Redactor
       HEREDOC_LINES = 200
+      SECRET_NAME = /\A[ \t\-]*["']?(?:name|key)["']?[ \t]*[:=][ \t]*["']?([\w.\-]{1,64})["']?[ \t]*,?[ \t]*\z/i.freeze
+      NAMED_VALUE = /\A([ \t\-]*["']?value["']?[ \t]*[:=][ \t]*)(\S.*)\z/i.freeze
       # home: the home folder the product uses, or nil; database_home: the home of the user's entry in
       # the password database, when it differs.
       def initialize(home, database_home = nil)
@@ -2270,7 +2278,7 @@ module Vantletools
         rows = rows.map { |row| Escaping.line(decoded(row).chomp("\r")) }
         triggers = Triggers.new(rows.join("\n"))
         out = []
-        state = { block: false, yaml: nil, private_lines: 0, heredoc_lines: 0 }
+        state = { block: false, yaml: nil, private_lines: 0, heredoc_lines: 0, named: 0 }
         rows.each_with_index { |row, index| out << next_line(row, state, out, [triggers, index]) }
         out
       end
@@ -2314,6 +2322,9 @@ module Vantletools
           state[:private_lines] -= 1
           return MASK
         end
+        return named_value(text, state) if state[:named].positive? && text.match?(NAMED_VALUE)
+
+        state[:named] = (text =~ SECRET_NAME && KeyValue.secret_name?(Regexp.last_match(1))) ? 2 : [state[:named] - 1, 0].max
         if state[:block] || (text.match?(Blocks::END_MARK) && !text.match?(Blocks::BEGIN_MARK))
           return MASK unless text.match?(Blocks::END_MARK)
 
@@ -2330,6 +2341,15 @@ module Vantletools
         state[:private_lines] = Regexp.last_match(1).to_i if text =~ Blocks::PUTTY_LINES
         text, state[:block], state[:yaml] = redact(text, false, triggers, index)
         text
+      end
+
+      # A setting given as a name and a value on lines of their own ("- name: DB_PASSWORD" then
+      # "value: X", as Kubernetes and CI files list them): the value within the next two lines is masked.
+      def named_value(text, state)
+        state[:named] = 0
+        lead, value = text.match(NAMED_VALUE).captures
+        quote = value[0] if value.length > 1 && %w[' "].include?(value[0]) && value.end_with?(value[0])
+        "#{lead}#{quote}#{MASK}#{quote}"
       end
 
       # A here-document's value ends at its terminator, or after HEREDOC_LINES lines when the tail holds

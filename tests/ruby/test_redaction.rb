@@ -246,5 +246,8 @@ class TestRedaction < Minitest::Test
                  @redact.lines(['Authorization: Digest username="bob",', '  response="meadow"', 'Accept: json'])
     # A here-document that ends the value.
     assert_equal ['API_KEY=[REDACTED]', '[REDACTED]', 'EOF', ')'], @redact.lines(["API_KEY=$(cat <<'EOF'", 'meadow', 'EOF', ')'])
+    # A setting's name and its value on lines of their own; another setting's value stays.
+    assert_equal ['- name: DB_PASSWORD', '  value: "[REDACTED]"', '- name: LOG_LEVEL', '  value: debug'],
+                 @redact.lines(['- name: DB_PASSWORD', '  value: "meadow"', '- name: LOG_LEVEL', '  value: debug'])
   end
 end
